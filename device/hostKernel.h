@@ -1,0 +1,76 @@
+// What a kernel source sees in the host build: the CUDA qualifiers, the per-thread index variables,
+// the fast single-precision intrinsics and the atomics, all as plain C++.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#define __global__
+#define __device__
+#define __host__
+#define __constant__
+#define __forceinline__ inline __attribute__((always_inline))
+
+struct uint3 {
+  unsigned int x, y, z;
+};
+
+struct dim3 {
+  unsigned int x, y, z;
+  constexpr dim3(unsigned int vx = 1, unsigned int vy = 1, unsigned int vz = 1) : x(vx), y(vy), z(vz) {}
+};
+
+// Each CPU thread that runs kernel threads has its own index variables, set by the launcher before it
+// calls the kernel body. initial-exec keeps the access a single segment-relative load inside the module.
+#define DZ_THREAD_INDEX_VAR inline thread_local __attribute__((tls_model("initial-exec")))
+DZ_THREAD_INDEX_VAR uint3 threadIdx;
+DZ_THREAD_INDEX_VAR uint3 blockIdx;
+DZ_THREAD_INDEX_VAR dim3 blockDim;
+DZ_THREAD_INDEX_VAR dim3 gridDim;
+#undef DZ_THREAD_INDEX_VAR
+
+// Fast intrinsics: on the host they are the ordinary operations (at least as accurate as the device's).
+__forceinline__ float __fdividef(float a, float b) { return a / b; }
+__forceinline__ float __fsqrt_rn(float a) { return std::sqrt(a); }
+__forceinline__ float __frsqrt_rn(float a) { return 1.0f / std::sqrt(a); }
+__forceinline__ float __frcp_rn(float a) { return 1.0f / a; }
+__forceinline__ float __expf(float a) { return std::exp(a); }
+__forceinline__ float __logf(float a) { return std::log(a); }
+__forceinline__ float __powf(float a, float b) { return std::pow(a, b); }
+__forceinline__ float rsqrtf(float a) { return 1.0f / std::sqrt(a); }
+
+// Atomics return the old value, as on the device. The floating-point forms retry a compare-and-swap on
+// the bit pattern, so concurrent additions are never lost.
+__forceinline__ double atomicAdd(double* address, double val) {
+  auto* bits = reinterpret_cast<std::uint64_t*>(address);
+  std::uint64_t expected = __atomic_load_n(bits, __ATOMIC_RELAXED);
+  for (;;) {
+    double old;
+    std::memcpy(&old, &expected, sizeof old);
+    const double sum = old + val;
+    std::uint64_t desired;
+    std::memcpy(&desired, &sum, sizeof desired);
+    if (__atomic_compare_exchange_n(bits, &expected, desired, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) return old;
+  }
+}
+
+__forceinline__ float atomicAdd(float* address, float val) {
+  auto* bits = reinterpret_cast<std::uint32_t*>(address);
+  std::uint32_t expected = __atomic_load_n(bits, __ATOMIC_RELAXED);
+  for (;;) {
+    float old;
+    std::memcpy(&old, &expected, sizeof old);
+    const float sum = old + val;
+    std::uint32_t desired;
+    std::memcpy(&desired, &sum, sizeof desired);
+    if (__atomic_compare_exchange_n(bits, &expected, desired, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) return old;
+  }
+}
+
+__forceinline__ int atomicAdd(int* address, int val) { return __atomic_fetch_add(address, val, __ATOMIC_RELAXED); }
+
+__forceinline__ unsigned int atomicAdd(unsigned int* address, unsigned int val) {
+  return __atomic_fetch_add(address, val, __ATOMIC_RELAXED);
+}

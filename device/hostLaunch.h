@@ -1,0 +1,67 @@
+// Runs a kernel over its whole grid: blocks are shared out over CPU threads, and each CPU thread walks
+// the threads of its block in order (x fastest), setting its own index variables before each call. The
+// kernel is a template argument, so its body is inlined into the thread loops.
+#pragma once
+
+#include <omp.h>
+
+#include "hostKernel.h"
+#include "hostRuntime.h"
+
+namespace dz::device {
+
+namespace detail {
+
+template <auto Kernel, class... Args>
+inline void runBlock(unsigned int bx, unsigned int by, unsigned int bz, const dim3& block, const Args&... args) {
+  blockIdx = uint3{bx, by, bz};
+  for (unsigned int tz = 0; tz < block.z; ++tz)
+    for (unsigned int ty = 0; ty < block.y; ++ty)
+      for (unsigned int tx = 0; tx < block.x; ++tx) {
+        threadIdx = uint3{tx, ty, tz};
+        Kernel(args...);
+      }
+}
+
+}  // namespace detail
+
+constexpr unsigned long long kMaxThreadsPerBlock = 1024;
+
+template <auto Kernel, class... Args>
+void launch(const char* name, dim3 grid, dim3 block, const Args&... args) {
+  const unsigned long long threadsPerBlock = 1ull * block.x * block.y * block.z;
+  const unsigned long long blocks = 1ull * grid.x * grid.y * grid.z;
+  if (threadsPerBlock == 0 || threadsPerBlock > kMaxThreadsPerBlock || blocks == 0 || block.z > 64) {
+    setLastError(cudaErrorInvalidConfiguration);
+    return;
+  }
+  noteLaunch(name, grid, block);
+
+  const int threads = hostThreads();
+  if (blocks == 1 || threads == 1) {
+    gridDim = grid;
+    blockDim = block;
+    for (unsigned int bz = 0; bz < grid.z; ++bz)
+      for (unsigned int by = 0; by < grid.y; ++by)
+        for (unsigned int bx = 0; bx < grid.x; ++bx) detail::runBlock<Kernel>(bx, by, bz, block, args...);
+    return;
+  }
+
+  const long long total = static_cast<long long>(blocks);
+  const unsigned long long planeBlocks = 1ull * grid.x * grid.y;
+#pragma omp parallel num_threads(threads)
+  {
+    gridDim = grid;
+    blockDim = block;
+#pragma omp for schedule(static)
+    for (long long b = 0; b < total; ++b) {
+      const auto ub = static_cast<unsigned long long>(b);
+      const auto bz = static_cast<unsigned int>(ub / planeBlocks);
+      const auto rest = ub % planeBlocks;
+      detail::runBlock<Kernel>(static_cast<unsigned int>(rest % grid.x), static_cast<unsigned int>(rest / grid.x), bz,
+                               block, args...);
+    }
+  }
+}
+
+}  // namespace dz::device

@@ -1,0 +1,47 @@
+// Host side of the GPU fluid solver: the lattices, their device records and arrays, the units, the
+// immersed-boundary set-up and the coupling solver that the time step drives.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "mlFlow.h"
+#include "simParams.h"
+
+class IBBoundaryMemMgr;
+class mlBaseCouplingSolver;
+
+class mlSinglePhaseSolverNew {
+ public:
+  int gpuDeviceId = 0;
+  std::vector<mlFlow*> lbmvec;       // host lattices, owned by the simulator
+  std::vector<mlFlow*> lbm_dev_gpu;  // device lattice records, one mlFlow each
+  std::vector<mlLatticeUnits> units_vec;
+  int ibDeviceId = 0;
+  std::vector<IBBoundaryMemMgr*> ibBoundaries;  // Lagrangian point sets of the coupling solver
+  mlLatticeUnits units;                         // units of lattice 0; tp = l0p * u0k / (N * u0p)
+  int ibDeltaWidth = 4;
+  std::shared_ptr<mlBaseCouplingSolver> couplingSolver;
+
+  // Device addresses of each lattice's arrays; entry i belongs to lattice i.
+  std::vector<float*> f_dev_vec;
+  std::vector<float*> fPost_dev_vec;
+  std::vector<float*> fStore_dev_vec;
+  std::vector<mlDensity<float>*> rou_dev_vec;
+  std::vector<float*> ux_dev_vec;
+  std::vector<float*> uy_dev_vec;
+  std::vector<float*> uz_dev_vec;
+  std::vector<MLLATTICENODE_FLAG*> flag_dev_vec;
+  std::vector<MLFluidParam*> param_dev_vec;
+  std::vector<double*> forcex_dev_vec;
+  std::vector<double*> forcey_dev_vec;
+  std::vector<double*> forcez_dev_vec;
+  std::vector<float*> Sopt_dev_vec;
+
+  // Allocates the device arrays of a lattice, uploads the host arrays and the record, and points the
+  // device record (already allocated) at the device arrays. Call once per lattice, in index order.
+  void allocAndUpload(mlFlow* mllbm_host, mlFlow* mllbm_dev, int i);
+
+  // Frees the device arrays and records of every lattice and empties the lists.
+  void freeGpu();
+};
