@@ -118,10 +118,17 @@ cudaError_t cudaMemcpy(void* dst, const void* src, std::size_t count, cudaMemcpy
 
   std::memmove(dst, src, count);
   switch (kind) {
-    case cudaMemcpyHostToDevice: s.counters.bytesHostToDevice += count; break;
-    case cudaMemcpyDeviceToHost: s.counters.bytesDeviceToHost += count; break;
-    case cudaMemcpyDeviceToDevice: s.counters.bytesDeviceToDevice += count; break;
-    default: break;
+    case cudaMemcpyHostToDevice:
+      s.counters.bytesHostToDevice += count;
+      break;
+    case cudaMemcpyDeviceToHost:
+      s.counters.bytesDeviceToHost += count;
+      break;
+    case cudaMemcpyDeviceToDevice:
+      s.counters.bytesDeviceToDevice += count;
+      break;
+    default:
+      break;
   }
   return cudaSuccess;
 }

@@ -25,8 +25,8 @@ void FluidHelper::upload(mlSinglePhaseSolverNew& solver, int i) {
       cudaMemcpy(solver.forcez_dev_vec[i], host.forcez, host.count * sizeof(double), cudaMemcpyHostToDevice));
   checkCudaErrors(cudaMemcpy(&(dev->forcez), &solver.forcez_dev_vec[i], sizeof(double*), cudaMemcpyHostToDevice));
 
-  checkCudaErrors(cudaMemcpy(solver.flag_dev_vec[i], host.flag, host.count * sizeof(MLLATTICENODE_FLAG),
-                             cudaMemcpyHostToDevice));
+  checkCudaErrors(
+      cudaMemcpy(solver.flag_dev_vec[i], host.flag, host.count * sizeof(MLLATTICENODE_FLAG), cudaMemcpyHostToDevice));
   checkCudaErrors(
       cudaMemcpy(&(dev->flag), &solver.flag_dev_vec[i], sizeof(MLLATTICENODE_FLAG*), cudaMemcpyHostToDevice));
 
@@ -52,8 +52,7 @@ void FluidHelper::download(mlSinglePhaseSolverNew& solver, int i) {
   checkCudaErrors(cudaMemcpy(host.forcey, mllbm_host.forcey, count * sizeof(double), cudaMemcpyDeviceToHost));
   checkCudaErrors(cudaMemcpy(host.forcez, mllbm_host.forcez, count * sizeof(double), cudaMemcpyDeviceToHost));
   checkCudaErrors(cudaMemcpy(host.rou, mllbm_host.rou, count * sizeof(mlDensity<float>), cudaMemcpyDeviceToHost));
-  checkCudaErrors(
-      cudaMemcpy(host.flag, mllbm_host.flag, count * sizeof(MLLATTICENODE_FLAG), cudaMemcpyDeviceToHost));
+  checkCudaErrors(cudaMemcpy(host.flag, mllbm_host.flag, count * sizeof(MLLATTICENODE_FLAG), cudaMemcpyDeviceToHost));
   checkCudaErrors(cudaMemcpy(host.f, mllbm_host.f, 27 * count * sizeof(float), cudaMemcpyDeviceToHost));
   checkCudaErrors(cudaMemcpy(host.fPost, mllbm_host.fPost, 27 * count * sizeof(float), cudaMemcpyDeviceToHost));
   host.start[0] = mllbm_host.start[0];

@@ -11,15 +11,15 @@ const char* cudaResultName(unsigned int code);
 [[noreturn]] void checkCudaResult(unsigned int result, const char* expression, const char* file, int line);
 
 // Wraps a runtime call: its text, file and line go into the message when it fails.
-#define checkCudaErrors(call)                                                               \
-  do {                                                                                     \
-    const unsigned int dzCudaResult_ = static_cast<unsigned int>(call);                    \
-    if (dzCudaResult_ != 0) checkCudaResult(dzCudaResult_, #call, __FILE__, __LINE__);     \
+#define checkCudaErrors(call)                                                          \
+  do {                                                                                 \
+    const unsigned int dzCudaResult_ = static_cast<unsigned int>(call);                \
+    if (dzCudaResult_ != 0) checkCudaResult(dzCudaResult_, #call, __FILE__, __LINE__); \
   } while (0)
 
 // Checks a kernel launch and its completion, each with its own call text and line.
-#define checkCudaLaunch()                         \
-  do {                                            \
-    checkCudaErrors(cudaGetLastError());          \
-    checkCudaErrors(cudaDeviceSynchronize());     \
+#define checkCudaLaunch()                     \
+  do {                                        \
+    checkCudaErrors(cudaGetLastError());      \
+    checkCudaErrors(cudaDeviceSynchronize()); \
   } while (0)

@@ -20,9 +20,9 @@ constexpr float wRest = 8.0f / 27.0f;
 constexpr float wFace = 2.0f / 27.0f;
 constexpr float wEdge = 1.0f / 54.0f;
 constexpr float wCorner = 1.0f / 216.0f;
-constexpr float w[Q] = {wRest,  wFace,  wFace,  wFace,  wFace,  wFace,  wFace,  wEdge,   wEdge,
-                        wEdge,  wEdge,  wEdge,  wEdge,  wEdge,  wEdge,  wEdge,  wEdge,   wEdge,
-                        wEdge,  wCorner, wCorner, wCorner, wCorner, wCorner, wCorner, wCorner, wCorner};
+constexpr float w[Q] = {wRest, wFace,   wFace,   wFace,   wFace,   wFace,   wFace,   wEdge,   wEdge,
+                        wEdge, wEdge,   wEdge,   wEdge,   wEdge,   wEdge,   wEdge,   wEdge,   wEdge,
+                        wEdge, wCorner, wCorner, wCorner, wCorner, wCorner, wCorner, wCorner, wCorner};
 
 // Second-order polynomial equilibrium: c.u and |u|^2 in float, w * rho in float, the polynomial and the
 // product in double, stored as float.

@@ -13,27 +13,27 @@
 enum MLLATTICENODE_FLAG : std::int32_t {
   NODE_NONE = 0,
   NODE_FLUID = 1,
-  NODE_LEFT = 4,      // x = low face
-  NODE_RIGHT = 5,     // x = high face
-  NODE_FORWARD = 6,   // z = low face
-  NODE_BACK = 7,      // z = high face
-  NODE_DOWN = 8,      // y = low face
-  NODE_UP = 9,        // y = high face
+  NODE_LEFT = 4,     // x = low face
+  NODE_RIGHT = 5,    // x = high face
+  NODE_FORWARD = 6,  // z = low face
+  NODE_BACK = 7,     // z = high face
+  NODE_DOWN = 8,     // y = low face
+  NODE_UP = 9,       // y = high face
   NODE_SOLID = 10,
   NODE_VELOCITY = 11,  // prescribed velocity: skipped by streaming, open boundary and frame forcing
 };
 
 // Parameter block of one lattice, a plain run of 4-byte words copied whole to the device.
 struct MLFluidParam {
-  float start[3];        // physical coordinates of node (0, 0, 0) (m)
-  float end[3];          // coordinate of the last node on each axis (m)
-  std::int32_t samples[3];  // nx, ny, nz
+  float start[3];              // physical coordinates of node (0, 0, 0) (m)
+  float end[3];                // coordinate of the last node on each axis (m)
+  std::int32_t samples[3];     // nx, ny, nz
   float width, height, depth;  // physical extents (m)
-  float dx;              // lattice spacing (m)
-  std::uint32_t count;   // nx * ny * nz
+  float dx;                    // lattice spacing (m)
+  std::uint32_t count;         // nx * ny * nz
   std::int32_t pml_width;
   float slip_ratio;
-  float bodyAccel[3];    // uniform body acceleration, lattice units
+  float bodyAccel[3];  // uniform body acceleration, lattice units
 };
 
 static_assert(sizeof(MLFluidParam) == 19 * 4, "the parameter block is a plain run of 4-byte words");
@@ -54,8 +54,8 @@ struct mlFlow {
   float* Sopt = nullptr;  // fitted collision rate per node
   std::uint64_t count = 0;
   float start[3] = {0, 0, 0};  // physical coordinates of node (0, 0, 0) (m)
-  float viscosity = 0;          // lattice kinematic viscosity
-  float cs = 0.57735026f;       // lattice sound speed
+  float viscosity = 0;         // lattice kinematic viscosity
+  float cs = 0.57735026f;      // lattice sound speed
 
   mlFlow() = default;
   mlFlow(const mlFlow&) = delete;

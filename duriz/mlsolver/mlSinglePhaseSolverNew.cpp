@@ -44,8 +44,8 @@ void mlSinglePhaseSolverNew::allocAndUpload(mlFlow* mllbm_host, mlFlow* mllbm_de
   checkCudaErrors(cudaMemcpy(ux_dev, mllbm_host->ux, mllbm_host->count * sizeof(float), cudaMemcpyHostToDevice));
   checkCudaErrors(cudaMemcpy(uy_dev, mllbm_host->uy, mllbm_host->count * sizeof(float), cudaMemcpyHostToDevice));
   checkCudaErrors(cudaMemcpy(uz_dev, mllbm_host->uz, mllbm_host->count * sizeof(float), cudaMemcpyHostToDevice));
-  checkCudaErrors(cudaMemcpy(flag_dev, mllbm_host->flag, mllbm_host->count * sizeof(MLLATTICENODE_FLAG),
-                             cudaMemcpyHostToDevice));
+  checkCudaErrors(
+      cudaMemcpy(flag_dev, mllbm_host->flag, mllbm_host->count * sizeof(MLLATTICENODE_FLAG), cudaMemcpyHostToDevice));
   checkCudaErrors(cudaMemcpy(param_dev, mllbm_host->param, sizeof(MLFluidParam), cudaMemcpyHostToDevice));
   checkCudaErrors(
       cudaMemcpy(forcex_dev, mllbm_host->forcex, mllbm_host->count * sizeof(double), cudaMemcpyHostToDevice));

@@ -140,7 +140,7 @@ TEST(LatticeIndex, MapsPointsToNodesWithoutRangeCheck) {
   EXPECT_EQ(origin.z, 0);
   const auto below = getLatticeIndex(*flow, -5.0f - 0.3f * 0.5f, 0.26f, 1.9f);
   EXPECT_EQ(below.x, -1);
-  EXPECT_EQ(below.y, 4);   // (0.26 + 2) / 4 * 8 = 4.52
+  EXPECT_EQ(below.y, 4);  // (0.26 + 2) / 4 * 8 = 4.52
   EXPECT_EQ(below.z, 7);
   EXPECT_EQ(getLatticeIndex(*flow, 5.0f, 0, 0).x, 20);  // the upper face is one past the last node
 }

@@ -140,8 +140,8 @@ TEST_F(LatticeMirror, UploadSendsTheNineEditableArraysOnly) {
 
   dz::device::resetCounters();
   FluidHelper::upload(solver_, 1);
-  const std::size_t arrays = n * (3 * sizeof(float) + 3 * sizeof(double) + sizeof(MLLATTICENODE_FLAG)) +
-                             2 * 27 * n * sizeof(float);
+  const std::size_t arrays =
+      n * (3 * sizeof(float) + 3 * sizeof(double) + sizeof(MLLATTICENODE_FLAG)) + 2 * 27 * n * sizeof(float);
   EXPECT_EQ(dz::device::counters().bytesHostToDevice, arrays + 9 * sizeof(void*));
 
   scribble(host);
