@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "bindings/bindTools.h"
 #include "duriz/mlsolver/simParams.h"
 
 namespace py = pybind11;
@@ -12,6 +13,7 @@ PYBIND11_MODULE(duzavod, m) {
 
   // Factory functions.
   m.def("make_simParams", [] { return std::make_shared<simParams>(); });
+  bindToolFactories(m);
 
   // Enums.
   py::enum_<simParams::SETUP_MODE>(m, "SETUP_MODE", py::arithmetic())
@@ -40,4 +42,7 @@ PYBIND11_MODULE(duzavod, m) {
       .def_readwrite("dx", &simParams::dx)
       .def_readwrite("dtp", &simParams::dtp)
       .def("get_tp", &simParams::get_tp);
+  bindTrajectoryClasses(m);  // after the skeleton and dynamics classes, before simulator3D
+
+  bindControllerClass(m);  // the last class
 }

@@ -1,0 +1,27 @@
+// The 13-point Gauss-Legendre rule on [-1, 1] (Abramowitz and Stegun, table 25.4), kept in single
+// precision as the arc-length integration uses it. Order: 0, -x1, +x1, -x2, +x2, ..., -x6, +x6.
+#pragma once
+
+constexpr int kGaussLegendre13Count = 13;
+
+constexpr float kGaussLegendre13Nodes[kGaussLegendre13Count] = {
+    0.0f,
+    -0.2304583159551348f,
+    0.2304583159551348f,
+    -0.4484927510364469f,
+    0.4484927510364469f,
+    -0.6423493394403402f,
+    0.6423493394403402f,
+    -0.8015780907333099f,
+    0.8015780907333099f,
+    -0.9175983992229780f,
+    0.9175983992229780f,
+    -0.9841830547185881f,
+    0.9841830547185881f,
+};
+
+constexpr float kGaussLegendre13Weights[kGaussLegendre13Count] = {
+    0.2325515532308739f, 0.2262831802628972f, 0.2262831802628972f, 0.2078160475368885f, 0.2078160475368885f,
+    0.1781459807619457f, 0.1781459807619457f, 0.1388735102197872f, 0.1388735102197872f, 0.0921214998377285f,
+    0.0921214998377285f, 0.0404840047653159f, 0.0404840047653159f,
+};
