@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+#include "tools/bsplineReference.h"
+#include "tools/mlTPTrajectory.h"
+#include "tools/mlTrajectoryIndex.h"
+
+namespace {
+
+using Vec = Eigen::Vector3d;
+
+const std::vector<Vec> kFour = {{0, 0, 0}, {1, 2, 0}, {3, 1, 1}, {4, 4, 2}};
+const std::vector<Vec> kSix = {{0, 0, 0}, {1, 2, 0.5}, {3, 1, 1}, {4, 4, 2}, {6, 3, 1}, {7, 6, -1}};
+
+void expectNear(const Vec& a, const Vec& b, double tol) {
+  EXPECT_NEAR((a - b).norm(), 0.0, tol) << "got " << a.transpose() << ", expected " << b.transpose();
+}
+
+mlTPTrajectory fitted(const std::vector<Vec>& points) {
+  mlTPTrajectory t;
+  t.setPoints(points);
+  t.fit();
+  return t;
+}
+
+// Way points (i, 0, 0), i = 0 .. 10: the curve is x = 1 + u for u in [0, 8]. Sixteen samples sit exactly at
+// x = 1, 1.5, ..., 8.5 (every value involved is exact in binary).
+mlTPTrajectory straightSixteen() {
+  std::vector<Vec> p;
+  for (int i = 0; i <= 10; ++i) p.emplace_back(i, 0, 0);
+  mlTPTrajectory t = fitted(p);
+  t.sample(16);
+  return t;
+}
+
+// Hand-placed samples forming a zigzag, for the window fallback.
+mlTPTrajectory zigzag() {
+  mlTPTrajectory t;
+  for (const Vec& p : {Vec(0, 0, 0), Vec(1, 1, 0), Vec(2, 0, 0), Vec(3, 1, 0)}) t.samples.emplace_back(p, Vec::UnitX());
+  return t;
+}
+
+TEST(mlTrajectory, SetPointsReplacesAndFitKeepsTheLastGoodSpline) {
+  mlTPTrajectory t;
+  t.setPoints({Vec(9, 9, 9)});
+  t.setPoints(kFour);
+  EXPECT_EQ(t.points, kFour);
+  EXPECT_FALSE(t.spline);
+  EXPECT_FALSE(t.index);
+  t.fit();
+  ASSERT_TRUE(t.spline);
+  const auto firstSpline = t.spline;
+  const auto firstIndex = t.index;
+
+  t.setPoints(std::vector<Vec>(kFour.begin(), kFour.begin() + 3));
+  EXPECT_EQ(t.spline, firstSpline);  // not refitted by setPoints
+  EXPECT_THROW(t.fit(), std::invalid_argument);
+  EXPECT_EQ(t.spline, firstSpline);
+  EXPECT_EQ(t.index, firstIndex);
+
+  t.setPoints(kSix);
+  t.fit();
+  EXPECT_NE(t.spline, firstSpline);
+  EXPECT_EQ(t.spline->maxParam(), 3u);
+}
+
+TEST(mlTrajectory, TenWayPointsGiveSeventyPlanarSamplesPlusTheEnd) {
+  std::vector<Vec> p;
+  for (int i = 0; i < 10; ++i) p.emplace_back(i, std::sin(i), 0.1 * i);
+  const mlTPTrajectory t = fitted(p);
+  const mlTrajectoryIndex& index = *t.index;
+  EXPECT_EQ(index.spline, t.spline);
+  EXPECT_EQ(index.step, 0.1f);
+  ASSERT_EQ(index.samples.size(), 71u);
+  for (int k = 0; k < 70; ++k) {
+    const float u = 0.1f * static_cast<float>(k);
+    EXPECT_EQ(index.samples[k].u, u);
+    const Vec at = t.spline->evaluate(u);
+    EXPECT_EQ(index.samples[k].x, static_cast<float>(at.x()));
+    EXPECT_EQ(index.samples[k].y, static_cast<float>(at.y()));
+  }
+  EXPECT_EQ(index.samples[70].u, 7.0f);
+  EXPECT_EQ(index.samples[70].x, static_cast<float>(t.spline->evaluate(7).x()));
+
+  // The tree covers every planar sample: each one is its own nearest neighbour.
+  for (std::size_t k = 0; k < index.samples.size(); ++k) {
+    const float query[2] = {index.samples[k].x, index.samples[k].y};
+    unsigned found = 0;  // the tree's default index type
+    float dist2 = -1;
+    ASSERT_EQ(index.tree.knnSearch(query, 1, &found, &dist2), 1u);
+    EXPECT_EQ(dist2, 0.0f) << "sample " << k;
+  }
+}
+
+TEST(mlTrajectory, FourWayPointsHaveOnlyTheEndInTheirPlanarIndexBeyondTenSamples) {
+  const mlTPTrajectory t = fitted(kFour);
+  EXPECT_EQ(t.index->samples.size(), 11u);  // u = 0 .. 0.9 and the end at 1
+  EXPECT_EQ(t.index->samples.back().u, 1.0f);
+}
+
+TEST(mlTPTrajectory, SamplesCoverTheCurveAtEqualParameterSteps) {
+  mlTPTrajectory t = fitted(kFour);
+  t.sample(4);
+  ASSERT_EQ(t.getSampleNum(), 4);
+  for (int i = 0; i < 4; ++i) {
+    const double u = 0.25 * i;
+    const mlTPTrajectoryPData& s = t.samples[i];
+    expectNear(s.position, ref::segment(kFour, 0, u, 0), 1e-6);
+    EXPECT_EQ(s.data, s.position);
+    EXPECT_NEAR(s.orientation.norm(), 1.0, 1e-12);
+    expectNear(s.orientation, ref::segment(kFour, 0, u, 1).normalized(), 1e-6);
+  }
+  t.lastIdx = 3;
+  t.sample(2);  // resampling drops the surplus and leaves lastIdx alone
+  EXPECT_EQ(t.getSampleNum(), 2);
+  EXPECT_EQ(t.getLastIdx(), 3);
+  t.sample(0);
+  EXPECT_EQ(t.getSampleNum(), 0);
+  EXPECT_TRUE(std::isnan(t.getReferencePose(Vec(1, 1, 1))));
+}
+
+TEST(mlTPTrajectory, AZeroTangentStaysZero) {
+  // All way points at the origin: the curve is one point and has no direction.
+  mlTPTrajectory t = fitted(std::vector<Vec>(5, Vec::Zero()));
+  t.sample(3);
+  for (const auto& s : t.samples) {
+    EXPECT_EQ(s.position, Vec::Zero());
+    EXPECT_EQ(s.orientation, Vec::Zero());
+  }
+}
+
+TEST(mlTPTrajectory, PoseOnAStraightLine) {
+  const Vec dir = Vec(2, -1, 2) / 3;
+  std::vector<Vec> p;
+  for (int i = 0; i < 9; ++i) p.push_back(Vec(1, 1, 1) + 0.5 * i * dir);
+  const mlTPTrajectory t = fitted(p);  // M = 6, the curve runs from p[1] to p[7]
+  const mlTPTrajectoryPData half = t.getPose(0.5);
+  expectNear(half.getPosition(), (p[1] + p[7]) / 2, 1e-6);
+  expectNear(half.getOrientation(), dir, 1e-6);
+  EXPECT_EQ(half.data, half.position);
+  for (double c : {-1.0, 0.0, 0.3, 1.0, 2.0}) expectNear(t.getCurvature(c), Vec::Zero(), 1e-6);
+}
+
+TEST(mlTPTrajectory, PoseClampsItsParameter) {
+  const mlTPTrajectory t = fitted(kSix);
+  EXPECT_EQ(t.getPose(-3).position, t.getPose(0).position);
+  EXPECT_EQ(t.getPose(7).position, t.getPose(1).position);
+  EXPECT_EQ(t.getPose(7).orientation, t.getPose(1).orientation);
+  EXPECT_EQ(t.getPose(1).position, t.spline->evaluate(3));  // the curve's end point P(M)
+  EXPECT_EQ(t.getPose(std::nan("")).position, t.getPose(0).position);
+}
+
+TEST(mlTPTrajectory, CurvatureUsesTheRawParameterOnTheFirstSegment) {
+  const mlTPTrajectory t = fitted(kSix);
+  expectNear(t.getCurvature(0.5), ref::segment(kSix, 0, 0.5, 2), 1e-6);
+  expectNear(t.getPose(0.5).position, ref::segment(kSix, 1, 0.5, 0), 1e-6);  // getPose scales by M = 3
+  expectNear(t.getCurvature(5), ref::segment(kSix, 0, 1, 2), 1e-6);
+  expectNear(t.getCurvature(-5), ref::segment(kSix, 0, 0, 2), 1e-6);
+}
+
+TEST(mlTPTrajectory, NearestSampleTakesTheFirstOfEqualDistances) {
+  const mlTPTrajectory t = straightSixteen();
+  ASSERT_EQ(t.samples[2].position, Vec(2, 0, 0));
+  ASSERT_EQ(t.samples[3].position, Vec(2.5, 0, 0));
+  EXPECT_EQ(t.getReferencePose(Vec(2.25, 1, 0)), 2.0 / 16);
+  EXPECT_EQ(t.getReferencePose(Vec(2.3, 1, 0)), 3.0 / 16);
+  EXPECT_EQ(t.getReferencePose(Vec(-50, 0, 0)), 0.0);
+  EXPECT_EQ(t.getLastIdx(), 0);  // the plain search leaves lastIdx alone
+}
+
+TEST(mlTPTrajectory, TargetPoseFollowsTheWindowAndNeverGoesBack) {
+  mlTPTrajectory t = straightSixteen();
+  const Vec x(2.2, 0.3, 0);  // projects between samples 2 and 3
+
+  int idx = 0;
+  mlTPTrajectoryPData target = t.getTargetPose(x, idx, 5);
+  EXPECT_EQ(idx, 2);
+  EXPECT_EQ(t.getLastIdx(), 2);
+  EXPECT_EQ(target.position, t.samples[3].position);
+
+  idx = 4;  // the window [4, 9) is ahead of X: the nearer end is 4
+  target = t.getTargetPose(x, idx, 5);
+  EXPECT_EQ(idx, 4);
+  EXPECT_EQ(t.getLastIdx(), 4);
+  EXPECT_EQ(target.position, t.samples[5].position);
+
+  idx = 0;  // beyond the window [0, 3) and nearer its far end
+  target = t.getTargetPose(Vec(6, 0.5, 0), idx, 3);
+  EXPECT_EQ(idx, 3);
+  EXPECT_EQ(target.position, t.samples[4].position);
+
+  idx = -7;  // a negative index starts the window at 0
+  t.getTargetPose(x, idx, 10);
+  EXPECT_EQ(idx, 2);
+}
+
+TEST(mlTPTrajectory, WindowFallbackPicksTheNearerEndAndTheFarEndOnATie) {
+  mlTPTrajectory t = zigzag();  // no segment's slab holds the positions below
+  int idx = 0;
+  EXPECT_EQ(t.getTargetPose(Vec(1.5, -5, 0), idx, 2).position, t.samples[3].position);
+  EXPECT_EQ(idx, 2);
+  idx = 0;
+  EXPECT_EQ(t.getTargetPose(Vec(0.5, -5, 0), idx, 2).position, t.samples[1].position);
+  EXPECT_EQ(idx, 0);
+  idx = 0;
+  EXPECT_EQ(t.getTargetPose(Vec(1, -5, 0), idx, 2).position, t.samples[3].position);  // equal distances
+  EXPECT_EQ(idx, 2);
+}
+
+TEST(mlTPTrajectory, WindowedReferencePose) {
+  mlTPTrajectory t = straightSixteen();
+  int idx = 0;
+  // A hit at segment 2: the distance from sample 2 along the segment plus the normalised index.
+  EXPECT_NEAR(t.getReferencePose(Vec(2.2, 0.3, 0), idx, 10), 0.2 + 2.0 / 16, 1e-12);
+  EXPECT_EQ(idx, 2);
+  EXPECT_EQ(t.getLastIdx(), 2);
+
+  idx = 5;  // the hit lies behind the given index: the index is kept, the distance still counts
+  EXPECT_NEAR(t.getReferencePose(Vec(2.2, 0.3, 0), idx, 10), 5.0 / 16, 1e-12);
+  EXPECT_EQ(idx, 5);
+
+  idx = 0;  // X in segment 10: the windows of 10 segments stop short of it, 11 reach it
+  const Vec far(6.2, 0, 0);
+  EXPECT_EQ(t.getReferencePose(far, idx, 10), 10.0 / 16);
+  idx = 0;
+  EXPECT_NEAR(t.getReferencePose(far, idx, 11), 0.2 + 10.0 / 16, 1e-12);
+  EXPECT_EQ(t.getLastIdx(), 10);
+}
+
+TEST(mlTPTrajectory, QueriesOutsideTheirLimitsAreRejected) {
+  mlTPTrajectory t;
+  EXPECT_THROW(t.sample(4), std::invalid_argument);
+  EXPECT_THROW(t.getPose(0.5), std::invalid_argument);
+  EXPECT_THROW(t.getCurvature(0.5), std::invalid_argument);
+  int idx = 0;
+  EXPECT_THROW(t.getReferencePose(Vec::Zero(), idx, 10), std::out_of_range);
+  EXPECT_THROW(t.getTargetPose(Vec::Zero(), idx, 10), std::out_of_range);
+
+  t.samples.emplace_back(Vec::Zero(), Vec::UnitX());  // one sample: enough for the reference, not a target
+  EXPECT_EQ(t.getReferencePose(Vec(5, 0, 0), idx, 10), 0.0);
+  EXPECT_THROW(t.getTargetPose(Vec::Zero(), idx, 10), std::out_of_range);
+
+  mlTPTrajectory s = straightSixteen();
+  idx = 3;
+  s.lastIdx = 3;
+  // X past the last sample: the chosen index would be the last one, which has no sample after it.
+  EXPECT_THROW(s.getTargetPose(Vec(20, 0, 0), idx, 30), std::out_of_range);
+  EXPECT_EQ(idx, 3);
+  EXPECT_EQ(s.getLastIdx(), 3);
+  idx = 40;  // an index beyond the samples
+  EXPECT_THROW(s.getTargetPose(Vec(2, 0, 0), idx, 5), std::out_of_range);
+  idx = 14;  // the last segment is fine: its end is the target
+  EXPECT_EQ(s.getTargetPose(Vec(8.2, 0, 0), idx, 30).position, s.samples[15].position);
+  EXPECT_EQ(idx, 14);
+}
+
+}  // namespace
