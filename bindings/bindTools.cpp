@@ -4,6 +4,7 @@
 #include <pybind11/stl.h>
 
 #include <memory>
+#include <vector>
 
 #include "tools/mlSimplePDControl_1D.h"
 #include "tools/mlTPTrajectory.h"
@@ -25,7 +26,8 @@ void bindToolFactories(py::module_& m) {
 }
 
 void bindTrajectoryClasses(py::module_& m) {
-  // Eigen members are read as copies, like every other array property of the module.
+  // Eigen members (alone or in lists) are read as copies: a view into the object would dangle once the
+  // member is reassigned.
   py::class_<trajectoryPoint3d, std::shared_ptr<trajectoryPoint3d>>(m, "trajectoryPoint3d")
       .def(py::init<>())
       .def_property(
@@ -71,7 +73,9 @@ void bindTrajectoryClasses(py::module_& m) {
 
   py::class_<mlVTKLine, std::shared_ptr<mlVTKLine>>(m, "debugLine")
       .def(py::init<>())
-      .def_readwrite("vertices", &mlVTKLine::vertices);
+      .def_property(
+          "vertices", [](const mlVTKLine& l) -> std::vector<Eigen::Vector3d> { return l.vertices; },
+          [](mlVTKLine& l, const std::vector<Eigen::Vector3d>& v) { l.vertices = v; });
 
   py::class_<mlVTKWrtier>(m, "VTKWriter")
       .def_static("writeLines", &mlVTKWrtier::writeLines)
