@@ -23,8 +23,6 @@ class Spline {
     Point wiggle;
   };
 
-  virtual ~Spline() = default;
-
   virtual Point evaluate(Param u) const = 0;
   virtual InterpolatedPT evaluateD1(Param u) const = 0;
   virtual InterpolatedPTC evaluateD2(Param u) const = 0;
@@ -38,4 +36,7 @@ class Spline {
   virtual Param segmentStart(std::size_t index) const = 0;
   // Arc length of one segment between the global parameters t0 and t1.
   virtual Param segmentLength(std::size_t index, Param t0, Param t1) const = 0;
+
+  // Declared after the operations so that they keep the first eleven slots.
+  virtual ~Spline() = default;
 };
