@@ -1,0 +1,207 @@
+// Interpolation of the lattice velocity to the Lagrangian points (direct forcing) and spreading of the
+// point forces back onto the lattice, one thread per point.
+#include "mlImmersedBoundaryGpu.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "duriz/gpu_inc/cudaCheck.h"
+#include "mlDeltaFunction.cuh"
+
+namespace {
+
+// Points per 20 x 20 thread layer: blocks of 4 x 4 x 4 threads on a 5 x 5 block grid per layer group.
+constexpr std::int64_t kLayerWidth = 20;
+constexpr unsigned int kBlockEdge = 4;
+
+// The point of this thread: each z-layer of layerX x layerY threads covers layerX * layerY points.
+__device__ __forceinline__ std::int64_t mlPointIndex(std::int64_t layerX, std::int64_t layerY) {
+  const std::int64_t gx = blockIdx.x * blockDim.x + threadIdx.x;
+  const std::int64_t gy = blockIdx.y * blockDim.y + threadIdx.y;
+  const std::int64_t gz = blockIdx.z * blockDim.z + threadIdx.z;
+  return (gz * layerY + gy) * layerX + gx;
+}
+
+// Linear node index, x fastest.
+__device__ __forceinline__ std::int64_t mlNodeIndex(std::int64_t x, std::int64_t y, std::int64_t z, std::int64_t nx,
+                                                    std::int64_t ny) {
+  return (z * ny + y) * nx + x;
+}
+
+// Lattice coordinates of point t, X = (coord - start) * (N / l0p); false when the point lies outside
+// 0 <= X < n on some axis. The comparisons are false for NaN, so a NaN coordinate is outside.
+__device__ __forceinline__ bool mlPointInLattice(const mlLagrangeBoundary& b, const mlFlow& flow, std::int64_t t,
+                                                 float invdx, std::int64_t nx, std::int64_t ny, std::int64_t nz,
+                                                 float X[3]) {
+  X[0] = (b.coordx[t] - flow.start[0]) * invdx;
+  X[1] = (b.coordy[t] - flow.start[1]) * invdx;
+  X[2] = (b.coordz[t] - flow.start[2]) * invdx;
+  return X[0] >= 0.0f && X[0] < static_cast<float>(nx) && X[1] >= 0.0f && X[1] < static_cast<float>(ny) &&
+         X[2] >= 0.0f && X[2] < static_cast<float>(nz);
+}
+
+__device__ __forceinline__ std::int64_t mlMax(std::int64_t a, std::int64_t b) { return a > b ? a : b; }
+__device__ __forceinline__ std::int64_t mlMin(std::int64_t a, std::int64_t b) { return a < b ? a : b; }
+__device__ __forceinline__ bool mlIsNan(float v) { return v != v; }
+
+// Block grid for count points: L = ceil(count / 400) thread layers, four per block layer, both ceilings
+// in single precision.
+dim3 mlPointGrid(int count, std::int64_t& layers) {
+  layers = static_cast<std::int64_t>(ceilf(static_cast<float>(count) / 400.0f));
+  // Above 2^24 points the float quotient may round down past a multiple of 400 and drop the last layer.
+  if (layers * kLayerWidth * kLayerWidth < count) ++layers;
+  const auto blockLayers = static_cast<unsigned int>(ceilf(static_cast<float>(layers) * 0.25f));
+  return dim3(kLayerWidth / kBlockEdge, kLayerWidth / kBlockEdge, blockLayers);
+}
+
+}  // namespace
+
+// Velocity at the point from the lattice's ux, uy, uz (delta-weighted over the stencil), then the force
+// density that drives the fluid there to the point's velocity, in physical units:
+// F = (rho_b u_b - u) K, blended with its normal part by the slip ratio, K = N u0p^2 rou0p / (l0p u0k^2).
+__global__ void mlInterpolateFluidForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, double slip_ratio, float N,
+                                              float l0p, float rou0p, float u0k, mlVelocity3D<float> u0p, int width,
+                                              std::int64_t layerX, std::int64_t layerY,
+                                              std::int64_t /*layers: bounded by the count test*/, std::int64_t nx,
+                                              std::int64_t ny, std::int64_t nz) {
+  const mlLagrangeBoundary& b = *boundary;
+  const std::int64_t t = mlPointIndex(layerX, layerY);
+  if (t < 0 || t >= b.count) return;
+
+  // Cleared first, so that a point outside the lattice ends with zero force.
+  b.forcex[t] = 0.0;
+  b.forcey[t] = 0.0;
+  b.forcez[t] = 0.0;
+
+  const float invdx = mlFastDivide(N, l0p);
+  float X[3];
+  if (!mlPointInLattice(b, *flow, t, invdx, nx, ny, nz, X)) return;
+
+  const std::int64_t baseX = static_cast<std::int64_t>(floorf(X[0]));
+  const std::int64_t baseY = static_cast<std::int64_t>(floorf(X[1]));
+  const std::int64_t baseZ = static_cast<std::int64_t>(floorf(X[2]));
+  const float* ux = flow->ux;
+  const float* uy = flow->uy;
+  const float* uz = flow->uz;
+  float sumX = 0.0f, sumY = 0.0f, sumZ = 0.0f;
+  for (std::int64_t z = mlMax(baseZ - width, 0); z < mlMin(baseZ + width + 1, nz); ++z) {
+    const float wz = mlDelta(width, X[2] - static_cast<float>(z));
+    for (std::int64_t y = mlMax(baseY - width, 0); y < mlMin(baseY + width + 1, ny); ++y) {
+      const float wy = mlDelta(width, X[1] - static_cast<float>(y));
+      for (std::int64_t x = mlMax(baseX - width, 0); x < mlMin(baseX + width + 1, nx); ++x) {
+        const float weight = mlDelta(width, X[0] - static_cast<float>(x)) * wy * wz;
+        const std::int64_t i = mlNodeIndex(x, y, z, nx, ny);
+        sumX = fmaf(weight, ux[i], sumX);
+        sumY = fmaf(weight, uy[i], sumY);
+        sumZ = fmaf(weight, uz[i], sumZ);
+        if (mlIsNan(sumX) || mlIsNan(sumY) || mlIsNan(sumZ))
+          printf("NAN find! %d  %.3f %.3f %.3f %.3f  \n", static_cast<int>(i), ux[i], uy[i], uz[i], weight);
+      }
+    }
+  }
+
+  // Point velocity in lattice units, per axis.
+  const float rho = b.rou[t];
+  const float ubX = b.ux[t] * (u0k / u0p.x);
+  const float ubY = b.uy[t] * (u0k / u0p.y);
+  const float ubZ = b.uz[t] * (u0k / u0p.z);
+  const float nX = b.normalx[t], nY = b.normaly[t], nZ = b.normalz[t];
+
+  // Lattice to physical force density; the three components of u0p are equal, x serves all axes.
+  const float scaleUp = u0p.x * u0p.x * rou0p;
+  const float scaleDown = l0p * u0k * u0k;
+  const float fullX = (rho * ubX - sumX) * N * scaleUp / scaleDown;
+  const float fullY = (rho * ubY - sumY) * N * scaleUp / scaleDown;
+  const float fullZ = (rho * ubZ - sumZ) * N * scaleUp / scaleDown;
+  const float normalGap = rho * (ubX * nX + ubY * nY + ubZ * nZ) - (sumX * nX + sumY * nY + sumZ * nZ);
+  const float normX = nX * normalGap * N * scaleUp / scaleDown;
+  const float normY = nY * normalGap * N * scaleUp / scaleDown;
+  const float normZ = nZ * normalGap * N * scaleUp / scaleDown;
+
+  // 0: no-slip, every component forced; 1: free-slip, only the normal component.
+  const double s = slip_ratio;
+  b.forcex[t] = (1.0 - s) * fullX + s * normX;
+  b.forcey[t] = (1.0 - s) * fullY + s * normY;
+  b.forcez[t] = (1.0 - s) * fullZ + s * normZ;
+}
+
+// Spreads the point's force onto the nodes around it in lattice units: node force += weight * area_L *
+// F_L, with area_L = area (N / l0p)^2 and F_L = F l0p u0k^2 / (u0p^2 N rou0p). Many points share
+// nodes, so every addition is atomic.
+__global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, float N, float l0p, float rou0p,
+                                    float u0k, mlVelocity3D<float> u0p, int width, std::int64_t layerX,
+                                    std::int64_t layerY, std::int64_t /*layers: bounded by the count test*/,
+                                    std::int64_t nx, std::int64_t ny, std::int64_t nz) {
+  const mlLagrangeBoundary& b = *boundary;
+  const std::int64_t t = mlPointIndex(layerX, layerY);
+  if (t < 0 || t >= b.count) return;
+
+  const float invdx = mlFastDivide(N, l0p);
+  float X[3];
+  if (!mlPointInLattice(b, *flow, t, invdx, nx, ny, nz, X)) return;
+
+  // Two nodes wider than the interpolation stencil on each side (those nodes weigh 0 for widths <= 4).
+  const std::int64_t n[3] = {nx, ny, nz};
+  std::int64_t lo[3], hi[3];
+  for (int a = 0; a < 3; ++a) {
+    const std::int64_t base = static_cast<std::int64_t>(floorf(X[a]));
+    lo[a] = mlMax(base - width - 2, 0);
+    hi[a] = base + width + 2;
+    if (hi[a] >= n[a]) hi[a] = n[a] - 1;
+  }
+  if (lo[2] > hi[2]) return;
+
+  const double areaL = static_cast<double>(b.area * (invdx * invdx));
+  const double toLattice = static_cast<double>(l0p * u0k * u0k);
+  const double forceX = areaL * (b.forcex[t] * toLattice / static_cast<double>(u0p.x * u0p.x * N * rou0p));
+  const double forceY = areaL * (b.forcey[t] * toLattice / static_cast<double>(u0p.y * u0p.y * N * rou0p));
+  const double forceZ = areaL * (b.forcez[t] * toLattice / static_cast<double>(u0p.z * u0p.z * N * rou0p));
+
+  // Node coordinates come from the nodes' physical positions, start + x dx.
+  const float dx = flow->param->dx;
+  const float* start = flow->start;
+  double* fx = flow->forcex;
+  double* fy = flow->forcey;
+  double* fz = flow->forcez;
+  for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
+    const float wz = mlDelta(width, X[2] - ((start[2] + static_cast<float>(z) * dx) - start[2]) * invdx);
+    for (std::int64_t y = lo[1]; y <= hi[1]; ++y) {
+      const float wy = mlDelta(width, X[1] - ((start[1] + static_cast<float>(y) * dx) - start[1]) * invdx);
+      for (std::int64_t x = lo[0]; x <= hi[0]; ++x) {
+        const float weight =
+            mlDelta(width, X[0] - ((start[0] + static_cast<float>(x) * dx) - start[0]) * invdx) * wy * wz;
+        // Adding zero changes no sum; skipping it spares two thirds of the atomics of the wide range.
+        if (weight == 0.0f) continue;
+        const std::int64_t i = mlNodeIndex(x, y, z, nx, ny);
+        atomicAdd(&fx[i], weight * forceX);
+        atomicAdd(&fy[i], weight * forceY);
+        atomicAdd(&fz[i], weight * forceZ);
+      }
+    }
+  }
+}
+
+void mlInterpolateFluidForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow* flow, const MLFluidParam& param,
+                                mlVelocity3D<float> u0p, int width, float N, float l0p, float rou0p, float u0k) {
+  // An empty point set has nothing to do, and an empty grid is not a valid launch.
+  if (count <= 0) return;
+  const std::int64_t nx = param.samples[0], ny = param.samples[1], nz = param.samples[2];
+  std::int64_t layers = 0;
+  const dim3 grid = mlPointGrid(count, layers);
+  const dim3 block(kBlockEdge, kBlockEdge, kBlockEdge);
+  DZ_LAUNCH(mlInterpolateFluidForceKernel, grid, block, boundary, flow, static_cast<double>(param.slip_ratio), N, l0p,
+            rou0p, u0k, u0p, width, kLayerWidth, kLayerWidth, layers, nx, ny, nz);
+  checkCudaLaunch();
+}
+
+void mlSpreadForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow* flow, const MLFluidParam& param,
+                      mlVelocity3D<float> u0p, int width, float N, float l0p, float rou0p, float u0k) {
+  if (count <= 0) return;
+  const std::int64_t nx = param.samples[0], ny = param.samples[1], nz = param.samples[2];
+  std::int64_t layers = 0;
+  const dim3 grid = mlPointGrid(count, layers);
+  const dim3 block(kBlockEdge, kBlockEdge, kBlockEdge);
+  DZ_LAUNCH(mlSpreadForceKernel, grid, block, boundary, flow, N, l0p, rou0p, u0k, u0p, width, kLayerWidth, kLayerWidth,
+            layers, nx, ny, nz);
+  checkCudaLaunch();
+}

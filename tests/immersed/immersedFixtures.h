@@ -1,0 +1,104 @@
+// Device lattices and point sets for driving the immersed-boundary kernels without the fluid step.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "duriz/gpu_inc/gpuImmersed/mlImmersedBoundaryGpu.h"
+#include "duriz/mlimmersedbnd/mlLagrangeBoundary.h"
+#include "duriz/mlsolver/mlSinglePhaseSolverNew.h"
+#include "supplement/IBBoundaryMemMgr.h"
+
+namespace immersed_test {
+
+// Units passed to the kernels. K = N u0p^2 rou0p / (l0p u0k^2) turns a lattice force density into a
+// physical one.
+struct Units {
+  float N = 1, l0p = 1, rou0p = 1, u0k = 1;
+  mlVelocity3D<float> u0p{1, 1, 1};
+  double K() const { return double(N) * u0p.x * u0p.x * rou0p / (double(l0p) * u0k * u0k); }
+  float invdx() const { return N / l0p; }
+};
+
+// A lattice of nx * ny * nz nodes of spacing dx with node (0, 0, 0) at `start`, at rest on the host
+// until toDevice(); host edits before that reach the device.
+class DeviceLattice {
+ public:
+  DeviceLattice(int nx, int ny, int nz, float dx, const float start[3]) {
+    auto p = std::make_shared<simParams>();
+    p->setup_mode = simParams::MANUAL;
+    p->width = nx * dx;
+    p->height = ny * dx;
+    p->depth = nz * dx;
+    p->x0 = start[0] + 0.5f * p->width;
+    p->y0 = start[1] + 0.5f * p->height;
+    p->z0 = start[2] + 0.5f * p->depth;
+    p->dx = dx;
+    p->l0p = 1;
+    p->N = 1 / dx;
+    p->u0p = 1;
+    host = initFlow(p);
+  }
+  ~DeviceLattice() {
+    if (dev != nullptr) solver.freeGpu();
+  }
+
+  void toDevice() {
+    ASSERT_EQ(cudaMalloc(&dev, sizeof(mlFlow)), cudaSuccess);
+    solver.lbmvec.push_back(host.get());
+    solver.lbm_dev_gpu.push_back(dev);
+    solver.allocAndUpload(host.get(), dev, 0);
+  }
+
+  int nx() const { return host->param->samples[0]; }
+  int ny() const { return host->param->samples[1]; }
+  int nz() const { return host->param->samples[2]; }
+  long index(int x, int y, int z) const { return (long(z) * ny() + y) * nx() + x; }
+
+  // Node forces after the spreading, one array per axis.
+  std::vector<double> forces(int axis) const {
+    std::vector<double> out(host->count);
+    double* src = axis == 0   ? solver.forcex_dev_vec[0]
+                  : axis == 1 ? solver.forcey_dev_vec[0]
+                              : solver.forcez_dev_vec[0];
+    EXPECT_EQ(cudaMemcpy(out.data(), src, out.size() * sizeof(double), cudaMemcpyDeviceToHost), cudaSuccess);
+    return out;
+  }
+
+  std::unique_ptr<mlFlow> host;
+  mlSinglePhaseSolverNew solver;
+  mlFlow* dev = nullptr;
+};
+
+// A point set and its device mirror.
+struct DevicePoints {
+  DevicePoints(int n, float area) : host(n, area) {}
+
+  void toDevice() {
+    mirror.attach(&host);
+    mirror.alloc();
+    mirror.upload();
+  }
+  mlLagrangeBoundary* dev() const { return mirror.mllaboundary_gpu; }
+  void place(int t, const float X[3], const DeviceLattice& lattice, const Units& u) {
+    const float dx = u.l0p / u.N;
+    host.coordx[t] = lattice.host->start[0] + X[0] * dx;
+    host.coordy[t] = lattice.host->start[1] + X[1] * dx;
+    host.coordz[t] = lattice.host->start[2] + X[2] * dx;
+  }
+
+  mlLagrangeBoundary host;
+  IBBoundaryMemMgr mirror;
+};
+
+inline void interpolate(DevicePoints& p, DeviceLattice& l, const Units& u, int width) {
+  mlInterpolateFluidForceGpu(p.dev(), p.host.count, l.dev, *l.host->param, u.u0p, width, u.N, u.l0p, u.rou0p, u.u0k);
+}
+
+inline void spread(DevicePoints& p, DeviceLattice& l, const Units& u, int width) {
+  mlSpreadForceGpu(p.dev(), p.host.count, l.dev, *l.host->param, u.u0p, width, u.N, u.l0p, u.rou0p, u.u0k);
+}
+
+}  // namespace immersed_test
