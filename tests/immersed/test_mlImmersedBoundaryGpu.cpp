@@ -282,6 +282,61 @@ TEST(SpreadForce, PointOnANodeSpreadsOntoThatNodeOnly) {
   }
 }
 
+// The reference velocity may differ per axis: the point velocity and the spread force convert with their
+// own axis, the interpolated force density with the x component.
+TEST(SpreadForce, ReferenceVelocityConvertsPerAxis) {
+  Units u;
+  u.N = 16;
+  u.l0p = 2;
+  u.u0k = 0.5f;
+  u.u0p = {2, 4, 8};
+  u.rou0p = 1;
+  const float start[3] = {0.0f, 0.0f, 0.0f};
+  DeviceLattice lattice(12, 12, 12, 0.125f, start);
+  lattice.toDevice();
+  DevicePoints points(1, 1.0f / 64.0f);  // area_L = 1
+  const float X[3] = {5.0f, 6.0f, 7.0f};
+  points.place(0, X, lattice, u);
+  points.host.ux[0] = points.host.uy[0] = points.host.uz[0] = 1.0f;
+  points.toDevice();
+
+  interpolate(points, lattice, u, 2);
+  const PointForces f(points);
+  const double K = 16.0 * 2.0 * 2.0 / (2.0 * 0.25);  // with u0p.x
+  EXPECT_DOUBLE_EQ(f.x[0], 0.5 / 2.0 * K);
+  EXPECT_DOUBLE_EQ(f.y[0], 0.5 / 4.0 * K);
+  EXPECT_DOUBLE_EQ(f.z[0], 0.5 / 8.0 * K);
+
+  spread(points, lattice, u, 2);
+  const long node = lattice.index(5, 6, 7);
+  const double u0p[3] = {2, 4, 8};
+  for (int axis = 0; axis < 3; ++axis) {
+    const double F = axis == 0 ? f.x[0] : axis == 1 ? f.y[0] : f.z[0];
+    EXPECT_DOUBLE_EQ(lattice.forces(axis)[node], F * 2.0 * 0.25 / (u0p[axis] * u0p[axis] * 16.0)) << axis;
+  }
+}
+
+// Both kernels place the points against the device lattice's origin, which the time step moves with a
+// moving reference frame; the host origin is not consulted.
+TEST(SpreadForce, FollowsTheDeviceOrigin) {
+  const float start[3] = {0.0f, 0.0f, 0.0f};
+  const Units u;
+  DeviceLattice lattice(10, 10, 10, 1.0f, start);
+  lattice.toDevice();
+  const float moved[3] = {-3.0f, 2.0f, 0.5f};
+  ASSERT_EQ(cudaMemcpy(lattice.dev->start, moved, sizeof moved, cudaMemcpyHostToDevice), cudaSuccess);
+  DevicePoints points(1, 1.0f);
+  points.host.coordx[0] = moved[0] + 4.0f;  // node (4, 5, 6) of the moved lattice
+  points.host.coordy[0] = moved[1] + 5.0f;
+  points.host.coordz[0] = moved[2] + 6.0f;
+  points.host.ux[0] = 1.0f;
+  points.toDevice();
+  interpolate(points, lattice, u, 2);
+  spread(points, lattice, u, 2);
+  EXPECT_EQ(lattice.forces(0)[lattice.index(4, 5, 6)], 1.0);
+  EXPECT_EQ(sum(lattice.forces(0)), 1.0);
+}
+
 // Well inside the box the node forces add up to the points' area_L F_L, for every width.
 TEST(SpreadForce, ConservesTheTotalForce) {
   const Units u = physicalUnits();
