@@ -1,0 +1,182 @@
+#include "SkeletalMesh.h"
+
+#include <assimp/cexport.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <assimp/Exporter.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+
+namespace {
+
+Eigen::Isometry3d isometry(const aiQuaternion& q, const Eigen::Vector3d& translation) {
+  Eigen::Isometry3d T = Eigen::Isometry3d::Identity();
+  T.linear() = Eigen::Quaterniond(q.w, q.x, q.y, q.z).normalized().toRotationMatrix();
+  T.translation() = translation;
+  return T;
+}
+
+// A fresh aiNodeAnim with the recorded keys of one node.
+aiNodeAnim* makeChannel(const std::string& name, const AnimChannel& channel) {
+  auto* out = new aiNodeAnim();
+  if (name.size() < MAXLEN) out->mNodeName = name;  // longer names do not fit an aiString
+  const unsigned n = static_cast<unsigned>(channel.positions.size());
+  out->mNumPositionKeys = out->mNumRotationKeys = out->mNumScalingKeys = n;
+  out->mPositionKeys = new aiVectorKey[n];
+  out->mRotationKeys = new aiQuatKey[n];
+  out->mScalingKeys = new aiVectorKey[n];
+  for (unsigned k = 0; k < n; ++k) {
+    out->mPositionKeys[k] = aiVectorKey(channel.times[k], channel.positions[k]);
+    out->mRotationKeys[k] = aiQuatKey(channel.times[k], channel.rotations[k]);
+    out->mScalingKeys[k] = aiVectorKey(channel.times[k], channel.scalings[k]);
+  }
+  return out;
+}
+
+}  // namespace
+
+bool SkeletalMesh::load(const std::string& path, int gpuId) {
+  this->gpuId = gpuId;
+  this->path = path;
+  importer.SetPropertyInteger("IMPORT_FBX_PRESERVE_PIVOTS", 0);
+  // A failed read also frees the importer's previous scene: drop everything built on it.
+  meshes.clear();
+  nodeManager.reset();
+  scene = importer.ReadFile(path, aiProcess_Triangulate);
+  if (scene == nullptr) {
+    std::printf("Error parsing '%s': '%s'\n", path.c_str(), importer.GetErrorString());
+    return false;
+  }
+  scale = 1.0;
+  buildNodes(scene->mRootNode);
+  buildMeshes(scene->mRootNode);
+  update(false, true);
+  return true;
+}
+
+bool SkeletalMesh::loadScene(const aiScene* scene) {
+  // The meshes are read from the held scene: hold this one (the caller keeps it alive).
+  this->scene = scene;
+  meshes.clear();
+  buildNodes(scene->mRootNode);
+  buildMeshes(scene->mRootNode);
+  update(false, true);
+  return true;
+}
+
+void SkeletalMesh::buildNodes(const aiNode* root) {
+  nodeManager = std::make_shared<nodeMgr>();
+  nodeMgr& nodes = *nodeManager;
+
+  // The root keeps its transform as it is: no scale removal, no division by `scale`.
+  aiQuaternion rootRotation;
+  aiVector3D rootPosition;
+  root->mTransformation.DecomposeNoScaling(rootRotation, rootPosition);
+  nodes.addNode(root->mName.C_Str(),
+                isometry(rootRotation, Eigen::Vector3d(rootPosition.x, rootPosition.y, rootPosition.z)));
+  nodes.parentIdx.push_back(-1);
+
+  // Breadth first: a scene node's position in the queue is its node index, and the children of every
+  // node get one contiguous index range.
+  std::vector<const aiNode*> queue{root};
+  for (std::size_t i = 0; i < queue.size(); ++i) {
+    const aiNode* N = queue[i];
+    const int count = static_cast<int>(nodes.nodes.size());
+    if (N->mNumChildren > 0) {
+      nodes.childBegin.push_back(count);
+      nodes.childEnd.push_back(count + static_cast<int>(N->mNumChildren));
+    } else {
+      nodes.childBegin.push_back(-1);
+      nodes.childEnd.push_back(-1);
+    }
+    for (unsigned c = 0; c < N->mNumChildren; ++c) {
+      const aiNode* K = N->mChildren[c];
+      queue.push_back(K);
+      nodes.parentIdx.push_back(static_cast<int>(i));
+      // Scaling is removed: the rotation is taken back from the matrix rebuilt from the decomposition.
+      aiVector3D s, p;
+      aiQuaternion q1;
+      K->mTransformation.Decompose(s, q1, p);
+      const aiQuaternion q2(aiMatrix3x3(aiMatrix4x4(s, q1, p)));
+      nodes.addNode(K->mName.C_Str(), isometry(q2, Eigen::Vector3d(p.x, p.y, p.z) / scale));
+    }
+  }
+}
+
+void SkeletalMesh::buildMeshes(const aiNode* node) {
+  if (node->mNumMeshes > 0) {
+    const int k = nodeManager->nameToIndex[node->mName.C_Str()];
+    for (unsigned m = 0; m < node->mNumMeshes; ++m)
+      meshes.push_back(
+          std::make_shared<MeshData>(scene->mMeshes[node->mMeshes[m]], k, &nodeManager->nameToIndex, gpuId, scale));
+  }
+  for (unsigned c = 0; c < node->mNumChildren; ++c) buildMeshes(node->mChildren[c]);
+}
+
+void SkeletalMesh::update(bool useGpu, bool download) {
+  nodeManager->updateGlobalTransforms();
+  for (const auto& mesh : meshes) {
+    mesh->setNodes(nodeManager);
+    mesh->update(useGpu, download);
+  }
+}
+
+void SkeletalMesh::recordFrame() {
+  if (scene == nullptr || nodeManager == nullptr) throw std::logic_error("recordFrame: no model loaded");
+  frameCount += 1;
+  const double t = frameCount / 24.0;  // 24 frames per second
+
+  const std::map<std::string, int>& names = nodeManager->nameToIndex;
+  std::vector<const aiNode*> stack{scene->mRootNode};
+  while (!stack.empty()) {
+    const aiNode* node = stack.back();
+    stack.pop_back();
+    for (unsigned c = 0; c < node->mNumChildren; ++c)
+      if (names.count(node->mChildren[c]->mName.C_Str()) > 0) stack.push_back(node->mChildren[c]);
+    const auto found = names.find(node->mName.C_Str());
+    if (found == names.end()) continue;
+
+    AnimChannel& channel = animChannels[found->first];
+    const Eigen::Isometry3d& L = nodeManager->nodes[found->second]->localTrans;
+    const Eigen::Quaterniond q(Eigen::Affine3d(L.matrix()).rotation());
+    channel.positions.emplace_back(static_cast<float>(L.translation().x()), static_cast<float>(L.translation().y()),
+                                   static_cast<float>(L.translation().z()));
+    channel.rotations.emplace_back(static_cast<float>(q.w()), static_cast<float>(q.x()), static_cast<float>(q.y()),
+                                   static_cast<float>(q.z()));
+    channel.scalings.emplace_back(1.0f, 1.0f, 1.0f);
+    channel.times.push_back(t);
+  }
+}
+
+void SkeletalMesh::exportAnimationFbx(const std::string& path) {
+  if (scene == nullptr) throw std::logic_error("exportAnimationFbx: no model loaded");
+  aiScene* copy = nullptr;
+  aiCopyScene(scene, &copy);
+  for (unsigned a = 0; a < copy->mNumAnimations; ++a) delete copy->mAnimations[a];
+  delete[] copy->mAnimations;
+
+  auto* anim = new aiAnimation();
+  anim->mName = "move";
+  // Key times are seconds. The writer stores the take's end in whole seconds and the reader drops keys
+  // past it, so the duration is the last key time rounded up.
+  double lastTime = -1;
+  for (const auto& entry : animChannels)
+    for (double t : entry.second.times) lastTime = std::max(lastTime, t);
+  if (lastTime >= 0) anim->mDuration = std::ceil(lastTime);
+  anim->mNumChannels = static_cast<unsigned>(animChannels.size());
+  anim->mChannels = anim->mNumChannels > 0 ? new aiNodeAnim*[anim->mNumChannels] : nullptr;
+  unsigned c = 0;
+  for (const auto& [name, channel] : animChannels) anim->mChannels[c++] = makeChannel(name, channel);
+  copy->mNumAnimations = 1;
+  copy->mAnimations = new aiAnimation* [1] { anim };
+
+  // The ASCII writer: files of the binary one lack the records that close nested lists and do not load.
+  Assimp::Exporter exporter;
+  const aiReturn result = exporter.Export(copy, "fbxa", path, 0, nullptr);
+  aiFreeScene(copy);
+  if (result != AI_SUCCESS)
+    throw std::runtime_error("Error exporting '" + path + "': '" + exporter.GetErrorString() + "'");
+}

@@ -1,0 +1,57 @@
+// A skinned model read from an FBX file: its node hierarchy and one MeshData per mesh reference, posed
+// as a whole on the host or the device. It can also record the nodes' local transforms frame by frame
+// and write them out as an FBX file with one animation.
+#pragma once
+
+#include <assimp/quaternion.h>
+#include <assimp/vector3.h>
+#include <assimp/Importer.hpp>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "MeshData.h"
+#include "nodeMgr.h"
+
+struct aiNode;
+struct aiScene;
+
+// The recorded keys of one node, one entry per recorded frame in each vector.
+struct AnimChannel {
+  std::vector<aiVector3D> positions;    // translation of the local transform
+  std::vector<aiQuaternion> rotations;  // rotation of the local transform
+  std::vector<aiVector3D> scalings;     // always (1, 1, 1)
+  std::vector<double> times;            // seconds
+};
+
+class SkeletalMesh {
+ public:
+  // Imports the file (triangulated, FBX pivots folded into the nodes) and poses the bind state on the
+  // host. On failure prints "Error parsing '<path>': '<reason>'" and returns false, leaving no model.
+  bool load(const std::string& path, int gpuId);
+  // Builds nodes and meshes from the held scene's tree and poses it on the host.
+  bool loadScene(const aiScene* scene);
+  void buildNodes(const aiNode* root);
+  void buildMeshes(const aiNode* node);
+  // World transforms of all nodes, then every mesh.
+  void update(bool useGpu, bool download);
+  // Appends the current local transform of every scene node, at frameCount / 24 seconds.
+  void recordFrame();
+  // Writes a copy of the scene with the recorded keys as the one animation "move". The file is ASCII FBX,
+  // which load reads back. Throws std::runtime_error when the file cannot be written.
+  void exportAnimationFbx(const std::string& path);
+  void clearAnimation() { animChannels.clear(); }
+
+  int gpuId = 0;
+  std::vector<std::shared_ptr<MeshData>> meshes;  // in loading order: depth first, a node before its children
+  std::shared_ptr<nodeMgr> nodeManager;
+  std::map<std::string, AnimChannel> animChannels;  // by node name
+  const aiScene* scene = nullptr;                   // owned by importer
+  Assimp::Importer importer;
+  std::string path;
+  // Divides vertex positions, bone offset translations and the translations of all nodes but node 0.
+  double scale = 1.0;
+  float frameCount = 0;
+};

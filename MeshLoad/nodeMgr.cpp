@@ -1,0 +1,53 @@
+#include "nodeMgr.h"
+
+#include <cstdio>
+
+int nodeMgr::addNode(const std::string& name, const Eigen::Isometry3d& transform) {
+  nodes.push_back(std::make_shared<hierachyNode>(name, transform));
+  const int index = static_cast<int>(nodes.size()) - 1;
+  nameToIndex[name] = index;
+  return index;
+}
+
+void nodeMgr::insertIntermediateNodes(int i) {
+  const int n = childEnd[i] - childBegin[i];
+  if (n < 1) return;
+  for (int j = 0; j < n; ++j) {
+    const int c = childBegin[i] + j;
+    const int k = addNode(nodes[i]->name + "_intermediate" + "_" + std::to_string(j), Eigen::Isometry3d::Identity());
+    childBegin.push_back(c);
+    childEnd.push_back(c + 1);
+    parentIdx.push_back(i);
+    parentIdx[c] = k;
+  }
+  const int count = static_cast<int>(nodes.size());
+  childEnd[i] = count;
+  childBegin[i] = count - n;
+}
+
+void nodeMgr::updateGlobalTransforms() {
+  rootInverse = nodes[0]->localTrans.inverse(Eigen::Isometry);
+  updateSubtree(0, Eigen::Isometry3d::Identity());
+}
+
+void nodeMgr::updateSubtree(int i, const Eigen::Isometry3d& parent) {
+  const Eigen::Isometry3d G = parent * nodes[i]->localTransform();
+  nodes[i]->worldTrans = rootInverse * G;
+  if (childBegin[i] < 0) return;
+  for (int c = childBegin[i]; c < childEnd[i]; ++c) updateSubtree(c, G);
+}
+
+std::string nodeMgr::getParentName(int i) const {
+  const int p = parentIdx[i];
+  return p == -1 ? std::string() : nodes[p]->name;
+}
+
+void nodeMgr::printSubtree(int i, int depth) const {
+  if (depth >= 0)
+    for (int d = 0; d <= depth; ++d) std::printf("--");
+  const hierachyNode& node = *nodes[i];
+  std::printf("%s %.3f %.3f %.3f %.3f %.3f %.3f \n", node.name.c_str(), node.position.x(), node.position.y(),
+              node.position.z(), node.rotation.x(), node.rotation.y(), node.rotation.z());
+  if (childBegin[i] < 0) return;
+  for (int c = childBegin[i]; c < childEnd[i]; ++c) printSubtree(c, depth + 1);
+}
