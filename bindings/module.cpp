@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "bindings/bindSkeletonModels.h"
 #include "bindings/bindTools.h"
 #include "duriz/mlsolver/simParams.h"
 
@@ -19,6 +20,7 @@ PYBIND11_MODULE(duzavod, m) {
   py::enum_<simParams::SETUP_MODE>(m, "SETUP_MODE", py::arithmetic())
       .value("GRAVITY", simParams::GRAVITY)
       .value("MANUAL", simParams::MANUAL);
+  bindSkeletonEnums(m);
 
   // Classes.
   py::class_<simParams, std::shared_ptr<simParams>>(m, "simParam")
@@ -42,6 +44,7 @@ PYBIND11_MODULE(duzavod, m) {
       .def_readwrite("dx", &simParams::dx)
       .def_readwrite("dtp", &simParams::dtp)
       .def("get_tp", &simParams::get_tp);
+  bindHierachyNode(m);
   bindTrajectoryClasses(m);  // after the skeleton and dynamics classes, before simulator3D
 
   bindControllerClass(m);  // the last class

@@ -9,8 +9,11 @@
 #include <string>
 #include <vector>
 
-// Scoped, so that short names such as `fixed` or `velocity` do not leak into every includer.
-enum class jointType : std::int32_t {
+// Plain enums, so that values convert to int like the table indices they are, each inside a namespace
+// of its own, so that short names such as `fixed` or `velocity` do not leak into every includer: write
+// jointType::fixed.
+namespace jointKinds {
+enum jointType : std::int32_t {
   invalid = 0,
   revolute = 1,
   continuous = 2,
@@ -21,8 +24,11 @@ enum class jointType : std::int32_t {
   ball = 7,
   universal = 8,
 };
+}  // namespace jointKinds
+using jointKinds::jointType;
 
-enum class actuatorType : std::int32_t {
+namespace actuatorKinds {
+enum actuatorType : std::int32_t {
   force = 0,
   passive = 1,
   servo = 2,
@@ -31,6 +37,8 @@ enum class actuatorType : std::int32_t {
   velocity = 5,
   locked = 6,
 };
+}  // namespace actuatorKinds
+using actuatorKinds::actuatorType;
 
 // Indexed by the enum value. Filled before main() and never written afterwards.
 extern const std::vector<std::string> jointTypeNames;
