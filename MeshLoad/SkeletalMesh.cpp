@@ -117,6 +117,7 @@ void SkeletalMesh::buildMeshes(const aiNode* node) {
 }
 
 void SkeletalMesh::update(bool useGpu, bool download) {
+  if (nodeManager == nullptr) throw std::logic_error("update: no model loaded");
   nodeManager->updateGlobalTransforms();
   for (const auto& mesh : meshes) {
     mesh->setNodes(nodeManager);

@@ -35,7 +35,8 @@ class SkeletalMesh {
   bool loadScene(const aiScene* scene);
   void buildNodes(const aiNode* root);
   void buildMeshes(const aiNode* node);
-  // World transforms of all nodes, then every mesh.
+  // World transforms of all nodes, then every mesh. This, recordFrame and exportAnimationFbx throw
+  // std::logic_error when no model is loaded.
   void update(bool useGpu, bool download);
   // Appends the current local transform of every scene node, at frameCount / 24 seconds.
   void recordFrame();

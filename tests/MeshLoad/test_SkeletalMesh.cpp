@@ -73,6 +73,8 @@ TEST(SkeletalMesh, MissingFileIsReportedAndLoadsNothing) {
   EXPECT_EQ(model.nodeManager, nullptr);
   EXPECT_EQ(model.scene, nullptr);
   EXPECT_THROW(model.recordFrame(), std::logic_error);
+  EXPECT_THROW(model.update(false, false), std::logic_error);
+  EXPECT_THROW(model.exportAnimationFbx(testing::TempDir() + "nothing.fbx"), std::logic_error);
 }
 
 TEST(SkeletalMesh, FailedReloadDropsTheEarlierModel) {
