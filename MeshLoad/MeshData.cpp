@@ -6,26 +6,13 @@
 #include <stdexcept>
 
 #include "MeshDatatGPUKernel.h"
+#include "aiTransform.h"
 #include "duriz/gpu_inc/cudaCheck.h"
 
 static_assert(sizeof(Eigen::Vector3d) == 3 * sizeof(double), "device arrays hold Vector3d as 3 doubles");
 static_assert(sizeof(Eigen::Isometry3d) == 16 * sizeof(double), "device arrays hold Isometry3d as 16 doubles");
 
 namespace {
-
-// Rigid transform of an Assimp matrix: decomposed, rebuilt from (scaling, rotation, position), and the
-// rotation taken back from the rebuilt 3x3 block (so a matrix without scaling gives its own rotation).
-// The translation is divided by `scale`.
-Eigen::Isometry3d rigidFromAiMatrix(const aiMatrix4x4& m, double scale) {
-  aiVector3D s, p;
-  aiQuaternion q1;
-  m.Decompose(s, q1, p);
-  const aiQuaternion q2(aiMatrix3x3(aiMatrix4x4(s, q1, p)));
-  Eigen::Isometry3d T = Eigen::Isometry3d::Identity();
-  T.linear() = Eigen::Quaterniond(q2.w, q2.x, q2.y, q2.z).normalized().toRotationMatrix();
-  T.translation() = Eigen::Vector3d(p.x, p.y, p.z) / scale;
-  return T;
-}
 
 // The top three rows of the blend of the bone transforms of one vertex.
 Eigen::Isometry3d blendBones(const std::vector<Eigen::Isometry3d>& transforms, const double* weights) {

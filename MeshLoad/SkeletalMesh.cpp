@@ -10,14 +10,9 @@
 #include <cstdio>
 #include <stdexcept>
 
-namespace {
+#include "aiTransform.h"
 
-Eigen::Isometry3d isometry(const aiQuaternion& q, const Eigen::Vector3d& translation) {
-  Eigen::Isometry3d T = Eigen::Isometry3d::Identity();
-  T.linear() = Eigen::Quaterniond(q.w, q.x, q.y, q.z).normalized().toRotationMatrix();
-  T.translation() = translation;
-  return T;
-}
+namespace {
 
 // A fresh aiNodeAnim with the recorded keys of one node.
 aiNodeAnim* makeChannel(const std::string& name, const AnimChannel& channel) {
@@ -76,7 +71,7 @@ void SkeletalMesh::buildNodes(const aiNode* root) {
   aiVector3D rootPosition;
   root->mTransformation.DecomposeNoScaling(rootRotation, rootPosition);
   nodes.addNode(root->mName.C_Str(),
-                isometry(rootRotation, Eigen::Vector3d(rootPosition.x, rootPosition.y, rootPosition.z)));
+                isometryFromAi(rootRotation, Eigen::Vector3d(rootPosition.x, rootPosition.y, rootPosition.z)));
   nodes.parentIdx.push_back(-1);
 
   // Breadth first: a scene node's position in the queue is its node index, and the children of every
@@ -96,12 +91,7 @@ void SkeletalMesh::buildNodes(const aiNode* root) {
       const aiNode* K = N->mChildren[c];
       queue.push_back(K);
       nodes.parentIdx.push_back(static_cast<int>(i));
-      // Scaling is removed: the rotation is taken back from the matrix rebuilt from the decomposition.
-      aiVector3D s, p;
-      aiQuaternion q1;
-      K->mTransformation.Decompose(s, q1, p);
-      const aiQuaternion q2(aiMatrix3x3(aiMatrix4x4(s, q1, p)));
-      nodes.addNode(K->mName.C_Str(), isometry(q2, Eigen::Vector3d(p.x, p.y, p.z) / scale));
+      nodes.addNode(K->mName.C_Str(), rigidFromAiMatrix(K->mTransformation, scale));
     }
   }
 }

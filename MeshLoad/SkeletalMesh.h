@@ -31,7 +31,7 @@ class SkeletalMesh {
   // Imports the file (triangulated, FBX pivots folded into the nodes) and poses the bind state on the
   // host. On failure prints "Error parsing '<path>': '<reason>'" and returns false, leaving no model.
   bool load(const std::string& path, int gpuId);
-  // Builds nodes and meshes from the held scene's tree and poses it on the host.
+  // Holds `scene` (the caller keeps it alive), builds its nodes and meshes and poses it on the host.
   bool loadScene(const aiScene* scene);
   void buildNodes(const aiNode* root);
   void buildMeshes(const aiNode* node);
