@@ -49,7 +49,7 @@ class SkeletalMesh {
   std::vector<std::shared_ptr<MeshData>> meshes;  // in loading order: depth first, a node before its children
   std::shared_ptr<nodeMgr> nodeManager;
   std::map<std::string, AnimChannel> animChannels;  // by node name
-  const aiScene* scene = nullptr;                   // owned by importer
+  const aiScene* scene = nullptr;                   // owned by importer, or by the caller of loadScene
   Assimp::Importer importer;
   std::string path;
   // Divides vertex positions, bone offset translations and the translations of all nodes but node 0.
