@@ -29,6 +29,20 @@ DZ_THREAD_INDEX_VAR uint3 threadIdx;
 DZ_THREAD_INDEX_VAR uint3 blockIdx;
 DZ_THREAD_INDEX_VAR dim3 blockDim;
 DZ_THREAD_INDEX_VAR dim3 gridDim;
+
+namespace dz::device {
+
+// Block mode: the launcher calls a kernel for thread (0, 0, 0) of each block first. A kernel that runs
+// the whole block itself (as loops the compiler can vectorise) claims the block, and the launcher then
+// skips the block's other threads. Kernels that do not claim run thread by thread.
+DZ_THREAD_INDEX_VAR bool blockClaimed;
+
+// Called by a kernel at thread (0, 0, 0) of a block that it runs whole: it must then do the work of
+// every thread of that block.
+__forceinline__ void claimBlock() { blockClaimed = true; }
+
+}  // namespace dz::device
+
 #undef DZ_THREAD_INDEX_VAR
 
 // Fast intrinsics: on the host they are the ordinary operations (at least as accurate as the device's).

@@ -1,6 +1,7 @@
 // Runs a kernel over its whole grid: blocks are shared out over CPU threads, and each CPU thread walks
 // the threads of its block in order (x fastest), setting its own index variables before each call. The
-// kernel is a template argument, so its body is inlined into the thread loops.
+// kernel is a template argument, so its body is inlined into the thread loops. A kernel may run a whole
+// block in one call (claimBlock, hostKernel.h), which lets the compiler vectorise across its threads.
 #pragma once
 
 #include <omp.h>
@@ -15,9 +16,13 @@ namespace detail {
 template <auto Kernel, class... Args>
 inline void runBlock(unsigned int bx, unsigned int by, unsigned int bz, const dim3& block, const Args&... args) {
   blockIdx = uint3{bx, by, bz};
+  threadIdx = uint3{0, 0, 0};
+  blockClaimed = false;
+  Kernel(args...);
+  if (blockClaimed) return;  // the kernel ran the whole block
   for (unsigned int tz = 0; tz < block.z; ++tz)
     for (unsigned int ty = 0; ty < block.y; ++ty)
-      for (unsigned int tx = 0; tx < block.x; ++tx) {
+      for (unsigned int tx = (ty == 0 && tz == 0) ? 1 : 0; tx < block.x; ++tx) {
         threadIdx = uint3{tx, ty, tz};
         Kernel(args...);
       }

@@ -43,6 +43,25 @@ __global__ void smoothKernel(const float* in, float* out, int n) {
   out[i] = __fdividef(in[i - 1] + 2.0f * in[i] + in[i + 1], 4.0f) + __fsqrt_rn(static_cast<float>(i));
 }
 
+// Thread (0, 0, 0) of an even block claims it and does the work of all its threads; odd blocks run thread
+// by thread. Any call the launcher makes for another thread of a claimed block counts as stray.
+__global__ void claimEvenBlocksKernel(int* hits, int* stray) {
+  const unsigned int block = (blockIdx.z * gridDim.y + blockIdx.y) * gridDim.x + blockIdx.x;
+  const unsigned int size = blockDim.x * blockDim.y * blockDim.z;
+  const bool first = threadIdx.x == 0 && threadIdx.y == 0 && threadIdx.z == 0;
+  if (block % 2 == 0) {
+    if (!first) {
+      atomicAdd(stray, 1);
+      return;
+    }
+    dz::device::claimBlock();
+    for (unsigned int t = 0; t < size; ++t) atomicAdd(&hits[block * size + t], 1);
+    return;
+  }
+  const unsigned int t = (threadIdx.z * blockDim.y + threadIdx.y) * blockDim.x + threadIdx.x;
+  atomicAdd(&hits[block * size + t], 1);
+}
+
 template <class T>
 T* upload(const std::vector<T>& host) {
   T* dev = nullptr;
@@ -109,6 +128,18 @@ TEST_P(HostLaunch, DoubleAtomicAddLosesNothing) {
   EXPECT_EQ(download(ftotal, 1)[0], 65536.0f);
   cudaFree(total);
   cudaFree(ftotal);
+}
+
+TEST_P(HostLaunch, AClaimedBlockRunsOnceAndTheOthersThreadByThread) {
+  const dim3 grid(3, 2, 2), block(8, 4, 2);
+  const std::size_t n = 3 * 2 * 2 * 8 * 4 * 2;
+  int* hits = upload(std::vector<int>(n, 0));
+  int* stray = upload(std::vector<int>{0});
+  DZ_LAUNCH(claimEvenBlocksKernel, grid, block, hits, stray);
+  EXPECT_EQ(download(stray, 1)[0], 0);
+  EXPECT_EQ(download(hits, n), std::vector<int>(n, 1));
+  cudaFree(hits);
+  cudaFree(stray);
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, HostLaunch, ::testing::Values(1, 8));

@@ -1,0 +1,213 @@
+// The five lattice kernels in the order of the time step, on small lattices: physics and determinism.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "duriz/gpu_inc/gpu/mlBoundaryNEE.h"
+#include "duriz/gpu_inc/gpu/mlCollide.h"
+#include "duriz/gpu_inc/gpu/mlMoments.h"
+#include "duriz/gpu_inc/gpu/mlMovingFrame.h"
+#include "duriz/gpu_inc/gpu/mlStream.h"
+#include "gpuLattice.h"
+
+namespace {
+
+using gputest::GpuLattice;
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct FrameMotion {
+  mlVelocity3D<double> a{0, 0, 0}, omega{0, 0, 0}, alpha{0, 0, 0};
+  mlTransform4d Tinv{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
+};
+
+// One fluid step: moving-frame forcing, collision, streaming, open boundary, moments.
+void fluidStep(GpuLattice& l, const FrameMotion& frame = {}, bool inertial = true) {
+  mlAddForcetoUOptGpu(l.dev, l.param(), {1, 1, 1}, frame.a, frame.omega, frame.alpha, frame.Tinv, 1.0f);
+  mlCollideAddForceHighorderFiitingGpu(l.dev, l.param());
+  mlCuStream3dOptGpu(l.dev, l.param());
+  mlBndCondNEEGpu(l.dev, l.param(), inertial);
+  mlCalOneOrderMomentOptGpu(l.dev, l.param());
+}
+
+// Sets every node to the equilibrium of density rho(x, y, z) and velocity u(x, y, z), as the simulator
+// does when it commits; ux, uy, uz then hold the first moment.
+template <class Rho, class Vel>
+void setEquilibrium(GpuLattice& l, Rho rho, Vel vel) {
+  for (int z = 0; z < l.nz(); ++z)
+    for (int y = 0; y < l.ny(); ++y)
+      for (int x = 0; x < l.nx(); ++x) {
+        const std::size_t i = l.index(x, y, z);
+        const float r = rho(x, y, z);
+        float u[3];
+        vel(x, y, z, u);
+        l.host->rou[i] = r;
+        l.host->ux[i] = r * u[0];
+        l.host->uy[i] = r * u[1];
+        l.host->uz[i] = r * u[2];
+        for (int q = 0; q < 27; ++q)
+          l.f(q, i) = l.host->fPost[q * l.count() + i] = d3q27::equilibrium(q, r, u[0], u[1], u[2]);
+      }
+}
+
+// Each step rounds the 27 populations of a node (a few 1e-8 each); the noise stays bounded (a few 1e-6
+// after 500 steps, no more after 2000) and no flow builds up.
+TEST(FluidStep, FluidAtRestStaysAtRest) {
+  GpuLattice l(8, 8, 8, 0.02f);
+  l.upload();
+  for (int t = 0; t < 500; ++t) fluidStep(l);
+  l.download();
+  for (std::size_t i = 0; i < l.count(); ++i) {
+    ASSERT_NEAR(l.host->rou[i], 1.0f, 1e-5) << i;
+    ASSERT_NEAR(l.host->ux[i], 0.0f, 5e-6) << i;
+    ASSERT_NEAR(l.host->uy[i], 0.0f, 5e-6) << i;
+    ASSERT_NEAR(l.host->uz[i], 0.0f, 5e-6) << i;
+  }
+}
+
+TEST(FluidStep, UniformFlowStaysUniform) {
+  GpuLattice l(7, 6, 5, 0.02f);
+  const float u0[3] = {0.05f, 0.02f, -0.03f};
+  setEquilibrium(
+      l, [](int, int, int) { return 1.0f; }, [&](int, int, int, float u[3]) { std::copy(u0, u0 + 3, u); });
+  l.upload();
+  for (int t = 0; t < 200; ++t) fluidStep(l, {}, false);
+  l.download();
+  for (std::size_t i = 0; i < l.count(); ++i) {
+    ASSERT_NEAR(l.host->rou[i], 1.0f, 1e-5) << i;
+    ASSERT_NEAR(l.host->ux[i] / l.host->rou[i], u0[0], 1e-5) << i;
+    ASSERT_NEAR(l.host->uy[i] / l.host->rou[i], u0[1], 1e-5) << i;
+    ASSERT_NEAR(l.host->uz[i] / l.host->rou[i], u0[2], 1e-5) << i;
+  }
+}
+
+// u_x = U cos(k y), two periods with extrema on the two open y faces, decays as exp(-nu k^2 t). The flow
+// is unidirectional, so the eddy viscosity is exactly 0 and the rate measures the collision's shear
+// viscosity. The open faces copy their neighbours, which is not the wave's own symmetry; their
+// disturbance spreads only about sqrt(nu t) nodes, so the amplitude is read on the middle period.
+TEST(FluidStep, ShearWaveDecaysAtTheLatticeViscosity) {
+  const int ny = 65;
+  const double k = 4 * kPi / (ny - 1);
+  const float nu = 0.05f, U = 0.01f;
+  GpuLattice l(3, ny, 3, nu);
+  setEquilibrium(
+      l, [](int, int, int) { return 1.0f; },
+      [&](int, int y, int, float u[3]) {
+        u[0] = static_cast<float>(U * std::cos(k * y));
+        u[1] = u[2] = 0.0f;
+      });
+  l.upload();
+  auto amplitude = [&] {
+    l.download();
+    double num = 0, den = 0;
+    for (int y = (ny - 1) / 4; y < 3 * (ny - 1) / 4; ++y) {
+      const std::size_t i = l.index(1, y, 1);
+      num += l.host->ux[i] / l.host->rou[i] * std::cos(k * y);
+      den += std::cos(k * y) * std::cos(k * y);
+    }
+    return num / den;
+  };
+  const int t0 = 20, t1 = 220;
+  for (int t = 0; t < t0; ++t) fluidStep(l);
+  const double a0 = amplitude();
+  for (int t = t0; t < t1; ++t) fluidStep(l);
+  const double a1 = amplitude();
+  const double rate = std::log(a0 / a1) / (t1 - t0);
+  const double expected = nu * k * k;
+  std::printf("shear wave decay rate %.6e, nu k^2 = %.6e, error %.3f %%\n", rate, expected,
+              100 * (rate - expected) / expected);
+  EXPECT_NEAR(rate, expected, 0.02 * expected);
+}
+
+// Mass of the interior (every node off the box faces) changes by exactly what streaming carries across
+// its surface: collision conserves each node's mass and the open boundary touches only the faces.
+TEST(FluidStep, MassChangesOnlyThroughTheOpenFaces) {
+  GpuLattice l(9, 8, 7, 0.03f);
+  setEquilibrium(
+      l,
+      [](int x, int y, int z) {
+        return 1.0f + 0.02f * std::exp(-0.3f * ((x - 2) * (x - 2) + (y - 4) * (y - 4) + z * z));
+      },
+      [](int x, int y, int, float u[3]) {
+        u[0] = 0.04f * std::sin(0.5f * y);
+        u[1] = 0.02f * std::cos(0.3f * x);
+        u[2] = 0.01f;
+      });
+  l.upload();
+  const int nx = l.nx(), ny = l.ny(), nz = l.nz();
+  auto interior = [&](int x, int y, int z) {
+    return x > 0 && x < nx - 1 && y > 0 && y < ny - 1 && z > 0 && z < nz - 1;
+  };
+  auto inside = [&](int x, int y, int z) { return x >= 0 && x < nx && y >= 0 && y < ny && z >= 0 && z < nz; };
+  auto interiorMass = [&] {
+    double m = 0;
+    for (int z = 0; z < nz; ++z)
+      for (int y = 0; y < ny; ++y)
+        for (int x = 0; x < nx; ++x)
+          if (interior(x, y, z)) m += l.host->rou[l.index(x, y, z)];
+    return m;
+  };
+  for (int t = 0; t < 30; ++t) {
+    l.download();
+    const double before = interiorMass();
+    mlAddForcetoUOptGpu(l.dev, l.param(), {1, 1, 1}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, FrameMotion{}.Tinv, 1.0f);
+    mlCollideAddForceHighorderFiitingGpu(l.dev, l.param());
+    l.download();
+    double in = 0, out = 0;  // populations streaming into and out of the interior
+    for (int z = 0; z < nz; ++z)
+      for (int y = 0; y < ny; ++y)
+        for (int x = 0; x < nx; ++x)
+          for (int q = 0; q < 27; ++q) {
+            const int tx = x + d3q27::ex[q], ty = y + d3q27::ey[q], tz = z + d3q27::ez[q];
+            const double fp = l.host->fPost[q * l.count() + l.index(x, y, z)];
+            if (!inside(tx, ty, tz)) continue;
+            if (!interior(x, y, z) && interior(tx, ty, tz)) in += fp;
+            if (interior(x, y, z) && !interior(tx, ty, tz)) out += fp;
+          }
+    mlCuStream3dOptGpu(l.dev, l.param());
+    mlBndCondNEEGpu(l.dev, l.param(), true);
+    mlCalOneOrderMomentOptGpu(l.dev, l.param());
+    l.download();
+    const double after = interiorMass();
+    ASSERT_NEAR(after - before, in - out, 2e-5) << "step " << t;
+    if (t == 0) {
+      ASSERT_GT(std::fabs(in - out), 1e-4);  // the test sees a real flux
+    }
+  }
+}
+
+// Every kernel writes only its own node (the boundary also its neighbour's density, with the value all
+// writers agree on): 1 and 8 threads give the same bits.
+TEST(FluidStep, OneAndEightThreadsAgreeBitForBit) {
+  FrameMotion frame;
+  frame.a = {1e-4, 0, -2e-4};
+  frame.omega = {0.01, 0.02, -0.005};
+  frame.alpha = {0, 1e-3, 0};
+  frame.Tinv.m[12] = -18.0;
+  frame.Tinv.m[13] = -6.0;
+  std::vector<std::vector<float>> results;
+  for (int threads : {1, 8}) {
+    dz::device::setHostThreads(threads);
+    GpuLattice l(37, 13, 9, 0.01f);
+    setEquilibrium(
+        l, [](int x, int, int z) { return 1.0f + 0.01f * std::sin(0.4f * x + z); },
+        [](int x, int y, int z, float u[3]) {
+          u[0] = 0.05f * std::cos(0.2f * y);
+          u[1] = 0.03f * std::sin(0.3f * x - z);
+          u[2] = 0.25f * (x < 3);  // inflow beyond the limit on the x = 0 face
+        });
+    l.upload();
+    for (int t = 0; t < 20; ++t) fluidStep(l, frame, true);
+    l.download();
+    std::vector<float> all(l.host->f, l.host->f + 27 * l.count());
+    all.insert(all.end(), l.host->fPost, l.host->fPost + 27 * l.count());
+    all.insert(all.end(), l.host->Sopt, l.host->Sopt + l.count());
+    for (std::size_t i = 0; i < l.count(); ++i) all.push_back(l.host->rou[i]);
+    results.push_back(all);
+  }
+  dz::device::setHostThreads(0);
+  ASSERT_EQ(results[0].size(), results[1].size());
+  EXPECT_TRUE(results[0] == results[1]);
+}
+
+}  // namespace
