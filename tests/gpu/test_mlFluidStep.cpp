@@ -50,9 +50,16 @@ void setEquilibrium(GpuLattice& l, Rho rho, Vel vel) {
       }
 }
 
+// The physics runs on one CPU thread: these lattices are a few blocks, and test programs run side by side.
+class FluidStep : public ::testing::Test {
+ protected:
+  void SetUp() override { dz::device::setHostThreads(1); }
+  void TearDown() override { dz::device::setHostThreads(0); }
+};
+
 // Each step rounds the 27 populations of a node (a few 1e-8 each); the noise stays bounded (a few 1e-6
 // after 500 steps, no more after 2000) and no flow builds up.
-TEST(FluidStep, FluidAtRestStaysAtRest) {
+TEST_F(FluidStep, FluidAtRestStaysAtRest) {
   GpuLattice l(8, 8, 8, 0.02f);
   l.upload();
   for (int t = 0; t < 500; ++t) fluidStep(l);
@@ -65,7 +72,7 @@ TEST(FluidStep, FluidAtRestStaysAtRest) {
   }
 }
 
-TEST(FluidStep, UniformFlowStaysUniform) {
+TEST_F(FluidStep, UniformFlowStaysUniform) {
   GpuLattice l(7, 6, 5, 0.02f);
   const float u0[3] = {0.05f, 0.02f, -0.03f};
   setEquilibrium(
@@ -85,7 +92,7 @@ TEST(FluidStep, UniformFlowStaysUniform) {
 // is unidirectional, so the eddy viscosity is exactly 0 and the rate measures the collision's shear
 // viscosity. The open faces copy their neighbours, which is not the wave's own symmetry; their
 // disturbance spreads only about sqrt(nu t) nodes, so the amplitude is read on the middle period.
-TEST(FluidStep, ShearWaveDecaysAtTheLatticeViscosity) {
+TEST_F(FluidStep, ShearWaveDecaysAtTheLatticeViscosity) {
   const int ny = 65;
   const double k = 4 * kPi / (ny - 1);
   const float nu = 0.05f, U = 0.01f;
@@ -121,7 +128,7 @@ TEST(FluidStep, ShearWaveDecaysAtTheLatticeViscosity) {
 
 // Mass of the interior (every node off the box faces) changes by exactly what streaming carries across
 // its surface: collision conserves each node's mass and the open boundary touches only the faces.
-TEST(FluidStep, MassChangesOnlyThroughTheOpenFaces) {
+TEST_F(FluidStep, MassChangesOnlyThroughTheOpenFaces) {
   GpuLattice l(9, 8, 7, 0.03f);
   setEquilibrium(
       l,
@@ -178,7 +185,7 @@ TEST(FluidStep, MassChangesOnlyThroughTheOpenFaces) {
 
 // Every kernel writes only its own node (the boundary also its neighbour's density, with the value all
 // writers agree on): 1 and 8 threads give the same bits.
-TEST(FluidStep, OneAndEightThreadsAgreeBitForBit) {
+TEST(FluidStepThreads, OneAndEightThreadsAgreeBitForBit) {
   FrameMotion frame;
   frame.a = {1e-4, 0, -2e-4};
   frame.omega = {0.01, 0.02, -0.005};
