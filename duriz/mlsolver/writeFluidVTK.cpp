@@ -1,0 +1,95 @@
+#include "writeFluidVTK.h"
+
+#include <dart/dynamics/Frame.hpp>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+void appendBigEndian(std::vector<char>& out, float value) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  out.push_back(static_cast<char>(bits >> 24));
+  out.push_back(static_cast<char>(bits >> 16));
+  out.push_back(static_cast<char>(bits >> 8));
+  out.push_back(static_cast<char>(bits));
+}
+
+}  // namespace
+
+int writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::string& path,
+                  const dart::dynamics::Frame* frame) {
+  using dart::dynamics::Frame;
+  const MLFluidParam& param = *flow.param;
+  const int nx = param.samples[0], ny = param.samples[1];
+  const std::size_t count = flow.count;
+
+  Eigen::Isometry3d T = Eigen::Isometry3d::Identity();
+  Eigen::Vector3d v = Eigen::Vector3d::Zero();
+  Eigen::Vector3d omega = Eigen::Vector3d::Zero();
+  if (frame != nullptr) {
+    T = frame->getWorldTransform();
+    v = frame->getLinearVelocity(Frame::World(), Frame::World());
+    omega = frame->getAngularVelocity(Frame::World(), Frame::World());
+  }
+  const Eigen::Matrix3d Rt = T.rotation().transpose();
+  const Eigen::Vector3d t = T.translation();
+  const Eigen::Vector3d frameVelocity = Rt * v;  // the frame's own velocity in its axes
+
+  std::ostringstream header;
+  header << "# vtk DataFile Version 3.0\n"
+         << "output  a fluid\n"
+         << "BINARY\n"
+         << "DATASET STRUCTURED_POINTS\n"
+         << "DIMENSIONS " << param.samples[0] << " " << param.samples[1] << " " << param.samples[2] << "\n"
+         << "ORIGIN " << static_cast<double>(flow.start[0]) << " " << static_cast<double>(flow.start[1]) << " "
+         << static_cast<double>(flow.start[2]) << "\n"
+         << "SPACING " << static_cast<double>(param.dx) << " " << static_cast<double>(param.dx) << " "
+         << static_cast<double>(param.dx) << "\n"
+         << "POINT_DATA " << count << "\n"
+         << "VECTORS cell_velocity float\n";
+
+  std::vector<char> body;
+  body.reserve(count * 24 + 32);
+  const float dx = param.dx;
+  const float u0k = units.u0k;
+  for (std::size_t i = 0; i < count; ++i) {
+    const int x = static_cast<int>(i % nx);
+    const int y = static_cast<int>((i / nx) % ny);
+    const int z = static_cast<int>(i / (static_cast<std::size_t>(nx) * ny));
+    const Eigen::Vector3d p(x * dx + flow.start[0], y * dx + flow.start[1], z * dx + flow.start[2]);
+    const Eigen::Vector3d r = Rt * (p - t);  // node position in the frame
+    const Eigen::Vector3d spin = omega.cross(r);
+    const float u[3] = {flow.ux[i], flow.uy[i], flow.uz[i]};
+    for (int a = 0; a < 3; ++a) {
+      const double V = static_cast<double>((u[a] * units.u0p[a]) / u0k) + spin[a] + frameVelocity[a];
+      appendBigEndian(body, static_cast<float>(V / units.u0p[0] * u0k));
+    }
+  }
+  const char densityHeader[] = "VECTORS density float\n";
+  body.insert(body.end(), densityHeader, densityHeader + sizeof densityHeader - 1);
+  for (std::size_t i = 0; i < count; ++i) {
+    const float rho = flow.rou[i];
+    for (int k = 0; k < 3; ++k) appendBigEndian(body, rho);
+  }
+
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  const bool opened = file.is_open();
+  if (opened) {
+    const std::string text = header.str();
+    file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    file.write(body.data(), static_cast<std::streamsize>(body.size()));
+    file.close();
+  }
+  if (!file) {
+    std::fprintf(stderr, "writeFluidVTK: cannot write \"%s\"\n", path.c_str());
+    if (opened) std::remove(path.c_str());  // no truncated file is left behind
+    return 0;
+  }
+  return 1;
+}

@@ -1,0 +1,17 @@
+// Legacy VTK output of one lattice: binary big-endian STRUCTURED_POINTS with the velocity (lattice units,
+// the reference frame's motion added) and the density (three times) of every node.
+#pragma once
+
+#include <string>
+
+#include "mlFlow.h"
+#include "simParams.h"
+
+namespace dart::dynamics {
+class Frame;
+}
+
+// Returns 1 when the file was written; 0 (with one line on standard error naming the path) when it
+// could not be opened or written. A null frame stands for a frame at rest at the origin.
+int writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::string& path,
+                  const dart::dynamics::Frame* frame);
