@@ -44,4 +44,9 @@ class mlSinglePhaseSolverNew {
 
   // Frees the device arrays and records of every lattice and empties the lists.
   void freeGpu();
+
+  // One lattice step per lattice: the frame-following origin, then in the fluid modes (TWO_WAY, ONE_WAY)
+  // frame forcing, collision, streaming, open boundary, moments and the immersed-boundary stage; then,
+  // in every mode, one step of the coupling solver.
+  void solverStep(int couple_mode);
 };
