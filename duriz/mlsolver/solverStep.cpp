@@ -73,8 +73,7 @@ void mlSinglePhaseSolverNew::solverStep(int couple_mode) {
       const mlVelocity3D<double> accelScale{s_x * s_x * units.l0p / units.N, s_y * s_y * units.l0p / units.N,
                                             s_z * s_z * units.l0p / units.N};
 
-      mlAddForcetoUOptGpu(dev, param, accelScale, toVelocity3D(a_f), toVelocity3D(omega), toVelocity3D(alpha), tinv,
-                          s);
+      mlAddForcetoUOptGpu(dev, param, accelScale, toVelocity3D(a_f), toVelocity3D(omega), toVelocity3D(alpha), tinv, s);
       mlCollideAddForceHighorderFiitingGpu(dev, param);
       mlCuStream3dOptGpu(dev, param);
       mlBndCondNEEGpu(dev, param, inertial);

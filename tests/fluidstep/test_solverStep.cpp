@@ -147,7 +147,7 @@ TEST_F(SolverStep, OpenBoundaryReceivesTheInertialFlag) {
   CommittedSolver stepped({p}), byHandTrue({p}), byHandFalse({p});
   for (CommittedSolver* c : {&stepped, &byHandTrue, &byHandFalse}) {
     mlFlow& l = *c->lattices[0];
-    for (std::size_t i = 0; i < l.count; ++i) setNodeVelocity(l, static_cast<std::int32_t>(i), 0.05f, 0.0f, 0.01f);
+    for (std::size_t i = 0; i < l.count; ++i) setNodeVelocity(l, static_cast<std::int32_t>(i), 0.25f, 0.0f, 0.01f);
     FluidHelper::upload(c->solver, 0);
   }
   stepped.solver.solverStep(TWO_WAY);
