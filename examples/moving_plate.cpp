@@ -39,8 +39,15 @@ class TowedPlate : public mlBaseCouplingSolver {
     mirror_.upload();
   }
 
-  // Moves the plate by one time step; the new positions reach the device for the next fluid step.
-  void step(int, float dt, float) override {
+  // Reads the forces the fluid step just computed, then moves the plate by one time step; the new
+  // positions reach the device for the next fluid step.
+  void step(int, float dt, float forceScale) override {
+    mirror_.download();
+    double sum = 0;
+    for (int k = 0; k < points_->count; ++k) sum += points_->forcex[k];
+    // Force densities times the volume each point stands for (its area times one spacing); the fluid
+    // pushes back on the plate with the opposite force.
+    force_ = -sum * points_->area * forceScale;
     for (int k = 0; k < points_->count; ++k) points_->coordx[k] += speed_ * dt;
     mirror_.upload();
   }
@@ -51,16 +58,11 @@ class TowedPlate : public mlBaseCouplingSolver {
   dart::dynamics::Frame* getRefFrame() override { return nullptr; }
   bool isInertialFrame() override { return true; }
 
-  // Drag on the plate (N): the point force densities times the volume each point stands for (area x dx).
-  double drag(float dx) {
-    mirror_.download();
-    double sum = 0;
-    for (int k = 0; k < points_->count; ++k) sum += points_->forcex[k];
-    return -sum * points_->area * dx;
-  }
+  double force() const { return force_; }  // N, along x, on the plate in the last step
 
  private:
   float speed_;
+  double force_ = 0;
   std::unique_ptr<mlLagrangeBoundary> points_;
   IBBoundaryMemMgr mirror_;
 };
@@ -115,8 +117,8 @@ int main(int argc, char** argv) {
       char name[64];
       std::snprintf(name, sizeof name, "/vis_fluid%05d.vtk", step);
       if (!writeFluidVTK(*lattice, solver.units, folder + name, nullptr)) return 1;
-      std::printf("step %4d  %.2f ms/step  %.1f MLUPS  drag %.4f N  wrote %s%s\n", step, 1e3 * seconds / step,
-                  lattice->count * step / seconds / 1e6, plate->drag(p.dx), folder.c_str(), name);
+      std::printf("step %4d  %.2f ms/step  %.1f MLUPS  force on the plate %.4f N  wrote %s%s\n", step, 1e3 * seconds / step,
+                  lattice->count * step / seconds / 1e6, plate->force(), folder.c_str(), name);
     }
   }
   solver.freeGpu();
