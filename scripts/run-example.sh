@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh
-./build/examples/lattice_setup
+./build/examples/moving_plate build/moving_plate_output 300
