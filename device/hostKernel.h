@@ -55,33 +55,23 @@ __forceinline__ float __logf(float a) { return std::log(a); }
 __forceinline__ float __powf(float a, float b) { return std::pow(a, b); }
 __forceinline__ float rsqrtf(float a) { return 1.0f / std::sqrt(a); }
 
-// Atomics return the old value, as on the device. The floating-point forms retry a compare-and-swap on
-// the bit pattern, so concurrent additions are never lost.
-__forceinline__ double atomicAdd(double* address, double val) {
-  auto* bits = reinterpret_cast<std::uint64_t*>(address);
-  std::uint64_t expected = __atomic_load_n(bits, __ATOMIC_RELAXED);
+// Atomics return the old value, as on the device. The floating-point forms retry a compare-and-swap
+// (which compares bit patterns), so concurrent additions are never lost.
+namespace dz::device {
+template <class T>
+__forceinline__ T atomicAddFloating(T* address, T val) {
+  T old;
+  __atomic_load(address, &old, __ATOMIC_RELAXED);
   for (;;) {
-    double old;
-    std::memcpy(&old, &expected, sizeof old);
-    const double sum = old + val;
-    std::uint64_t desired;
-    std::memcpy(&desired, &sum, sizeof desired);
-    if (__atomic_compare_exchange_n(bits, &expected, desired, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) return old;
+    T sum = old + val;
+    if (__atomic_compare_exchange(address, &old, &sum, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) return old;
   }
 }
+}  // namespace dz::device
 
-__forceinline__ float atomicAdd(float* address, float val) {
-  auto* bits = reinterpret_cast<std::uint32_t*>(address);
-  std::uint32_t expected = __atomic_load_n(bits, __ATOMIC_RELAXED);
-  for (;;) {
-    float old;
-    std::memcpy(&old, &expected, sizeof old);
-    const float sum = old + val;
-    std::uint32_t desired;
-    std::memcpy(&desired, &sum, sizeof desired);
-    if (__atomic_compare_exchange_n(bits, &expected, desired, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) return old;
-  }
-}
+__forceinline__ double atomicAdd(double* address, double val) { return dz::device::atomicAddFloating(address, val); }
+
+__forceinline__ float atomicAdd(float* address, float val) { return dz::device::atomicAddFloating(address, val); }
 
 __forceinline__ int atomicAdd(int* address, int val) { return __atomic_fetch_add(address, val, __ATOMIC_RELAXED); }
 

@@ -36,7 +36,9 @@ template <auto Kernel, class... Args>
 void launch(const char* name, dim3 grid, dim3 block, const Args&... args) {
   const unsigned long long threadsPerBlock = 1ull * block.x * block.y * block.z;
   const unsigned long long blocks = 1ull * grid.x * grid.y * grid.z;
-  if (threadsPerBlock == 0 || threadsPerBlock > kMaxThreadsPerBlock || blocks == 0 || block.z > 64) {
+  // The device's limits: 1024 threads a block (z at most 64), grid y and z at most 65535.
+  if (threadsPerBlock == 0 || threadsPerBlock > kMaxThreadsPerBlock || block.z > 64 || blocks == 0 ||
+      grid.x > 2147483647u || grid.y > 65535u || grid.z > 65535u) {
     setLastError(cudaErrorInvalidConfiguration);
     return;
   }

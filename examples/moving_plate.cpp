@@ -117,8 +117,8 @@ int main(int argc, char** argv) {
       char name[64];
       std::snprintf(name, sizeof name, "/vis_fluid%05d.vtk", step);
       if (!writeFluidVTK(*lattice, solver.units, folder + name, nullptr)) return 1;
-      std::printf("step %4d  %.2f ms/step  %.1f MLUPS  force on the plate %.4f N  wrote %s%s\n", step, 1e3 * seconds / step,
-                  lattice->count * step / seconds / 1e6, plate->force(), folder.c_str(), name);
+      std::printf("step %4d  %.2f ms/step  %.1f MLUPS  force on the plate %.4f N  wrote %s%s\n", step,
+                  1e3 * seconds / step, lattice->count * step / seconds / 1e6, plate->force(), folder.c_str(), name);
     }
   }
   solver.freeGpu();

@@ -1,9 +1,24 @@
 #include "FluidHelper.h"
 
+#include <stdexcept>
+#include <string>
+
 #include "duriz/gpu_inc/cudaCheck.h"
 #include "duriz/mlsolver/mlSinglePhaseSolverNew.h"
 
+namespace {
+
+// Copies need lattice i on both sides: a solver whose device memory was freed has no device record.
+void requireMirrored(const mlSinglePhaseSolverNew& solver, int i, const char* operation) {
+  if (i < 0 || static_cast<std::size_t>(i) >= solver.lbmvec.size() ||
+      static_cast<std::size_t>(i) >= solver.lbm_dev_gpu.size())
+    throw std::out_of_range(std::string(operation) + ": lattice " + std::to_string(i) + " is not on the device");
+}
+
+}  // namespace
+
 void FluidHelper::upload(mlSinglePhaseSolverNew& solver, int i) {
+  requireMirrored(solver, i, "FluidHelper::upload");
   checkCudaErrors(cudaSetDevice(solver.gpuDeviceId));
   mlFlow& host = *solver.lbmvec[i];
   mlFlow* dev = solver.lbm_dev_gpu[i];
@@ -38,25 +53,34 @@ void FluidHelper::upload(mlSinglePhaseSolverNew& solver, int i) {
 }
 
 void FluidHelper::download(mlSinglePhaseSolverNew& solver, int i) {
+  requireMirrored(solver, i, "FluidHelper::download");
   checkCudaErrors(cudaSetDevice(solver.gpuDeviceId));
-  mlFlow& host = *solver.lbmvec[i];
 
   // A byte copy of the device record: its pointers are device addresses and must not be released here.
   mlFlow mllbm_host;
   checkCudaErrors(cudaMemcpy(&mllbm_host, solver.lbm_dev_gpu[i], sizeof(mlFlow), cudaMemcpyDeviceToHost));
-  const std::size_t count = host.count;
-  checkCudaErrors(cudaMemcpy(host.ux, mllbm_host.ux, count * sizeof(float), cudaMemcpyDeviceToHost));
-  checkCudaErrors(cudaMemcpy(host.uy, mllbm_host.uy, count * sizeof(float), cudaMemcpyDeviceToHost));
-  checkCudaErrors(cudaMemcpy(host.uz, mllbm_host.uz, count * sizeof(float), cudaMemcpyDeviceToHost));
-  checkCudaErrors(cudaMemcpy(host.forcex, mllbm_host.forcex, count * sizeof(double), cudaMemcpyDeviceToHost));
-  checkCudaErrors(cudaMemcpy(host.forcey, mllbm_host.forcey, count * sizeof(double), cudaMemcpyDeviceToHost));
-  checkCudaErrors(cudaMemcpy(host.forcez, mllbm_host.forcez, count * sizeof(double), cudaMemcpyDeviceToHost));
-  checkCudaErrors(cudaMemcpy(host.rou, mllbm_host.rou, count * sizeof(mlDensity<float>), cudaMemcpyDeviceToHost));
-  checkCudaErrors(cudaMemcpy(host.flag, mllbm_host.flag, count * sizeof(MLLATTICENODE_FLAG), cudaMemcpyDeviceToHost));
-  checkCudaErrors(cudaMemcpy(host.f, mllbm_host.f, 27 * count * sizeof(float), cudaMemcpyDeviceToHost));
-  checkCudaErrors(cudaMemcpy(host.fPost, mllbm_host.fPost, 27 * count * sizeof(float), cudaMemcpyDeviceToHost));
-  host.start[0] = mllbm_host.start[0];
-  host.start[1] = mllbm_host.start[1];
-  host.start[2] = mllbm_host.start[2];
+  checkCudaErrors(cudaMemcpy(solver.lbmvec[i]->ux, (mllbm_host.ux), solver.lbmvec[i]->count * sizeof(float),
+                             cudaMemcpyDeviceToHost));
+  checkCudaErrors(cudaMemcpy(solver.lbmvec[i]->uy, (mllbm_host.uy), solver.lbmvec[i]->count * sizeof(float),
+                             cudaMemcpyDeviceToHost));
+  checkCudaErrors(cudaMemcpy(solver.lbmvec[i]->uz, (mllbm_host.uz), solver.lbmvec[i]->count * sizeof(float),
+                             cudaMemcpyDeviceToHost));
+  checkCudaErrors(cudaMemcpy(solver.lbmvec[i]->forcex, (mllbm_host.forcex), solver.lbmvec[i]->count * sizeof(double),
+                             cudaMemcpyDeviceToHost));
+  checkCudaErrors(cudaMemcpy(solver.lbmvec[i]->forcey, (mllbm_host.forcey), solver.lbmvec[i]->count * sizeof(double),
+                             cudaMemcpyDeviceToHost));
+  checkCudaErrors(cudaMemcpy(solver.lbmvec[i]->forcez, (mllbm_host.forcez), solver.lbmvec[i]->count * sizeof(double),
+                             cudaMemcpyDeviceToHost));
+  checkCudaErrors(cudaMemcpy(solver.lbmvec[i]->rou, (mllbm_host.rou),
+                             solver.lbmvec[i]->count * sizeof(mlDensity<float>), cudaMemcpyDeviceToHost));
+  checkCudaErrors(cudaMemcpy(solver.lbmvec[i]->flag, (mllbm_host.flag),
+                             solver.lbmvec[i]->count * sizeof(MLLATTICENODE_FLAG), cudaMemcpyDeviceToHost));
+  checkCudaErrors(cudaMemcpy(solver.lbmvec[i]->f, (mllbm_host.f), 27 * solver.lbmvec[i]->count * sizeof(float),
+                             cudaMemcpyDeviceToHost));
+  checkCudaErrors(cudaMemcpy(solver.lbmvec[i]->fPost, (mllbm_host.fPost), 27 * solver.lbmvec[i]->count * sizeof(float),
+                             cudaMemcpyDeviceToHost));
+  solver.lbmvec[i]->start[0] = mllbm_host.start[0];
+  solver.lbmvec[i]->start[1] = mllbm_host.start[1];
+  solver.lbmvec[i]->start[2] = mllbm_host.start[2];
   mllbm_host.dropPointers();
 }

@@ -3,7 +3,7 @@
 // Order: 0 rest; 1-6 +x, -x, +y, -y, +z, -z; 7-10 (1,1,0), (-1,1,0), (1,-1,0), (-1,-1,0);
 // 11-14 (1,0,1), (-1,0,1), (1,0,-1), (-1,0,-1); 15-18 (0,1,1), (0,-1,1), (0,1,-1), (0,-1,-1);
 // 19-26 (1,1,1), (-1,1,1), (1,-1,1), (-1,-1,1), (1,1,-1), (-1,1,-1), (1,-1,-1), (-1,-1,-1).
-// The kernels carry the same tables in constant memory (gpu_inc/gpu/mlLatticeConstants.cuh).
+// The kernels carry the same tables in constant memory (duriz/gpu_inc/mlLatticeConstants.cuh).
 #pragma once
 
 namespace d3q27 {

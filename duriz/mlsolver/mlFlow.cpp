@@ -48,6 +48,18 @@ void checkSpacing(const simParams& p) {
   }
 }
 
+// The kernels index nodes with 32-bit integers, so a lattice holds at most 2^31 - 1 nodes.
+void checkNodeCount(const std::int32_t samples[3]) {
+  const std::uint64_t plane = static_cast<std::uint64_t>(samples[0]) * static_cast<std::uint64_t>(samples[1]);
+  const std::uint64_t limit = std::numeric_limits<std::int32_t>::max();
+  if (samples[2] > 0 && plane > limit / static_cast<std::uint64_t>(samples[2])) {
+    std::ostringstream msg;
+    msg << "initFlow: a lattice of " << samples[0] << " x " << samples[1] << " x " << samples[2]
+        << " nodes exceeds the " << limit << " nodes the kernels can address";
+    throw std::invalid_argument(msg.str());
+  }
+}
+
 }  // namespace
 
 mlFlow::~mlFlow() { deleteHostFlow(*this); }
@@ -83,6 +95,7 @@ std::unique_ptr<mlFlow> initFlow(const std::shared_ptr<simParams>& params) {
     param->end[a] = last + flow->start[a] - p.dx;
   }
   flow->param = param;
+  checkNodeCount(param->samples);
   flow->count = static_cast<std::uint64_t>(param->samples[0]) * static_cast<std::uint64_t>(param->samples[1]) *
                 static_cast<std::uint64_t>(param->samples[2]);
   param->width = p.width;

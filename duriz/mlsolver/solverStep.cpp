@@ -42,6 +42,7 @@ void mlSinglePhaseSolverNew::solverStep(int couple_mode) {
   checkCudaErrors(cudaSetDevice(gpuDeviceId));
   if (lbmvec.empty()) return;
   if (!couplingSolver) throw std::logic_error("solverStep: the solver has no coupling solver");
+  if (lbm_dev_gpu.size() != lbmvec.size()) throw std::logic_error("solverStep: the lattices are not on the device");
 
   for (std::size_t i = 0; i < lbmvec.size(); ++i) {
     mlFlow* dev = lbm_dev_gpu[i];
@@ -62,7 +63,8 @@ void mlSinglePhaseSolverNew::solverStep(int couple_mode) {
     const float s = units.u0k / std::max({units.u0p[0], units.u0p[1], units.u0p[2]});
     const Eigen::Isometry3d T = worldTransform(frame);
 
-    if (isFluidMode(couple_mode)) {
+    // An empty lattice (an extent of 0) has nothing to launch over; its world still steps.
+    if (isFluidMode(couple_mode) && lbmvec[i]->count > 0) {
       const Eigen::Isometry3d Tinv = T.inverse(Eigen::Isometry);
       mlTransform4d tinv;
       std::copy(Tinv.matrix().data(), Tinv.matrix().data() + 16, tinv.m);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -88,7 +89,9 @@ int writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::st
   }
   if (!file) {
     std::fprintf(stderr, "writeFluidVTK: cannot write \"%s\"\n", path.c_str());
-    if (opened) std::remove(path.c_str());  // no truncated file is left behind
+    // No truncated file is left behind; a device or pipe the path names is not ours to remove.
+    std::error_code ec;
+    if (opened && std::filesystem::is_regular_file(path, ec)) std::filesystem::remove(path, ec);
     return 0;
   }
   return 1;

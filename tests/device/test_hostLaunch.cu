@@ -171,6 +171,10 @@ TEST(HostLaunchConfiguration, BadShapesAreRefusedAndRunNothing) {
   EXPECT_EQ(cudaGetLastError(), cudaErrorInvalidConfiguration);
   DZ_LAUNCH(countNodesKernel, dim3(0), dim3(32), hits, 1, 1, 1);
   EXPECT_EQ(cudaGetLastError(), cudaErrorInvalidConfiguration);
+  DZ_LAUNCH(countNodesKernel, dim3(1, 65536), dim3(32), hits, 1, 1, 1);  // grid y and z stop at 65535
+  EXPECT_EQ(cudaGetLastError(), cudaErrorInvalidConfiguration);
+  DZ_LAUNCH(countNodesKernel, dim3(1, 1, 65536), dim3(32), hits, 1, 1, 1);
+  EXPECT_EQ(cudaGetLastError(), cudaErrorInvalidConfiguration);
   EXPECT_TRUE(dz::device::launchLog().empty());
   EXPECT_EQ(download(hits, 4), std::vector<int>(4, 0));
 

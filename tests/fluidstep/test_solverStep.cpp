@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,25 @@ TEST_F(SolverStep, NoLatticeReturnsAtOnce) {
   EXPECT_TRUE(dz::device::launchLog().empty());
 }
 
+TEST_F(SolverStep, EmptyLatticeLaunchesNothingButStepsTheWorld) {
+  CommittedSolver c({box(2, 0, 1, 0.25f)});
+  ASSERT_EQ(c.lattices[0]->count, 0u);
+  c.addPoints(std::make_unique<mlLagrangeBoundary>(3, 0.01f));
+  c.solver.solverStep(TWO_WAY);
+  EXPECT_TRUE(launchedKernels().empty());
+  EXPECT_EQ(c.coupling->calls.size(), 1u);
+  EXPECT_EQ(cudaGetLastError(), cudaSuccess);
+}
+
+TEST_F(SolverStep, FreedSolverRefusesToStepOrCopy) {
+  CommittedSolver c({box(2, 1, 1, 0.25f)});
+  c.solver.freeGpu();
+  EXPECT_THROW(c.solver.solverStep(TWO_WAY), std::logic_error);
+  EXPECT_THROW(FluidHelper::upload(c.solver, 0), std::out_of_range);
+  EXPECT_THROW(FluidHelper::download(c.solver, 0), std::out_of_range);
+  EXPECT_TRUE(c.coupling->calls.empty());
+}
+
 TEST_F(SolverStep, LaunchShapesFollowTheLatticeAndPointCounts) {
   // dx 1 over 33 x 16 x 2 gives nx = 33, ny = 16, nz = 2.
   CommittedSolver c({box(33, 16, 2, 1.0f)});
@@ -173,6 +193,65 @@ TEST_F(SolverStep, OpenBoundaryReceivesTheInertialFlag) {
   const auto a = distributions(stepped), t = distributions(byHandTrue), f = distributions(byHandFalse);
   EXPECT_EQ(a, t);
   EXPECT_NE(t, f);
+}
+
+// The fictitious forces of the moving frame, seen in one step of a fluid at rest: in lattice units
+// (dx = 1 m, u0p = u0k, so accelScale = 1) every node gains the momentum of its force.
+class MovingFrameStep : public SolverStep {
+ protected:
+  MovingFrameStep() {
+    auto p = std::make_shared<simParams>();
+    p->setup_mode = simParams::MANUAL;
+    p->width = p->height = p->depth = 8;
+    p->l0p = 8;
+    p->N = 8;
+    p->u0k = 0.1f;
+    p->u0p = 0.1f;
+    c = std::make_unique<CommittedSolver>(std::vector<std::shared_ptr<simParams>>{p});
+    c->coupling->inertial = false;
+    // The frame is turned a quarter about z: its x axis is the world's y axis.
+    Eigen::Isometry3d T = Eigen::Isometry3d::Identity();
+    T.linear() = Eigen::AngleAxisd(M_PI / 2, Eigen::Vector3d::UnitZ()).toRotationMatrix();
+    T.translation() = Eigen::Vector3d(0.3, -0.2, 0.0);
+    c->coupling->frame.setRelativeTransform(T);
+  }
+
+  // Momentum of node (x, y, z) after one TWO_WAY step.
+  Eigen::Vector3d momentumAfterStep(int x, int y, int z) {
+    c->solver.solverStep(TWO_WAY);
+    FluidHelper::download(c->solver, 0);
+    const mlFlow& l = *c->lattices[0];
+    const std::size_t i = (static_cast<std::size_t>(z) * 8 + y) * 8 + x;
+    return Eigen::Vector3d(l.ux[i], l.uy[i], l.uz[i]);
+  }
+
+  std::unique_ptr<CommittedSolver> c;
+};
+
+TEST_F(MovingFrameStep, LinearAccelerationActsInTheFrameAxes) {
+  // The frame accelerates along world x, which is its own -y axis: the fluid is pushed along +y.
+  const double A = 1e-4;
+  c->coupling->frame.setClassicDerivatives(Eigen::Vector3d::Zero(), Eigen::Vector3d::Zero(), Eigen::Vector3d(A, 0, 0));
+  const Eigen::Vector3d m = momentumAfterStep(4, 4, 4);
+  // Summing 27 populations near 1/27 in float leaves rounding of about 1e-7.
+  EXPECT_NEAR(m.x(), 0.0, 2e-7);
+  EXPECT_NEAR(m.y(), A, 2e-7);
+  EXPECT_NEAR(m.z(), 0.0, 2e-7);
+}
+
+TEST_F(MovingFrameStep, CentrifugalForceUsesTheNodePositionInTheFrame) {
+  // Spin about z: the centrifugal acceleration is omega^2 r, r the node's position in the frame. The
+  // box is centred on the frame origin t, so node (x, y, z) lies at t + (x - 4, y - 4, z - 4) in the
+  // world, and at R^T (x - 4, y - 4, z - 4) = (y - 4, -(x - 4), z - 4) in the frame.
+  const double w = 0.01;
+  c->coupling->frame.setClassicDerivatives(Eigen::Vector3d::Zero(), Eigen::Vector3d(0, 0, w));
+  const Eigen::Vector3d m = momentumAfterStep(5, 6, 4);
+  const Eigen::Vector3d r(6 - 4, -(5 - 4), 0);
+  EXPECT_NEAR(m.x(), w * w * r.x(), 2e-7);
+  EXPECT_NEAR(m.y(), w * w * r.y(), 2e-7);
+  EXPECT_NEAR(m.z(), 0.0, 2e-7);
+  FluidHelper::download(c->solver, 0);
+  EXPECT_FLOAT_EQ(c->lattices[0]->start[0], 0.3f - 4.0f);  // the box follows the frame
 }
 
 }  // namespace

@@ -132,6 +132,17 @@ TEST(InitFlow, RejectsASpacingThatCannotLayOutTheBox) {
   EXPECT_THROW(initFlow(nullptr), std::invalid_argument);
 }
 
+TEST(InitFlow, RejectsMoreNodesThanTheKernelsCanAddress) {
+  // 2^22 nodes per axis is a valid spacing, but 2^66 nodes overflow even a 64-bit count.
+  try {
+    initFlow(box(4194304.0f, 4194304.0f, 4194304.0f, 1.0f));
+    FAIL() << "expected std::invalid_argument";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_NE(std::string(e.what()).find("4194304 x 4194304 x 4194304"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(initFlow(box(2048, 1024, 1024, 1.0f)), std::invalid_argument);  // exactly 2^31 nodes
+}
+
 TEST(LatticeIndex, MapsPointsToNodesWithoutRangeCheck) {
   auto flow = initFlow(box(10, 4, 4, 0.5f));
   const auto origin = getLatticeIndex(*flow, -5.0f, -2.0f, -2.0f);

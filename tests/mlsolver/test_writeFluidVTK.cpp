@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <dart/dynamics/SimpleFrame.hpp>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -150,6 +153,21 @@ TEST(WriteFluidVTK, UnwritablePathReturnsZeroAndLeavesNoFile) {
   EXPECT_EQ(writeFluidVTK(*l.flow, l.units, path, nullptr), 0);
   EXPECT_NE(testing::internal::GetCapturedStderr().find(path), std::string::npos);
   EXPECT_FALSE(std::ifstream(path).good());
+}
+
+TEST(WriteFluidVTK, FailedWriteToADeviceLeavesTheDevice) {
+  // A character device like /dev/full accepts the open and fails every write.
+  const std::string path = tempPath("full-device");
+  std::remove(path.c_str());
+  if (mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) GTEST_SKIP() << "cannot create a device node here";
+  Lattice l(2, 1.5f, 1, 0.5f);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(writeFluidVTK(*l.flow, l.units, path, nullptr), 0);
+  testing::internal::GetCapturedStderr();
+  struct stat st {};
+  EXPECT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  std::remove(path.c_str());
 }
 
 }  // namespace
