@@ -52,12 +52,13 @@ TEST(hierachyNode, MinusThirtyDegreesAboutXIsStoredWithTheFirstAngleInZeroToHalf
 }
 
 TEST(hierachyNode, ScaledMatrixGivesItsPureRotation) {
-  Isometry3d scaled = rigid(Vector3d(0, 1, 0), 0, 0, 45);
-  scaled.linear() *= 2.0;
+  // A different scale per axis: read straight from R * S, the angles would be about (17.2, 21.1, 26.6).
+  Isometry3d scaled = rigid(Vector3d(0, 1, 0), 17.2, 11.5, 45);
+  scaled.linear() = scaled.linear() * Eigen::Vector3d(1, 2, 3).asDiagonal();
   const hierachyNode node("n", scaled);
-  EXPECT_NEAR(node.rotation.x(), 0, 1e-6);
-  EXPECT_NEAR(node.rotation.y(), 0, 1e-6);
-  EXPECT_NEAR(node.rotation.z(), 45, 1e-6);
+  EXPECT_NEAR(node.rotation.x(), 17.2, 1e-5);
+  EXPECT_NEAR(node.rotation.y(), 11.5, 1e-5);
+  EXPECT_NEAR(node.rotation.z(), 45, 1e-5);
 }
 
 TEST(hierachyNode, SetLocalTransformRederivesButLeavesTheWorldTransform) {
