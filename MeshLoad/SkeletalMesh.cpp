@@ -46,9 +46,7 @@ bool SkeletalMesh::load(const std::string& path, int gpuId) {
     return false;
   }
   scale = 1.0;
-  buildNodes(scene->mRootNode);
-  buildMeshes(scene->mRootNode);
-  update(false, true);
+  buildModel();
   return true;
 }
 
@@ -56,10 +54,25 @@ bool SkeletalMesh::loadScene(const aiScene* scene) {
   // The meshes are read from the held scene: hold this one (the caller keeps it alive).
   this->scene = scene;
   meshes.clear();
-  buildNodes(scene->mRootNode);
-  buildMeshes(scene->mRootNode);
-  update(false, true);
+  buildModel();
   return true;
+}
+
+void SkeletalMesh::buildModel() {
+  try {
+    buildNodes(scene->mRootNode);
+    buildMeshes(scene->mRootNode);
+    update(false, true);
+  } catch (...) {
+    // A mesh with bad indices leaves the model half built: leave what a failed load leaves, so that
+    // nothing poses or records it.
+    const bool imported = scene == importer.GetScene();
+    meshes.clear();
+    nodeManager.reset();
+    scene = nullptr;
+    if (imported) importer.FreeScene();
+    throw;
+  }
 }
 
 void SkeletalMesh::buildNodes(const aiNode* root) {

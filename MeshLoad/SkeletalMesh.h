@@ -30,8 +30,10 @@ class SkeletalMesh {
  public:
   // Imports the file (triangulated, FBX pivots folded into the nodes) and poses the bind state on the
   // host. On failure prints "Error parsing '<path>': '<reason>'" and returns false, leaving no model.
+  // A mesh with a face or weight beyond its vertices throws std::runtime_error, also leaving no model.
   bool load(const std::string& path, int gpuId);
   // Holds `scene` (the caller keeps it alive), builds its nodes and meshes and poses it on the host.
+  // Throws as load does, leaving no model.
   bool loadScene(const aiScene* scene);
   void buildNodes(const aiNode* root);
   void buildMeshes(const aiNode* node);
@@ -55,4 +57,8 @@ class SkeletalMesh {
   // Divides vertex positions, bone offset translations and the translations of all nodes but node 0.
   double scale = 1.0;
   float frameCount = 0;
+
+ private:
+  // Nodes, meshes and the host pose of the held scene; on an exception drops them all and rethrows.
+  void buildModel();
 };

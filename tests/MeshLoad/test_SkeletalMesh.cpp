@@ -147,6 +147,60 @@ TEST(SkeletalMesh, NodesBreadthFirstMeshesDepthFirst) {
   EXPECT_TRUE(onA.dirty_cpu);
 }
 
+// A model loaded before, then a scene whose second mesh is corrupt: the first mesh is already built
+// when the second throws, and nothing of either model may stay behind.
+void expectCorruptSceneLeavesNoModel(aiScene& scene, const std::string& message) {
+  auto model = loadQuietly(kModels + "/bar.fbx");
+  ASSERT_EQ(model->meshes.size(), 1u);
+  testing::internal::CaptureStdout();
+  try {
+    model->loadScene(&scene);
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+  }
+  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(model->meshes.empty());
+  EXPECT_EQ(model->nodeManager, nullptr);
+  EXPECT_EQ(model->scene, nullptr);
+  EXPECT_THROW(model->update(false, false), std::logic_error);
+  EXPECT_THROW(model->recordFrame(), std::logic_error);
+}
+
+TEST(SkeletalMesh, CorruptMeshLeavesNoHalfBuiltModel) {
+  {
+    aiScene scene;
+    scene.mRootNode = new aiNode("root");
+    scene.mNumMeshes = 2;
+    scene.mMeshes = new aiMesh* [2] { triangle("sound"), triangle("badFace") };
+    scene.mMeshes[1]->mFaces[0].mIndices[2] = 3;
+    child(scene.mRootNode, "A", {0});
+    child(scene.mRootNode, "B", {1});
+    expectCorruptSceneLeavesNoModel(scene, "mesh 'badFace': face 0 names a vertex beyond its 3");
+
+    // The same scene mended loads into the same object.
+    scene.mMeshes[1]->mFaces[0].mIndices[2] = 2;
+    SkeletalMesh model;
+    EXPECT_TRUE(model.loadScene(&scene));
+    EXPECT_EQ(model.meshes.size(), 2u);
+  }
+  {
+    aiScene scene;
+    scene.mRootNode = new aiNode("root");
+    scene.mNumMeshes = 2;
+    scene.mMeshes = new aiMesh* [2] { triangle("sound"), triangle("badWeight") };
+    aiMesh* bad = scene.mMeshes[1];
+    bad->mNumBones = 1;
+    bad->mBones = new aiBone* [1] { new aiBone() };
+    bad->mBones[0]->mName = "A";
+    bad->mBones[0]->mNumWeights = 1;
+    bad->mBones[0]->mWeights = new aiVertexWeight[1]{aiVertexWeight(3, 1.0f)};
+    child(scene.mRootNode, "A", {0});
+    child(scene.mRootNode, "B", {1});
+    expectCorruptSceneLeavesNoModel(scene, "mesh 'badWeight': bone 'A' weighs a vertex beyond its 3");
+  }
+}
+
 TEST(SkeletalMesh, CreatureLoadsWithItsNodeTreeMeshesAndWeights) {
   std::string out;
   auto model = loadQuietly(kModels + "/creature.fbx", &out);
