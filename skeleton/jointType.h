@@ -40,12 +40,13 @@ enum actuatorType : std::int32_t {
 }  // namespace actuatorKinds
 using actuatorKinds::actuatorType;
 
-// Indexed by the enum value. Filled before main() and never written afterwards.
-extern const std::vector<std::string> jointTypeNames;
-extern const std::vector<int> jointTypeDofCount;
+// The tables, indexed by the enum value and never written. Each is a function-local static, built on
+// first use, so that static initialisers in other files may read them too.
+const std::vector<std::string>& jointTypeNames();
+const std::vector<int>& jointTypeDofCount();
 // Not one axis per degree of freedom: "planar" has two axes, "ball" and "floating" none.
-extern const std::vector<std::vector<Eigen::Vector3d>> jointTypeDefaultAxes;
-extern const std::vector<std::string> actuatorTypeNames;
+const std::vector<std::vector<Eigen::Vector3d>>& jointTypeDefaultAxes();
+const std::vector<std::string>& actuatorTypeNames();
 
 // Checked access to the tables. A value outside the enumeration (a script can build one from any
 // integer) throws std::out_of_range naming the value, rather than reading past a table.
