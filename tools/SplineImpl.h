@@ -80,7 +80,6 @@ class SplineImpl : public Spline<Point, Param> {
     return segmentArcLength(index, t0 - static_cast<Param>(index), t1 - static_cast<Param>(index));
   }
 
-  const std::vector<Point>& controlPoints() const { return common.controlPoints; }
   Param maxParameter() const { return common.maxParameter; }
 
  protected:
