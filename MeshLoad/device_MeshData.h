@@ -1,6 +1,7 @@
-// The device record of one skinned mesh: device arrays only, null until allocated. Eigen values are
-// stored bit for bit, so kernels read plain doubles: a Vector3d is 3 doubles, an Isometry3d 16 doubles
-// in column-major order including the bottom row.
+// The device record of one skinned mesh: device arrays only, null until allocated. Raw double pointers,
+// not Eigen types, so that device code built by nvcc needs no Eigen: entry k of a Vector3d array is
+// doubles [3k, 3k + 3), entry k of an Isometry3d array doubles [16k, 16k + 16), its 4 x 4 matrix stored
+// bit for bit in column-major order including the bottom row (the translation is doubles 12 to 14).
 #pragma once
 
 #include "MeshFace.h"
