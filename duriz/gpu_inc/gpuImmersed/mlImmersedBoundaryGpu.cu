@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "duriz/gpu_inc/cudaCheck.h"
 #include "mlDeltaFunction.cuh"
@@ -44,6 +45,93 @@ __device__ __forceinline__ std::int64_t mlMax(std::int64_t a, std::int64_t b) { 
 __device__ __forceinline__ std::int64_t mlMin(std::int64_t a, std::int64_t b) { return a < b ? a : b; }
 __device__ __forceinline__ bool mlIsNan(float v) { return v != v; }
 
+// Widest delta function with nonzero weights; every other width weighs every node 0.
+constexpr int kMaxDeltaWidth = 4;
+__device__ __forceinline__ bool mlHasWeights(int width) { return width >= 2 && width <= kMaxDeltaWidth; }
+
+// The weights phi(r(k)) of one axis's nodes lo..hi, formed once per point: a node's weight is the product
+// of its three axis weights, so the stencil needs 3 (2w + 1) delta evaluations instead of (2w + 1)^3.
+// first..last bound the nonzero weights (first > last when there are none).
+template <int Capacity>
+struct mlAxisWeights {
+  std::int64_t lo, first, last;
+  float phi[Capacity];
+
+  template <class Distance>
+  __device__ __forceinline__ mlAxisWeights(int width, std::int64_t lo_, std::int64_t hi, Distance r)
+      : lo(lo_), first(hi + 1), last(lo_ - 1) {
+    for (std::int64_t k = lo; k <= hi; ++k) {
+      const float w = mlDelta(width, r(k));
+      phi[k - lo] = w;
+      if (w != 0.0f) {
+        if (first > hi) first = k;
+        last = k;
+      }
+    }
+  }
+  __device__ __forceinline__ float operator()(std::int64_t k) const { return phi[k - lo]; }
+};
+
+// Delta-weighted sums of ux, uy, uz over the nodes lo..hi (inclusive, z outer, x inner), the weight of a
+// node being phi(0, x) * phi(1, y) * phi(2, z). From the node that makes a sum NaN on, every node is
+// reported.
+template <class AxisWeight>
+__device__ __forceinline__ void mlInterpolateNodes(const mlFlow& flow, std::int64_t nx, std::int64_t ny,
+                                                   const std::int64_t lo[3], const std::int64_t hi[3], AxisWeight phi,
+                                                   float sum[3]) {
+  const float* ux = flow.ux;
+  const float* uy = flow.uy;
+  const float* uz = flow.uz;
+  for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
+    const float wz = phi(2, z);
+    for (std::int64_t y = lo[1]; y <= hi[1]; ++y) {
+      const float wy = phi(1, y);
+      for (std::int64_t x = lo[0]; x <= hi[0]; ++x) {
+        const float weight = phi(0, x) * wy * wz;
+        const std::int64_t i = mlNodeIndex(x, y, z, nx, ny);
+        sum[0] = fmaf(weight, ux[i], sum[0]);
+        sum[1] = fmaf(weight, uy[i], sum[1]);
+        sum[2] = fmaf(weight, uz[i], sum[2]);
+        if (mlIsNan(sum[0]) || mlIsNan(sum[1]) || mlIsNan(sum[2]))
+          printf("NAN find! %d  %.3f %.3f %.3f %.3f  \n", static_cast<int>(i), ux[i], uy[i], uz[i], weight);
+      }
+    }
+  }
+}
+
+// The bits of a float with the exponent field kept and 1 added below it: the top bit is set exactly when
+// the exponent is all ones (infinity or NaN). Or-ing these over many values needs no branch.
+__device__ __forceinline__ std::uint32_t mlNonFiniteBit(float v) {
+#ifdef __CUDA_ARCH__
+  const std::uint32_t bits = __float_as_uint(v);
+#else
+  std::uint32_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+#endif
+  return (bits & 0x7f800000u) + 0x00800000u;
+}
+
+// True when ux, uy and uz are finite on every node of lo..hi (at most Row nodes along x). The flags are
+// gathered per column position, so that a row costs a few vector operations on the host.
+template <int Row>
+__device__ __forceinline__ bool mlVelocityIsFinite(const mlFlow& flow, std::int64_t nx, std::int64_t ny,
+                                                   const std::int64_t lo[3], const std::int64_t hi[3]) {
+  std::uint32_t any[Row] = {};
+  const std::int64_t len = hi[0] - lo[0] + 1;
+  for (std::int64_t z = lo[2]; z <= hi[2]; ++z)
+    for (std::int64_t y = lo[1]; y <= hi[1]; ++y) {
+      const std::int64_t row = mlNodeIndex(lo[0], y, z, nx, ny);
+      const float* ux = flow.ux + row;
+      const float* uy = flow.uy + row;
+      const float* uz = flow.uz + row;
+      for (std::int64_t k = 0; k < len; ++k)
+        any[k] |= mlNonFiniteBit(ux[k]) | mlNonFiniteBit(uy[k]) | mlNonFiniteBit(uz[k]);
+    }
+  std::uint32_t all = 0;
+  for (int k = 0; k < Row; ++k) all |= any[k];
+  return (all & 0x80000000u) == 0;
+}
+
 // Block grid for count points: L = ceil(count / 400) thread layers, four per block layer, both ceilings
 // in single precision.
 dim3 mlPointGrid(int count, std::int64_t& layers) {
@@ -77,28 +165,35 @@ __global__ void mlInterpolateFluidForceKernel(mlLagrangeBoundary* boundary, mlFl
   float X[3];
   if (!mlPointInLattice(b, *flow, t, invdx, nx, ny, nz, X)) return;
 
-  const std::int64_t baseX = static_cast<std::int64_t>(floorf(X[0]));
-  const std::int64_t baseY = static_cast<std::int64_t>(floorf(X[1]));
-  const std::int64_t baseZ = static_cast<std::int64_t>(floorf(X[2]));
-  const float* ux = flow->ux;
-  const float* uy = flow->uy;
-  const float* uz = flow->uz;
-  float sumX = 0.0f, sumY = 0.0f, sumZ = 0.0f;
-  for (std::int64_t z = mlMax(baseZ - width, 0); z < mlMin(baseZ + width + 1, nz); ++z) {
-    const float wz = mlDelta(width, X[2] - static_cast<float>(z));
-    for (std::int64_t y = mlMax(baseY - width, 0); y < mlMin(baseY + width + 1, ny); ++y) {
-      const float wy = mlDelta(width, X[1] - static_cast<float>(y));
-      for (std::int64_t x = mlMax(baseX - width, 0); x < mlMin(baseX + width + 1, nx); ++x) {
-        const float weight = mlDelta(width, X[0] - static_cast<float>(x)) * wy * wz;
-        const std::int64_t i = mlNodeIndex(x, y, z, nx, ny);
-        sumX = fmaf(weight, ux[i], sumX);
-        sumY = fmaf(weight, uy[i], sumY);
-        sumZ = fmaf(weight, uz[i], sumZ);
-        if (mlIsNan(sumX) || mlIsNan(sumY) || mlIsNan(sumZ))
-          printf("NAN find! %d  %.3f %.3f %.3f %.3f  \n", static_cast<int>(i), ux[i], uy[i], uz[i], weight);
-      }
-    }
+  // Nodes floor(X) - w .. floor(X) + w per axis, clamped to the lattice.
+  const std::int64_t n[3] = {nx, ny, nz};
+  std::int64_t lo[3], hi[3];
+  for (int a = 0; a < 3; ++a) {
+    const std::int64_t base = static_cast<std::int64_t>(floorf(X[a]));
+    lo[a] = mlMax(base - width, 0);
+    hi[a] = mlMin(base + width + 1, n[a]) - 1;
   }
+
+  // A node of weight 0 leaves the sums as they are unless its velocity is infinite or NaN (0 * inf is
+  // NaN). So with finite velocities only the box of nonzero weights is summed, from per-axis weights;
+  // otherwise, and for the widths that weigh every node 0, every node is, as the NaN report needs.
+  constexpr int kNodes = 2 * kMaxDeltaWidth + 1;
+  float sum[3] = {0.0f, 0.0f, 0.0f};
+  if (mlHasWeights(width) && mlVelocityIsFinite<kNodes>(*flow, nx, ny, lo, hi)) {
+    using Weights = mlAxisWeights<kNodes>;
+    const Weights w[3] = {Weights(width, lo[0], hi[0], [&](std::int64_t x) { return X[0] - static_cast<float>(x); }),
+                          Weights(width, lo[1], hi[1], [&](std::int64_t y) { return X[1] - static_cast<float>(y); }),
+                          Weights(width, lo[2], hi[2], [&](std::int64_t z) { return X[2] - static_cast<float>(z); })};
+    const std::int64_t first[3] = {w[0].first, w[1].first, w[2].first};
+    const std::int64_t last[3] = {w[0].last, w[1].last, w[2].last};
+    mlInterpolateNodes(
+        *flow, nx, ny, first, last, [&](int a, std::int64_t k) { return w[a](k); }, sum);
+  } else {
+    mlInterpolateNodes(
+        *flow, nx, ny, lo, hi, [&](int a, std::int64_t k) { return mlDelta(width, X[a] - static_cast<float>(k)); },
+        sum);
+  }
+  const float sumX = sum[0], sumY = sum[1], sumZ = sum[2];
 
   // Point velocity in lattice units, per axis.
   const float rho = b.rou[t];
@@ -140,6 +235,9 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
   float X[3];
   if (!mlPointInLattice(b, *flow, t, invdx, nx, ny, nz, X)) return;
 
+  // Every weight of another width is 0, and nodes of weight 0 get nothing.
+  if (!mlHasWeights(width)) return;
+
   // Two nodes wider than the interpolation stencil on each side (those nodes weigh 0 for widths <= 4).
   const std::int64_t n[3] = {nx, ny, nz};
   std::int64_t lo[3], hi[3];
@@ -157,20 +255,28 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
   const double forceY = areaL * (b.forcey[t] * toLattice / static_cast<double>(u0p.y * u0p.y * N * rou0p));
   const double forceZ = areaL * (b.forcez[t] * toLattice / static_cast<double>(u0p.z * u0p.z * N * rou0p));
 
-  // Node coordinates come from the nodes' physical positions, start + x dx.
+  // Node coordinates come from the nodes' physical positions, start + k dx.
   const float dx = flow->param->dx;
   const float* start = flow->start;
+  using Weights = mlAxisWeights<2 * kMaxDeltaWidth + 5>;
+  const Weights w[3] = {
+      Weights(width, lo[0], hi[0],
+              [&](std::int64_t k) { return X[0] - ((start[0] + static_cast<float>(k) * dx) - start[0]) * invdx; }),
+      Weights(width, lo[1], hi[1],
+              [&](std::int64_t k) { return X[1] - ((start[1] + static_cast<float>(k) * dx) - start[1]) * invdx; }),
+      Weights(width, lo[2], hi[2],
+              [&](std::int64_t k) { return X[2] - ((start[2] + static_cast<float>(k) * dx) - start[2]) * invdx; })};
+
   double* fx = flow->forcex;
   double* fy = flow->forcey;
   double* fz = flow->forcez;
-  for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
-    const float wz = mlDelta(width, X[2] - ((start[2] + static_cast<float>(z) * dx) - start[2]) * invdx);
-    for (std::int64_t y = lo[1]; y <= hi[1]; ++y) {
-      const float wy = mlDelta(width, X[1] - ((start[1] + static_cast<float>(y) * dx) - start[1]) * invdx);
-      for (std::int64_t x = lo[0]; x <= hi[0]; ++x) {
-        const float weight =
-            mlDelta(width, X[0] - ((start[0] + static_cast<float>(x) * dx) - start[0]) * invdx) * wy * wz;
-        // Adding zero changes no sum; skipping it spares two thirds of the atomics of the wide range.
+  for (std::int64_t z = w[2].first; z <= w[2].last; ++z) {
+    const float wz = w[2](z);
+    for (std::int64_t y = w[1].first; y <= w[1].last; ++y) {
+      const float wy = w[1](y);
+      for (std::int64_t x = w[0].first; x <= w[0].last; ++x) {
+        const float weight = w[0](x) * wy * wz;
+        // Adding zero changes no sum.
         if (weight == 0.0f) continue;
         const std::int64_t i = mlNodeIndex(x, y, z, nx, ny);
         atomicAdd(&fx[i], weight * forceX);
