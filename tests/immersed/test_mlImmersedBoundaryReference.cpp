@@ -1,0 +1,340 @@
+// The interpolation and spreading kernels against their per-node formulas written out plainly (every
+// node of the range, its weight phi(r_x) phi(r_y) phi(r_z) evaluated on the spot): point forces, node
+// forces and the NaN report must agree bit for bit, for every width, on random points and on points
+// against the faces where the node range is cut.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "duriz/gpu_inc/gpuImmersed/mlDeltaFunction.cuh"
+#include "immersedFixtures.h"
+
+namespace {
+
+using immersed_test::DeviceLattice;
+using immersed_test::DevicePoints;
+using immersed_test::interpolate;
+using immersed_test::spread;
+using immersed_test::Units;
+
+constexpr int kNodes = 32;
+constexpr float kDx = 0.1f;  // not a power of two, so node coordinates recomputed from positions round
+const int kWidths[] = {-1, 0, 1, 2, 3, 4, 5};
+
+// N / l0p = 1 / kDx, and reference velocities that differ per axis.
+Units testUnits() {
+  Units u;
+  u.N = 10;
+  u.l0p = 1;
+  u.u0p = {5, 4, 2};
+  u.u0k = 0.1f;
+  u.rou0p = 1.25f;
+  return u;
+}
+
+std::uint64_t bitsOf(double v) {
+  std::uint64_t b;
+  std::memcpy(&b, &v, sizeof b);
+  return b;
+}
+
+std::vector<double> download(const double* dev, int n) {
+  std::vector<double> out(n);
+  EXPECT_EQ(cudaMemcpy(out.data(), dev, n * sizeof(double), cudaMemcpyDeviceToHost), cudaSuccess);
+  return out;
+}
+
+// Lattice coordinates of point t; false when outside 0 <= X < n on some axis (NaN included).
+bool locate(const mlLagrangeBoundary& b, int t, const mlFlow& flow, const Units& u, float X[3]) {
+  const float invdx = u.N / u.l0p;
+  const float coord[3] = {b.coordx[t], b.coordy[t], b.coordz[t]};
+  bool inside = true;
+  for (int a = 0; a < 3; ++a) {
+    X[a] = (coord[a] - flow.start[a]) * invdx;
+    inside = inside && X[a] >= 0.0f && X[a] < static_cast<float>(flow.param->samples[a]);
+  }
+  return inside;
+}
+
+struct Forces {
+  std::vector<double> f[3];
+};
+
+// Interpolation: nodes floor(X) - w .. floor(X) + w clamped, z outer; fused multiply-add of each
+// node's weight and velocity; a NaN sum reported after every node from the one that made it.
+Forces referenceInterpolation(const mlLagrangeBoundary& b, const mlFlow& flow, const Units& u, int width,
+                              std::string& report) {
+  const long nx = flow.param->samples[0], ny = flow.param->samples[1], nz = flow.param->samples[2];
+  const double s = flow.param->slip_ratio;
+  Forces out;
+  for (auto& f : out.f) f.assign(b.count, 0.0);
+  for (int t = 0; t < b.count; ++t) {
+    float X[3];
+    if (!locate(b, t, flow, u, X)) continue;
+    const long base[3] = {long(std::floor(X[0])), long(std::floor(X[1])), long(std::floor(X[2]))};
+    float sum[3] = {0.0f, 0.0f, 0.0f};
+    for (long z = std::max(base[2] - width, 0L); z < std::min(base[2] + width + 1, nz); ++z)
+      for (long y = std::max(base[1] - width, 0L); y < std::min(base[1] + width + 1, ny); ++y)
+        for (long x = std::max(base[0] - width, 0L); x < std::min(base[0] + width + 1, nx); ++x) {
+          const float weight = mlDelta(width, X[0] - static_cast<float>(x)) *
+                               mlDelta(width, X[1] - static_cast<float>(y)) *
+                               mlDelta(width, X[2] - static_cast<float>(z));
+          const long i = (z * ny + y) * nx + x;
+          sum[0] = std::fmaf(weight, flow.ux[i], sum[0]);
+          sum[1] = std::fmaf(weight, flow.uy[i], sum[1]);
+          sum[2] = std::fmaf(weight, flow.uz[i], sum[2]);
+          if (std::isnan(sum[0]) || std::isnan(sum[1]) || std::isnan(sum[2])) {
+            char line[160];
+            std::snprintf(line, sizeof line, "NAN find! %d  %.3f %.3f %.3f %.3f  \n", static_cast<int>(i), flow.ux[i],
+                          flow.uy[i], flow.uz[i], weight);
+            report += line;
+          }
+        }
+    const float rho = b.rou[t];
+    const float ub[3] = {b.ux[t] * (u.u0k / u.u0p.x), b.uy[t] * (u.u0k / u.u0p.y), b.uz[t] * (u.u0k / u.u0p.z)};
+    const float n[3] = {b.normalx[t], b.normaly[t], b.normalz[t]};
+    const float up = u.u0p.x * u.u0p.x * u.rou0p;
+    const float down = u.l0p * u.u0k * u.u0k;
+    const float gap =
+        rho * (ub[0] * n[0] + ub[1] * n[1] + ub[2] * n[2]) - (sum[0] * n[0] + sum[1] * n[1] + sum[2] * n[2]);
+    for (int a = 0; a < 3; ++a) {
+      const float full = (rho * ub[a] - sum[a]) * u.N * up / down;
+      const float normal = n[a] * gap * u.N * up / down;
+      out.f[a][t] = (1.0 - s) * full + s * normal;
+    }
+  }
+  return out;
+}
+
+// Spreading: nodes floor(X) - w - 2 .. floor(X) + w + 2 clamped, each weighed at its coordinate
+// recomputed from its physical position; node force += weight area_L F_L where the weight is not 0.
+Forces referenceSpreading(const mlLagrangeBoundary& b, const mlFlow& flow, const Units& u, int width) {
+  const long n[3] = {flow.param->samples[0], flow.param->samples[1], flow.param->samples[2]};
+  const float invdx = u.N / u.l0p;
+  const float dx = flow.param->dx;
+  const float u0p[3] = {u.u0p.x, u.u0p.y, u.u0p.z};
+  Forces out;
+  for (auto& f : out.f) f.assign(flow.count, 0.0);
+  for (int t = 0; t < b.count; ++t) {
+    float X[3];
+    if (!locate(b, t, flow, u, X)) continue;
+    long lo[3], hi[3];
+    for (int a = 0; a < 3; ++a) {
+      const long base = long(std::floor(X[a]));
+      lo[a] = std::max(base - width - 2, 0L);
+      hi[a] = std::min(base + width + 2, n[a] - 1);
+    }
+    const double areaL = static_cast<double>(b.area * (invdx * invdx));
+    const double toLattice = static_cast<double>(u.l0p * u.u0k * u.u0k);
+    const double force[3] = {b.forcex[t], b.forcey[t], b.forcez[t]};
+    double F[3];
+    for (int a = 0; a < 3; ++a)
+      F[a] = areaL * (force[a] * toLattice / static_cast<double>(u0p[a] * u0p[a] * u.N * u.rou0p));
+    for (long z = lo[2]; z <= hi[2]; ++z)
+      for (long y = lo[1]; y <= hi[1]; ++y)
+        for (long x = lo[0]; x <= hi[0]; ++x) {
+          const long node[3] = {x, y, z};
+          float r[3];
+          for (int a = 0; a < 3; ++a)
+            r[a] = X[a] - ((flow.start[a] + static_cast<float>(node[a]) * dx) - flow.start[a]) * invdx;
+          const float weight = mlDelta(width, r[0]) * mlDelta(width, r[1]) * mlDelta(width, r[2]);
+          if (weight == 0.0f) continue;
+          const long i = (z * n[1] + y) * n[0] + x;
+          for (int a = 0; a < 3; ++a) out.f[a][i] += weight * F[a];
+        }
+  }
+  return out;
+}
+
+// Along an axis of n >= 32 nodes: against the low face, four inside, and n - 1 against the high face.
+// The nonzero weights of widths up to 4 (nodes floor(X) - 2 .. floor(X) + 2) of different slots never
+// meet, so a node gets at most one point's force and the order of the atomic additions cannot show.
+const float kSlots[] = {0.0f, 8.0f, 14.0f, 20.0f, 26.0f, -1.0f};
+constexpr int kSlotPoints = 6 * 6 * 6;
+
+// On a node, half-way, or anywhere in the cell.
+float cellOffset(std::mt19937& rng) {
+  const int kind = std::uniform_int_distribution<int>(0, 3)(rng);
+  return kind == 0 ? 0.0f : kind == 1 ? 0.5f : std::uniform_real_distribution<float>(0.0f, 1.0f)(rng);
+}
+
+// Velocities, normals, densities and forces of the points, at random.
+void randomPointData(DevicePoints& p, std::mt19937& rng) {
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  for (int t = 0; t < p.host.count; ++t) {
+    p.host.ux[t] = unit(rng);
+    p.host.uy[t] = unit(rng);
+    p.host.uz[t] = unit(rng);
+    float n[3] = {unit(rng), unit(rng), unit(rng)};
+    const float len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]) + 1e-3f;
+    p.host.normalx[t] = n[0] / len;
+    p.host.normaly[t] = n[1] / len;
+    p.host.normalz[t] = n[2] / len;
+    p.host.rou[t] = 1.0f + 0.1f * unit(rng);
+    p.host.forcex[t] = 100.0 * unit(rng);
+    p.host.forcey[t] = 100.0 * unit(rng);
+    p.host.forcez[t] = 100.0 * unit(rng);
+  }
+}
+
+// Every slot combination, each slot shifted by its own random offset.
+void placeOnSlots(DevicePoints& p, const DeviceLattice& lattice, const Units& u, std::mt19937& rng) {
+  const float last = static_cast<float>(lattice.nx() - 1);
+  auto slot = [&](float s) { return (s < 0.0f ? last : s) + cellOffset(rng); };
+  int t = 0;
+  for (float sz : kSlots)
+    for (float sy : kSlots)
+      for (float sx : kSlots) {
+        const float X[3] = {slot(sx), slot(sy), slot(sz)};
+        p.place(t++, X, lattice, u);
+      }
+}
+
+// Lattices of kNodes requested along each axis; the spacing's rounding may add a node.
+void expectCubeOfAtLeast32(const DeviceLattice& lattice) {
+  ASSERT_GE(lattice.nx(), 32);
+  ASSERT_EQ(lattice.ny(), lattice.nx());
+  ASSERT_EQ(lattice.nz(), lattice.nx());
+}
+
+const float kStart[3] = {-1.3f, 0.7f, 2.1f};
+
+void randomVelocities(DeviceLattice& lattice, std::mt19937& rng) {
+  std::uniform_real_distribution<float> vel(-0.1f, 0.1f);
+  for (std::uint64_t i = 0; i < lattice.host->count; ++i) {
+    lattice.host->ux[i] = vel(rng);
+    lattice.host->uy[i] = vel(rng);
+    lattice.host->uz[i] = vel(rng);
+  }
+}
+
+void expectSameBits(const Forces& expected, const std::vector<double> (&actual)[3], const std::string& what) {
+  for (int a = 0; a < 3; ++a)
+    for (std::size_t i = 0; i < actual[a].size(); ++i)
+      ASSERT_EQ(bitsOf(actual[a][i]), bitsOf(expected.f[a][i]))
+          << what << " axis " << a << " index " << i << ": " << actual[a][i] << " vs " << expected.f[a][i];
+}
+
+TEST(ImmersedReference, InterpolationMatchesThePerNodeFormula) {
+  std::mt19937 rng(4021);
+  const Units u = testUnits();
+  DeviceLattice lattice(kNodes, kNodes, kNodes, kDx, kStart);
+  expectCubeOfAtLeast32(lattice);
+  lattice.host->param->slip_ratio = 0.3f;
+  randomVelocities(lattice, rng);
+  lattice.toDevice();
+
+  // The slot points, then points anywhere in and just around the box.
+  constexpr int kAnywhere = 400;
+  DevicePoints points(kSlotPoints + kAnywhere, 1.0f);
+  placeOnSlots(points, lattice, u, rng);
+  std::uniform_real_distribution<float> pos(-0.5f, kNodes + 0.5f);
+  for (int t = kSlotPoints; t < points.host.count; ++t) {
+    const float X[3] = {pos(rng), pos(rng), pos(rng)};
+    points.place(t, X, lattice, u);
+  }
+  randomPointData(points, rng);
+  points.toDevice();
+
+  for (int threads : {1, 0}) {
+    dz::device::setHostThreads(threads);
+    for (int width : kWidths) {
+      std::string report;
+      const Forces expected = referenceInterpolation(points.host, *lattice.host, u, width, report);
+      testing::internal::CaptureStdout();
+      interpolate(points, lattice, u, width);
+      std::fflush(stdout);
+      EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+      EXPECT_EQ(report, "");
+      const int n = points.host.count;
+      const std::vector<double> actual[3] = {download(points.mirror.forcex_dev, n),
+                                             download(points.mirror.forcey_dev, n),
+                                             download(points.mirror.forcez_dev, n)};
+      expectSameBits(expected, actual, "width " + std::to_string(width) + ", threads " + std::to_string(threads));
+    }
+  }
+  dz::device::setHostThreads(0);
+}
+
+TEST(ImmersedReference, SpreadingMatchesThePerNodeFormula) {
+  std::mt19937 rng(977);
+  const Units u = testUnits();
+  for (int threads : {1, 0}) {
+    dz::device::setHostThreads(threads);
+    for (int width : kWidths) {
+      DeviceLattice lattice(kNodes, kNodes, kNodes, kDx, kStart);
+      expectCubeOfAtLeast32(lattice);
+      lattice.toDevice();
+      DevicePoints points(kSlotPoints, 0.013f);
+      placeOnSlots(points, lattice, u, rng);
+      randomPointData(points, rng);
+      points.toDevice();
+
+      const Forces expected = referenceSpreading(points.host, *lattice.host, u, width);
+      spread(points, lattice, u, width);
+      const std::vector<double> actual[3] = {lattice.forces(0), lattice.forces(1), lattice.forces(2)};
+      expectSameBits(expected, actual, "width " + std::to_string(width) + ", threads " + std::to_string(threads));
+      if (width >= 2 && width <= 4) {
+        std::size_t touched = 0;
+        for (double f : actual[0]) touched += f != 0.0;
+        EXPECT_GT(touched, kSlotPoints * 4u) << width;  // the comparison saw forces, not just zeros
+      }
+    }
+  }
+  dz::device::setHostThreads(0);
+}
+
+// A velocity that is infinite or NaN reaches the point's force and the report even where the point weighs
+// the node 0 (0 * inf and 0 * NaN are NaN), as it does at a node of nonzero weight.
+TEST(ImmersedReference, NonFiniteVelocityAnywhereInTheRangeReachesThePoint) {
+  const Units u = testUnits();
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float X[3] = {10.3f, 10.6f, 10.2f};
+  struct Case {
+    int x, y, z;
+    float value;
+    int width;
+  };
+  // Nodes 14 and 6 lie 3.7 and 4.3 from the point along x: weight 0, inside the range of width 4 (6..14).
+  // Node 11 along x is 0.7 away: nonzero weight for every width.
+  const Case cases[] = {
+      {14, 10, 10, inf, 4}, {6, 12, 9, nan, 4}, {10, 10, 13, -inf, 3}, {11, 10, 10, inf, 4}, {11, 10, 10, nan, 2}};
+  for (const Case& c : cases) {
+    std::mt19937 rng(5);
+    DeviceLattice lattice(kNodes, kNodes, kNodes, kDx, kStart);
+    randomVelocities(lattice, rng);
+    lattice.host->ux[lattice.index(c.x, c.y, c.z)] = c.value;
+    lattice.toDevice();
+    DevicePoints points(1, 1.0f);
+    points.place(0, X, lattice, u);
+    randomPointData(points, rng);
+    points.toDevice();
+
+    std::string report;
+    const Forces expected = referenceInterpolation(points.host, *lattice.host, u, c.width, report);
+    testing::internal::CaptureStdout();
+    interpolate(points, lattice, u, c.width);
+    std::fflush(stdout);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string what = "node " + std::to_string(c.x) + " value " + std::to_string(c.value);
+    EXPECT_EQ(printed, report) << what;
+    const std::vector<double> actual[3] = {download(points.mirror.forcex_dev, 1), download(points.mirror.forcey_dev, 1),
+                                           download(points.mirror.forcez_dev, 1)};
+    expectSameBits(expected, actual, what);
+    if (c.x != 11) {  // 0 * inf and 0 * NaN at a node of weight 0
+      EXPECT_NE(printed, "") << what;
+      EXPECT_TRUE(std::isnan(actual[0][0])) << what;
+    }
+  }
+}
+
+}  // namespace
