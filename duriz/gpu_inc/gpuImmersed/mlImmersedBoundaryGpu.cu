@@ -50,7 +50,7 @@ constexpr int kMaxDeltaWidth = 4;
 __device__ __forceinline__ bool mlHasWeights(int width) { return width >= 2 && width <= kMaxDeltaWidth; }
 
 // The weights phi(r(k)) of one axis's nodes lo..hi, formed once per point: a node's weight is the product
-// of its three axis weights, so the stencil needs 3 (2w + 1) delta evaluations instead of (2w + 1)^3.
+// of its three axis weights, so a stencil of m nodes per axis needs 3 m delta evaluations, not m^3.
 // first..last bound the nonzero weights (first > last when there are none).
 template <int Capacity>
 struct mlAxisWeights {
