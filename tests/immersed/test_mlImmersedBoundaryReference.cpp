@@ -19,11 +19,7 @@
 
 namespace {
 
-using immersed_test::DeviceLattice;
-using immersed_test::DevicePoints;
-using immersed_test::interpolate;
-using immersed_test::spread;
-using immersed_test::Units;
+using namespace immersed_test;
 
 constexpr int kNodes = 32;
 constexpr float kDx = 0.1f;  // not a power of two, so node coordinates recomputed from positions round
@@ -46,12 +42,6 @@ std::uint64_t bitsOf(double v) {
   return b;
 }
 
-std::vector<double> download(const double* dev, int n) {
-  std::vector<double> out(n);
-  EXPECT_EQ(cudaMemcpy(out.data(), dev, n * sizeof(double), cudaMemcpyDeviceToHost), cudaSuccess);
-  return out;
-}
-
 // Lattice coordinates of point t; false when outside 0 <= X < n on some axis (NaN included).
 bool locate(const mlLagrangeBoundary& b, int t, const mlFlow& flow, const Units& u, float X[3]) {
   const float invdx = u.N / u.l0p;
@@ -67,6 +57,8 @@ bool locate(const mlLagrangeBoundary& b, int t, const mlFlow& flow, const Units&
 struct Forces {
   std::vector<double> f[3];
 };
+Forces pointForces(const DevicePoints& p) { return {{p.forces(0), p.forces(1), p.forces(2)}}; }
+Forces nodeForces(const DeviceLattice& l) { return {{l.forces(0), l.forces(1), l.forces(2)}}; }
 
 // Interpolation: nodes floor(X) - w .. floor(X) + w clamped, z outer; fused multiply-add of each
 // node's weight and velocity; a NaN sum reported after every node from the one that made it.
@@ -216,11 +208,11 @@ void randomVelocities(DeviceLattice& lattice, std::mt19937& rng) {
   }
 }
 
-void expectSameBits(const Forces& expected, const std::vector<double> (&actual)[3], const std::string& what) {
+void expectSameBits(const Forces& expected, const Forces& actual, const std::string& what) {
   for (int a = 0; a < 3; ++a)
-    for (std::size_t i = 0; i < actual[a].size(); ++i)
-      ASSERT_EQ(bitsOf(actual[a][i]), bitsOf(expected.f[a][i]))
-          << what << " axis " << a << " index " << i << ": " << actual[a][i] << " vs " << expected.f[a][i];
+    for (std::size_t i = 0; i < actual.f[a].size(); ++i)
+      ASSERT_EQ(bitsOf(actual.f[a][i]), bitsOf(expected.f[a][i]))
+          << what << " axis " << a << " index " << i << ": " << actual.f[a][i] << " vs " << expected.f[a][i];
 }
 
 TEST(ImmersedReference, InterpolationMatchesThePerNodeFormula) {
@@ -254,11 +246,8 @@ TEST(ImmersedReference, InterpolationMatchesThePerNodeFormula) {
       std::fflush(stdout);
       EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
       EXPECT_EQ(report, "");
-      const int n = points.host.count;
-      const std::vector<double> actual[3] = {download(points.mirror.forcex_dev, n),
-                                             download(points.mirror.forcey_dev, n),
-                                             download(points.mirror.forcez_dev, n)};
-      expectSameBits(expected, actual, "width " + std::to_string(width) + ", threads " + std::to_string(threads));
+      expectSameBits(expected, pointForces(points),
+                     "width " + std::to_string(width) + ", threads " + std::to_string(threads));
     }
   }
   dz::device::setHostThreads(0);
@@ -280,11 +269,11 @@ TEST(ImmersedReference, SpreadingMatchesThePerNodeFormula) {
 
       const Forces expected = referenceSpreading(points.host, *lattice.host, u, width);
       spread(points, lattice, u, width);
-      const std::vector<double> actual[3] = {lattice.forces(0), lattice.forces(1), lattice.forces(2)};
+      const Forces actual = nodeForces(lattice);
       expectSameBits(expected, actual, "width " + std::to_string(width) + ", threads " + std::to_string(threads));
       if (width >= 2 && width <= 4) {
         std::size_t touched = 0;
-        for (double f : actual[0]) touched += f != 0.0;
+        for (double f : actual.f[0]) touched += f != 0.0;
         EXPECT_GT(touched, kSlotPoints * 4u) << width;  // the comparison saw forces, not just zeros
       }
     }
@@ -327,12 +316,11 @@ TEST(ImmersedReference, NonFiniteVelocityAnywhereInTheRangeReachesThePoint) {
     const std::string printed = testing::internal::GetCapturedStdout();
     const std::string what = "node " + std::to_string(c.x) + " value " + std::to_string(c.value);
     EXPECT_EQ(printed, report) << what;
-    const std::vector<double> actual[3] = {download(points.mirror.forcex_dev, 1), download(points.mirror.forcey_dev, 1),
-                                           download(points.mirror.forcez_dev, 1)};
+    const Forces actual = pointForces(points);
     expectSameBits(expected, actual, what);
     if (c.x != 11) {  // 0 * inf and 0 * NaN at a node of weight 0
       EXPECT_NE(printed, "") << what;
-      EXPECT_TRUE(std::isnan(actual[0][0])) << what;
+      EXPECT_TRUE(std::isnan(actual.f[0][0])) << what;
     }
   }
 }
