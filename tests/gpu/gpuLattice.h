@@ -49,16 +49,11 @@ inline std::unique_ptr<mlFlow> restLattice(int nx, int ny, int nz, float viscosi
 }
 
 template <class T>
-void toDevice(T* dev, const T* host, std::size_t n) {
-  checkCudaErrors(cudaMemcpy(dev, host, n * sizeof(T), cudaMemcpyHostToDevice));
+void copy(T* dst, const T* src, std::size_t n, cudaMemcpyKind kind) {
+  checkCudaErrors(cudaMemcpy(dst, src, n * sizeof(T), kind));
 }
 
-template <class T>
-void toHost(T* host, const T* dev, std::size_t n) {
-  checkCudaErrors(cudaMemcpy(host, dev, n * sizeof(T), cudaMemcpyDeviceToHost));
-}
-
-// The host lattice with a device twin; upload() and download() copy every array and the parameters.
+// The host lattice with a device twin; upload() and download() copy every array (and the parameters up).
 struct GpuLattice {
   std::unique_ptr<mlFlow> host;
   mlSinglePhaseSolverNew solver;
@@ -86,39 +81,34 @@ struct GpuLattice {
       solver.allocAndUpload(host.get(), dev, 0);
       return;
     }
-    const std::size_t n = count();
-    toDevice(solver.f_dev_vec[0], host->f, 27 * n);
-    toDevice(solver.fPost_dev_vec[0], host->fPost, 27 * n);
-    toDevice(solver.flag_dev_vec[0], host->flag, n);
-    toDevice(solver.ux_dev_vec[0], host->ux, n);
-    toDevice(solver.uy_dev_vec[0], host->uy, n);
-    toDevice(solver.uz_dev_vec[0], host->uz, n);
-    toDevice(solver.rou_dev_vec[0], host->rou, n);
-    toDevice(solver.forcex_dev_vec[0], host->forcex, n);
-    toDevice(solver.forcey_dev_vec[0], host->forcey, n);
-    toDevice(solver.forcez_dev_vec[0], host->forcez, n);
-    toDevice(solver.Sopt_dev_vec[0], host->Sopt, n);
-    toDevice(solver.param_dev_vec[0], host->param, 1);
+    arrays(true);
   }
+  void download() { arrays(false); }
 
-  void download() {
+  // Copies every array one way (the parameters only up).
+  void arrays(bool up) {
     const std::size_t n = count();
-    toHost(host->f, solver.f_dev_vec[0], 27 * n);
-    toHost(host->fPost, solver.fPost_dev_vec[0], 27 * n);
-    toHost(host->ux, solver.ux_dev_vec[0], n);
-    toHost(host->uy, solver.uy_dev_vec[0], n);
-    toHost(host->uz, solver.uz_dev_vec[0], n);
-    toHost(host->rou, solver.rou_dev_vec[0], n);
-    toHost(host->forcex, solver.forcex_dev_vec[0], n);
-    toHost(host->forcey, solver.forcey_dev_vec[0], n);
-    toHost(host->forcez, solver.forcez_dev_vec[0], n);
-    toHost(host->Sopt, solver.Sopt_dev_vec[0], n);
+    const cudaMemcpyKind kind = up ? cudaMemcpyHostToDevice : cudaMemcpyDeviceToHost;
+    auto both = [&](auto* h, auto* d, std::size_t len) { up ? copy(d, h, len, kind) : copy(h, d, len, kind); };
+    both(host->f, solver.f_dev_vec[0], 27 * n);
+    both(host->fPost, solver.fPost_dev_vec[0], 27 * n);
+    both(host->flag, solver.flag_dev_vec[0], n);
+    both(host->ux, solver.ux_dev_vec[0], n);
+    both(host->uy, solver.uy_dev_vec[0], n);
+    both(host->uz, solver.uz_dev_vec[0], n);
+    both(host->rou, solver.rou_dev_vec[0], n);
+    both(host->forcex, solver.forcex_dev_vec[0], n);
+    both(host->forcey, solver.forcey_dev_vec[0], n);
+    both(host->forcez, solver.forcez_dev_vec[0], n);
+    both(host->Sopt, solver.Sopt_dev_vec[0], n);
+    if (up) copy(solver.param_dev_vec[0], host->param, 1, kind);
   }
 
   // Origin of the device record.
   void deviceStart(float start[3]) const {
     mlFlow copy;
-    toHost(reinterpret_cast<unsigned char*>(&copy), reinterpret_cast<const unsigned char*>(dev), sizeof(mlFlow));
+    gputest::copy(reinterpret_cast<unsigned char*>(&copy), reinterpret_cast<const unsigned char*>(dev), sizeof(mlFlow),
+                  cudaMemcpyDeviceToHost);
     std::memcpy(start, copy.start, sizeof copy.start);
     copy.dropPointers();
   }
