@@ -1,6 +1,7 @@
 // A lattice of chosen size on the host and its device twin, for the kernel tests.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -8,43 +9,28 @@
 
 #include "duriz/gpu_inc/cudaCheck.h"
 #include "duriz/mlsolver/d3q27.h"
+#include "duriz/mlsolver/mlFlow.h"
 #include "duriz/mlsolver/mlSinglePhaseSolverNew.h"
 
 namespace gputest {
 
 // Host lattice of nx x ny x nz nodes at rest (rho = 1, f = fPost = weights), dx = 1, origin 0.
 inline std::unique_ptr<mlFlow> restLattice(int nx, int ny, int nz, float viscosity) {
-  auto flow = std::make_unique<mlFlow>();
-  const std::size_t n = static_cast<std::size_t>(nx) * ny * nz;
-  flow->count = n;
+  auto p = std::make_shared<simParams>();
+  p->setup_mode = simParams::MANUAL;
+  p->width = static_cast<float>(nx);
+  p->height = static_cast<float>(ny);
+  p->depth = static_cast<float>(nz);
+  p->x0 = 0.5f * p->width;  // centre, so that node (0, 0, 0) sits at the origin
+  p->y0 = 0.5f * p->height;
+  p->z0 = 0.5f * p->depth;
+  p->dx = p->l0p = p->N = p->u0p = 1;
+  auto flow = initFlow(p);
   flow->viscosity = viscosity;
-  flow->param = new MLFluidParam{};
-  MLFluidParam& p = *flow->param;
-  p.samples[0] = nx;
-  p.samples[1] = ny;
-  p.samples[2] = nz;
-  p.width = static_cast<float>(nx);
-  p.height = static_cast<float>(ny);
-  p.depth = static_cast<float>(nz);
-  p.dx = 1.0f;
-  p.count = static_cast<std::uint32_t>(n);
-  flow->f = new float[27 * n];
-  flow->fPost = new float[27 * n];
-  flow->fStore = new float[27 * n]();
-  flow->flag = new MLLATTICENODE_FLAG[n];
-  flow->ux = new float[n]();
-  flow->uy = new float[n]();
-  flow->uz = new float[n]();
-  flow->rou = new mlDensity<float>[n];
-  flow->forcex = new double[n]();
-  flow->forcey = new double[n]();
-  flow->forcez = new double[n]();
-  flow->Sopt = new float[n]();
-  for (std::size_t i = 0; i < n; ++i) {
-    flow->flag[i] = NODE_FLUID;
-    flow->rou[i] = 1.0f;
-    for (int q = 0; q < 27; ++q) flow->f[q * n + i] = flow->fPost[q * n + i] = d3q27::w[q];
-  }
+  const std::size_t n = flow->count;
+  std::fill(flow->fStore, flow->fStore + 27 * n, 0.0f);
+  for (int q = 0; q < 27; ++q)
+    for (std::size_t i = 0; i < n; ++i) flow->f[q * n + i] = flow->fPost[q * n + i] = d3q27::w[q];
   return flow;
 }
 

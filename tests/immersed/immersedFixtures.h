@@ -13,11 +13,10 @@
 
 namespace immersed_test {
 
-// Units passed to the kernels; the defaults make every conversion factor 1.
+// Units passed to the kernels (N, l0p, rou0p, u0k, u0p); the defaults make every conversion factor 1.
 struct Units {
   float N = 1, l0p = 1, rou0p = 1, u0k = 1;
   mlVelocity3D<float> u0p{1, 1, 1};
-  float invdx() const { return N / l0p; }
 };
 
 template <class T>

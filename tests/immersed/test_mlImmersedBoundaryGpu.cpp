@@ -67,12 +67,7 @@ TEST(InterpolateFluidForce, ReproducesALinearFieldExactly) {
 // the lattice receives rho_b u_b. Both kernels place the point against the device origin, which a moving
 // frame shifts, not the host's.
 TEST(ImmersedUnits, ForcesConvertPerAxisAndFollowTheDeviceOrigin) {
-  Units u;
-  u.N = 16;
-  u.l0p = 2;
-  u.u0k = 0.5f;
-  u.u0p = {2, 4, 8};
-  u.rou0p = 1.25f;
+  const Units u{16, 2, 1.25f, 0.5f, {2, 4, 8}};  // N, l0p, rou0p, u0k, u0p
   const float start[3] = {-1.5f, 0.0f, 0.25f};
   DeviceLattice lattice(12, 12, 12, 0.125f, start);
   for (std::size_t i = 0; i < lattice.host->count; ++i) lattice.host->ux[i] = 0.03f;
@@ -180,12 +175,7 @@ TEST(InterpolateFluidForce, SlipRatioBlendsFullAndNormalForcing) {
 
 // Well inside the box the node forces add up to the points' area_L F_L, for every width.
 TEST(SpreadForce, ConservesTheTotalForce) {
-  Units u;
-  u.N = 16;
-  u.l0p = 2;
-  u.u0p = {5, 5, 5};
-  u.u0k = 0.1f;
-  u.rou0p = 1.25f;
+  const Units u{16, 2, 1.25f, 0.1f, {5, 5, 5}};
   const float start[3] = {-1.5f, 0.0f, 0.25f};
   constexpr int kPoints = 300;
   const float area = 0.003f;

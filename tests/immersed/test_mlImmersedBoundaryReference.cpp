@@ -25,16 +25,8 @@ constexpr int kNodes = 32;
 constexpr float kDx = 0.1f;  // not a power of two, so node coordinates recomputed from positions round
 const int kWidths[] = {-1, 0, 1, 2, 3, 4, 5};
 
-// N / l0p = 1 / kDx, and reference velocities that differ per axis.
-Units testUnits() {
-  Units u;
-  u.N = 10;
-  u.l0p = 1;
-  u.u0p = {5, 4, 2};
-  u.u0k = 0.1f;
-  u.rou0p = 1.25f;
-  return u;
-}
+// N, l0p, rou0p, u0k, u0p: N / l0p = 1 / kDx, and reference velocities that differ per axis.
+const Units kUnits{10, 1, 1.25f, 0.1f, {5, 4, 2}};
 
 std::uint64_t bitsOf(double v) {
   std::uint64_t b;
@@ -161,19 +153,20 @@ float cellOffset(std::mt19937& rng) {
 // Velocities, normals, densities and forces of the points, at random.
 void randomPointData(DevicePoints& p, std::mt19937& rng) {
   std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-  for (int t = 0; t < p.host.count; ++t) {
-    p.host.ux[t] = unit(rng);
-    p.host.uy[t] = unit(rng);
-    p.host.uz[t] = unit(rng);
-    float n[3] = {unit(rng), unit(rng), unit(rng)};
+  mlLagrangeBoundary& b = p.host;
+  for (int t = 0; t < b.count; ++t) {
+    const float v[3] = {unit(rng), unit(rng), unit(rng)}, n[3] = {unit(rng), unit(rng), unit(rng)};
     const float len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]) + 1e-3f;
-    p.host.normalx[t] = n[0] / len;
-    p.host.normaly[t] = n[1] / len;
-    p.host.normalz[t] = n[2] / len;
-    p.host.rou[t] = 1.0f + 0.1f * unit(rng);
-    p.host.forcex[t] = 100.0 * unit(rng);
-    p.host.forcey[t] = 100.0 * unit(rng);
-    p.host.forcez[t] = 100.0 * unit(rng);
+    float* vel[3] = {b.ux, b.uy, b.uz};
+    float* normal[3] = {b.normalx, b.normaly, b.normalz};
+    for (int a = 0; a < 3; ++a) {
+      vel[a][t] = v[a];
+      normal[a][t] = n[a] / len;
+    }
+    b.rou[t] = 1.0f + 0.1f * unit(rng);
+    b.forcex[t] = 100.0 * unit(rng);
+    b.forcey[t] = 100.0 * unit(rng);
+    b.forcez[t] = 100.0 * unit(rng);
   }
 }
 
@@ -208,6 +201,14 @@ void randomVelocities(DeviceLattice& lattice, std::mt19937& rng) {
   }
 }
 
+// Runs the interpolation and returns what it printed.
+std::string interpolatePrinting(DevicePoints& p, DeviceLattice& l, const Units& u, int width) {
+  testing::internal::CaptureStdout();
+  interpolate(p, l, u, width);
+  std::fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}
+
 void expectSameBits(const Forces& expected, const Forces& actual, const std::string& what) {
   for (int a = 0; a < 3; ++a)
     for (std::size_t i = 0; i < actual.f[a].size(); ++i)
@@ -217,7 +218,7 @@ void expectSameBits(const Forces& expected, const Forces& actual, const std::str
 
 TEST(ImmersedReference, InterpolationMatchesThePerNodeFormula) {
   std::mt19937 rng(4021);
-  const Units u = testUnits();
+  const Units& u = kUnits;
   DeviceLattice lattice(kNodes, kNodes, kNodes, kDx, kStart);
   expectCubeOfAtLeast32(lattice);
   lattice.host->param->slip_ratio = 0.3f;
@@ -241,10 +242,7 @@ TEST(ImmersedReference, InterpolationMatchesThePerNodeFormula) {
     for (int width : kWidths) {
       std::string report;
       const Forces expected = referenceInterpolation(points.host, *lattice.host, u, width, report);
-      testing::internal::CaptureStdout();
-      interpolate(points, lattice, u, width);
-      std::fflush(stdout);
-      EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+      EXPECT_EQ(interpolatePrinting(points, lattice, u, width), "");
       EXPECT_EQ(report, "");
       expectSameBits(expected, pointForces(points),
                      "width " + std::to_string(width) + ", threads " + std::to_string(threads));
@@ -255,7 +253,7 @@ TEST(ImmersedReference, InterpolationMatchesThePerNodeFormula) {
 
 TEST(ImmersedReference, SpreadingMatchesThePerNodeFormula) {
   std::mt19937 rng(977);
-  const Units u = testUnits();
+  const Units& u = kUnits;
   for (int threads : {1, 0}) {
     dz::device::setHostThreads(threads);
     for (int width : kWidths) {
@@ -284,7 +282,7 @@ TEST(ImmersedReference, SpreadingMatchesThePerNodeFormula) {
 // A velocity that is infinite or NaN reaches the point's force and the report even where the point weighs
 // the node 0 (0 * inf and 0 * NaN are NaN), as it does at a node of nonzero weight.
 TEST(ImmersedReference, NonFiniteVelocityAnywhereInTheRangeReachesThePoint) {
-  const Units u = testUnits();
+  const Units& u = kUnits;
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float X[3] = {10.3f, 10.6f, 10.2f};
@@ -310,10 +308,7 @@ TEST(ImmersedReference, NonFiniteVelocityAnywhereInTheRangeReachesThePoint) {
 
     std::string report;
     const Forces expected = referenceInterpolation(points.host, *lattice.host, u, c.width, report);
-    testing::internal::CaptureStdout();
-    interpolate(points, lattice, u, c.width);
-    std::fflush(stdout);
-    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string printed = interpolatePrinting(points, lattice, u, c.width);
     const std::string what = "node " + std::to_string(c.x) + " value " + std::to_string(c.value);
     EXPECT_EQ(printed, report) << what;
     const Forces actual = pointForces(points);
