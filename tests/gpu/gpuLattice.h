@@ -14,17 +14,23 @@
 
 namespace gputest {
 
-// Host lattice of nx x ny x nz nodes at rest (rho = 1, f = fPost = weights), dx = 1, origin 0.
-inline std::unique_ptr<mlFlow> restLattice(int nx, int ny, int nz, float viscosity) {
+// Host lattice of nx x ny x nz nodes of spacing dx at rest (rho = 1, f = fPost = weights), node (0, 0, 0)
+// at start (default the origin).
+inline std::unique_ptr<mlFlow> restLattice(int nx, int ny, int nz, float viscosity, float dx = 1,
+                                           const float* start = nullptr) {
+  const float origin[3] = {0, 0, 0};
+  if (start == nullptr) start = origin;
   auto p = std::make_shared<simParams>();
   p->setup_mode = simParams::MANUAL;
-  p->width = static_cast<float>(nx);
-  p->height = static_cast<float>(ny);
-  p->depth = static_cast<float>(nz);
-  p->x0 = 0.5f * p->width;  // centre, so that node (0, 0, 0) sits at the origin
-  p->y0 = 0.5f * p->height;
-  p->z0 = 0.5f * p->depth;
-  p->dx = p->l0p = p->N = p->u0p = 1;
+  p->width = nx * dx;
+  p->height = ny * dx;
+  p->depth = nz * dx;
+  p->x0 = start[0] + 0.5f * p->width;
+  p->y0 = start[1] + 0.5f * p->height;
+  p->z0 = start[2] + 0.5f * p->depth;
+  p->dx = dx;
+  p->N = 1 / dx;
+  p->l0p = p->u0p = 1;
   auto flow = initFlow(p);
   flow->viscosity = viscosity;
   const std::size_t n = flow->count;
@@ -45,7 +51,8 @@ struct GpuLattice {
   mlSinglePhaseSolverNew solver;
   mlFlow* dev = nullptr;
 
-  GpuLattice(int nx, int ny, int nz, float viscosity = 0.05f) : host(restLattice(nx, ny, nz, viscosity)) {}
+  GpuLattice(int nx, int ny, int nz, float viscosity = 0.05f, float dx = 1, const float* start = nullptr)
+      : host(restLattice(nx, ny, nz, viscosity, dx, start)) {}
   ~GpuLattice() {
     if (dev) solver.freeGpu();
   }

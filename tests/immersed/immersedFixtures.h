@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
+#include "../gpu/gpuLattice.h"
 #include "duriz/gpu_inc/gpuImmersed/mlImmersedBoundaryGpu.h"
 #include "duriz/mlimmersedbnd/mlLagrangeBoundary.h"
-#include "duriz/mlsolver/mlSinglePhaseSolverNew.h"
 #include "supplement/IBBoundaryMemMgr.h"
 
 namespace immersed_test {
@@ -34,49 +34,15 @@ inline double sum(const std::vector<double>& v) {
 
 // A lattice of nx * ny * nz nodes of spacing dx with node (0, 0, 0) at `start`, at rest on the host
 // until toDevice(); host edits before that reach the device.
-class DeviceLattice {
- public:
-  DeviceLattice(int nx, int ny, int nz, float dx, const float start[3] = kOrigin) {
-    auto p = std::make_shared<simParams>();
-    p->setup_mode = simParams::MANUAL;
-    p->width = nx * dx;
-    p->height = ny * dx;
-    p->depth = nz * dx;
-    p->x0 = start[0] + 0.5f * p->width;
-    p->y0 = start[1] + 0.5f * p->height;
-    p->z0 = start[2] + 0.5f * p->depth;
-    p->dx = dx;
-    p->l0p = 1;
-    p->N = 1 / dx;
-    p->u0p = 1;
-    host = initFlow(p);
-  }
-  ~DeviceLattice() {
-    if (dev != nullptr) solver.freeGpu();
-  }
-
-  void toDevice() {
-    ASSERT_EQ(cudaMalloc(&dev, sizeof(mlFlow)), cudaSuccess);
-    solver.lbmvec.push_back(host.get());
-    solver.lbm_dev_gpu.push_back(dev);
-    solver.allocAndUpload(host.get(), dev, 0);
-  }
-
-  int nx() const { return host->param->samples[0]; }
-  int ny() const { return host->param->samples[1]; }
-  int nz() const { return host->param->samples[2]; }
-  long index(int x, int y, int z) const { return (long(z) * ny() + y) * nx() + x; }
-
+struct DeviceLattice : gputest::GpuLattice {
+  DeviceLattice(int nx, int ny, int nz, float dx, const float start[3] = nullptr)
+      : GpuLattice(nx, ny, nz, 0.05f, dx, start) {}
+  void toDevice() { upload(); }
   // Node forces after the spreading, one array per axis.
   std::vector<double> forces(int axis) const {
     double* src[3] = {solver.forcex_dev_vec[0], solver.forcey_dev_vec[0], solver.forcez_dev_vec[0]};
     return fromDevice(src[axis], static_cast<int>(host->count));
   }
-
-  static constexpr float kOrigin[3] = {0.0f, 0.0f, 0.0f};
-  std::unique_ptr<mlFlow> host;
-  mlSinglePhaseSolverNew solver;
-  mlFlow* dev = nullptr;
 };
 
 // A point set and its device mirror.
