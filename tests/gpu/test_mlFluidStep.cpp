@@ -2,6 +2,7 @@
 // determinism.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -39,23 +40,22 @@ void fluidStep(GpuLattice& l, const FrameMotion& frame = {}, bool inertial = tru
   streamAndClose(l, inertial);
 }
 
-// Sets every node to the equilibrium of density rho(x, y, z) and velocity u(x, y, z), as the simulator
-// does when it commits; ux, uy, uz then hold the first moment.
-template <class Rho, class Vel>
-void setEquilibrium(GpuLattice& l, Rho rho, Vel vel) {
+// Sets every node to the equilibrium of the density and velocity state(x, y, z) returns, as the
+// simulator does when it commits; ux, uy, uz then hold the first moment.
+using Node = std::array<float, 4>;  // rho, u
+template <class State>
+void setEquilibrium(GpuLattice& l, State state) {
   for (int z = 0; z < l.nz(); ++z)
     for (int y = 0; y < l.ny(); ++y)
       for (int x = 0; x < l.nx(); ++x) {
         const std::size_t i = l.index(x, y, z);
-        const float r = rho(x, y, z);
-        float u[3];
-        vel(x, y, z, u);
-        l.host->rou[i] = r;
-        l.host->ux[i] = r * u[0];
-        l.host->uy[i] = r * u[1];
-        l.host->uz[i] = r * u[2];
+        const Node s = state(x, y, z);
+        l.host->rou[i] = s[0];
+        l.host->ux[i] = s[0] * s[1];
+        l.host->uy[i] = s[0] * s[2];
+        l.host->uz[i] = s[0] * s[3];
         for (int q = 0; q < 27; ++q)
-          l.f(q, i) = l.host->fPost[q * l.count() + i] = d3q27::equilibrium(q, r, u[0], u[1], u[2]);
+          l.f(q, i) = l.host->fPost[q * l.count() + i] = d3q27::equilibrium(q, s[0], s[1], s[2], s[3]);
       }
 }
 
@@ -107,8 +107,7 @@ TEST_F(FluidStep, RestAndUniformFlowStayAsTheyAre) {
   for (const Case& c :
        {Case{{8, 8, 8}, {0, 0, 0}, 500, true, 5e-6}, Case{{7, 6, 5}, {0.05f, 0.02f, -0.03f}, 200, false, 1e-5}}) {
     GpuLattice l(c.n[0], c.n[1], c.n[2], 0.02f);
-    setEquilibrium(
-        l, [](int, int, int) { return 1.0f; }, [&](int, int, int, float u[3]) { std::copy(c.u, c.u + 3, u); });
+    setEquilibrium(l, [&](int, int, int) { return Node{1, c.u[0], c.u[1], c.u[2]}; });
     l.upload();
     for (int t = 0; t < c.steps; ++t) fluidStep(l, {}, c.inertial);
     l.download();
@@ -129,12 +128,7 @@ TEST_F(FluidStep, ShearWaveDecaysAtTheLatticeViscosity) {
   const double k = 4 * kPi / (ny - 1);
   const float nu = 0.05f, U = 0.01f;
   GpuLattice l(3, ny, 3, nu);
-  setEquilibrium(
-      l, [](int, int, int) { return 1.0f; },
-      [&](int, int y, int, float u[3]) {
-        u[0] = static_cast<float>(U * std::cos(k * y));
-        u[1] = u[2] = 0.0f;
-      });
+  setEquilibrium(l, [&](int, int y, int) { return Node{1, static_cast<float>(U * std::cos(k * y)), 0, 0}; });
   l.upload();
   auto amplitude = [&] {
     l.download();
@@ -162,16 +156,10 @@ TEST_F(FluidStep, ShearWaveDecaysAtTheLatticeViscosity) {
 // its surface: collision conserves each node's mass and the open boundary touches only the faces.
 TEST_F(FluidStep, MassChangesOnlyThroughTheOpenFaces) {
   GpuLattice l(9, 8, 7, 0.03f);
-  setEquilibrium(
-      l,
-      [](int x, int y, int z) {
-        return 1.0f + 0.02f * std::exp(-0.3f * ((x - 2) * (x - 2) + (y - 4) * (y - 4) + z * z));
-      },
-      [](int x, int y, int, float u[3]) {
-        u[0] = 0.04f * std::sin(0.5f * y);
-        u[1] = 0.02f * std::cos(0.3f * x);
-        u[2] = 0.01f;
-      });
+  setEquilibrium(l, [](int x, int y, int z) {
+    const float bump = 0.02f * std::exp(-0.3f * ((x - 2) * (x - 2) + (y - 4) * (y - 4) + z * z));
+    return Node{1 + bump, 0.04f * std::sin(0.5f * y), 0.02f * std::cos(0.3f * x), 0.01f};
+  });
   l.upload();
   const int nx = l.nx(), ny = l.ny(), nz = l.nz();
   auto interior = [&](int x, int y, int z) {
@@ -223,13 +211,11 @@ TEST(FluidStepThreads, OneAndEightThreadsAgreeBitForBit) {
   for (int threads : {1, 8}) {
     dz::device::setHostThreads(threads);
     GpuLattice l(37, 13, 9, 0.01f);
-    setEquilibrium(
-        l, [](int x, int, int z) { return 1.0f + 0.01f * std::sin(0.4f * x + z); },
-        [](int x, int y, int z, float u[3]) {
-          u[0] = 0.05f * std::cos(0.2f * y);
-          u[1] = 0.03f * std::sin(0.3f * x - z);
-          u[2] = 0.25f * (x < 3);  // inflow beyond the limit on the x = 0 face
-        });
+    // u_z = 0.25 next to x = 0 exceeds the inflow limit where those nodes meet the z faces.
+    setEquilibrium(l, [](int x, int y, int z) {
+      return Node{1 + 0.01f * std::sin(0.4f * x + z), 0.05f * std::cos(0.2f * y), 0.03f * std::sin(0.3f * x - z),
+                  0.25f * (x < 3)};
+    });
     l.upload();
     for (int t = 0; t < 20; ++t) fluidStep(l, frame, true);
     l.download();
