@@ -66,7 +66,8 @@ TEST(Moments, DensityMomentumAndClearedForcesOnEveryNode) {
   for (std::size_t i = 0; i < n; ++i) {
     double m[4] = {0, 0, 0, 0};  // density and momentum
     for (int q = 0; q < 27; ++q) {
-      const double fq = 0.01f * (q + 1) + 0.001f * i, c[4] = {1.0, d3q27::ex[q], d3q27::ey[q], d3q27::ez[q]};
+      const double fq = 0.01f * (q + 1) + 0.001f * i;
+      const int c[4] = {1, d3q27::ex[q], d3q27::ey[q], d3q27::ez[q]};
       for (int k = 0; k < 4; ++k) m[k] += c[k] * fq;
     }
     const float got[4] = {l.host->rou[i], l.host->ux[i], l.host->uy[i], l.host->uz[i]};
