@@ -1,6 +1,7 @@
 // A lattice of chosen size on the host and its device twin, for the kernel tests.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -8,63 +9,50 @@
 
 #include "duriz/gpu_inc/cudaCheck.h"
 #include "duriz/mlsolver/d3q27.h"
+#include "duriz/mlsolver/mlFlow.h"
 #include "duriz/mlsolver/mlSinglePhaseSolverNew.h"
 
 namespace gputest {
 
-// Host lattice of nx x ny x nz nodes at rest (rho = 1, f = fPost = weights), dx = 1, origin 0.
-inline std::unique_ptr<mlFlow> restLattice(int nx, int ny, int nz, float viscosity) {
-  auto flow = std::make_unique<mlFlow>();
-  const std::size_t n = static_cast<std::size_t>(nx) * ny * nz;
-  flow->count = n;
+// Host lattice of nx x ny x nz nodes of spacing dx at rest (rho = 1, f = fPost = weights), node (0, 0, 0)
+// at start (default the origin).
+inline std::unique_ptr<mlFlow> restLattice(int nx, int ny, int nz, float viscosity, float dx = 1,
+                                           const float* start = nullptr) {
+  const float origin[3] = {0, 0, 0};
+  if (start == nullptr) start = origin;
+  auto p = std::make_shared<simParams>();
+  p->setup_mode = simParams::MANUAL;
+  p->width = nx * dx;
+  p->height = ny * dx;
+  p->depth = nz * dx;
+  p->x0 = start[0] + 0.5f * p->width;
+  p->y0 = start[1] + 0.5f * p->height;
+  p->z0 = start[2] + 0.5f * p->depth;
+  p->dx = dx;
+  p->N = 1 / dx;
+  p->l0p = p->u0p = 1;
+  auto flow = initFlow(p);
   flow->viscosity = viscosity;
-  flow->param = new MLFluidParam{};
-  MLFluidParam& p = *flow->param;
-  p.samples[0] = nx;
-  p.samples[1] = ny;
-  p.samples[2] = nz;
-  p.width = static_cast<float>(nx);
-  p.height = static_cast<float>(ny);
-  p.depth = static_cast<float>(nz);
-  p.dx = 1.0f;
-  p.count = static_cast<std::uint32_t>(n);
-  flow->f = new float[27 * n];
-  flow->fPost = new float[27 * n];
-  flow->fStore = new float[27 * n]();
-  flow->flag = new MLLATTICENODE_FLAG[n];
-  flow->ux = new float[n]();
-  flow->uy = new float[n]();
-  flow->uz = new float[n]();
-  flow->rou = new mlDensity<float>[n];
-  flow->forcex = new double[n]();
-  flow->forcey = new double[n]();
-  flow->forcez = new double[n]();
-  flow->Sopt = new float[n]();
-  for (std::size_t i = 0; i < n; ++i) {
-    flow->flag[i] = NODE_FLUID;
-    flow->rou[i] = 1.0f;
-    for (int q = 0; q < 27; ++q) flow->f[q * n + i] = flow->fPost[q * n + i] = d3q27::w[q];
-  }
+  const std::size_t n = flow->count;
+  std::fill(flow->fStore, flow->fStore + 27 * n, 0.0f);
+  for (int q = 0; q < 27; ++q)
+    for (std::size_t i = 0; i < n; ++i) flow->f[q * n + i] = flow->fPost[q * n + i] = d3q27::w[q];
   return flow;
 }
 
 template <class T>
-void toDevice(T* dev, const T* host, std::size_t n) {
-  checkCudaErrors(cudaMemcpy(dev, host, n * sizeof(T), cudaMemcpyHostToDevice));
+void copy(T* dst, const T* src, std::size_t n, cudaMemcpyKind kind) {
+  checkCudaErrors(cudaMemcpy(dst, src, n * sizeof(T), kind));
 }
 
-template <class T>
-void toHost(T* host, const T* dev, std::size_t n) {
-  checkCudaErrors(cudaMemcpy(host, dev, n * sizeof(T), cudaMemcpyDeviceToHost));
-}
-
-// The host lattice with a device twin; upload() and download() copy every array and the parameters.
+// The host lattice with a device twin; upload() and download() copy every array (and the parameters up).
 struct GpuLattice {
   std::unique_ptr<mlFlow> host;
   mlSinglePhaseSolverNew solver;
   mlFlow* dev = nullptr;
 
-  GpuLattice(int nx, int ny, int nz, float viscosity = 0.05f) : host(restLattice(nx, ny, nz, viscosity)) {}
+  GpuLattice(int nx, int ny, int nz, float viscosity = 0.05f, float dx = 1, const float* start = nullptr)
+      : host(restLattice(nx, ny, nz, viscosity, dx, start)) {}
   ~GpuLattice() {
     if (dev) solver.freeGpu();
   }
@@ -86,39 +74,34 @@ struct GpuLattice {
       solver.allocAndUpload(host.get(), dev, 0);
       return;
     }
-    const std::size_t n = count();
-    toDevice(solver.f_dev_vec[0], host->f, 27 * n);
-    toDevice(solver.fPost_dev_vec[0], host->fPost, 27 * n);
-    toDevice(solver.flag_dev_vec[0], host->flag, n);
-    toDevice(solver.ux_dev_vec[0], host->ux, n);
-    toDevice(solver.uy_dev_vec[0], host->uy, n);
-    toDevice(solver.uz_dev_vec[0], host->uz, n);
-    toDevice(solver.rou_dev_vec[0], host->rou, n);
-    toDevice(solver.forcex_dev_vec[0], host->forcex, n);
-    toDevice(solver.forcey_dev_vec[0], host->forcey, n);
-    toDevice(solver.forcez_dev_vec[0], host->forcez, n);
-    toDevice(solver.Sopt_dev_vec[0], host->Sopt, n);
-    toDevice(solver.param_dev_vec[0], host->param, 1);
+    arrays(true);
   }
+  void download() { arrays(false); }
 
-  void download() {
+  // Copies every array one way (the parameters only up).
+  void arrays(bool up) {
     const std::size_t n = count();
-    toHost(host->f, solver.f_dev_vec[0], 27 * n);
-    toHost(host->fPost, solver.fPost_dev_vec[0], 27 * n);
-    toHost(host->ux, solver.ux_dev_vec[0], n);
-    toHost(host->uy, solver.uy_dev_vec[0], n);
-    toHost(host->uz, solver.uz_dev_vec[0], n);
-    toHost(host->rou, solver.rou_dev_vec[0], n);
-    toHost(host->forcex, solver.forcex_dev_vec[0], n);
-    toHost(host->forcey, solver.forcey_dev_vec[0], n);
-    toHost(host->forcez, solver.forcez_dev_vec[0], n);
-    toHost(host->Sopt, solver.Sopt_dev_vec[0], n);
+    const cudaMemcpyKind kind = up ? cudaMemcpyHostToDevice : cudaMemcpyDeviceToHost;
+    auto both = [&](auto* h, auto* d, std::size_t len) { up ? copy(d, h, len, kind) : copy(h, d, len, kind); };
+    both(host->f, solver.f_dev_vec[0], 27 * n);
+    both(host->fPost, solver.fPost_dev_vec[0], 27 * n);
+    both(host->flag, solver.flag_dev_vec[0], n);
+    both(host->ux, solver.ux_dev_vec[0], n);
+    both(host->uy, solver.uy_dev_vec[0], n);
+    both(host->uz, solver.uz_dev_vec[0], n);
+    both(host->rou, solver.rou_dev_vec[0], n);
+    both(host->forcex, solver.forcex_dev_vec[0], n);
+    both(host->forcey, solver.forcey_dev_vec[0], n);
+    both(host->forcez, solver.forcez_dev_vec[0], n);
+    both(host->Sopt, solver.Sopt_dev_vec[0], n);
+    if (up) copy(solver.param_dev_vec[0], host->param, 1, kind);
   }
 
   // Origin of the device record.
   void deviceStart(float start[3]) const {
     mlFlow copy;
-    toHost(reinterpret_cast<unsigned char*>(&copy), reinterpret_cast<const unsigned char*>(dev), sizeof(mlFlow));
+    gputest::copy(reinterpret_cast<unsigned char*>(&copy), reinterpret_cast<const unsigned char*>(dev), sizeof(mlFlow),
+                  cudaMemcpyDeviceToHost);
     std::memcpy(start, copy.start, sizeof copy.start);
     copy.dropPointers();
   }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "duriz/gpu_inc/gpu/mlMoments.h"
 #include "duriz/gpu_inc/gpu/mlStream.h"
 #include "gpuLattice.h"
@@ -11,20 +13,13 @@ using gputest::GpuLattice;
 // A value that names its node and direction.
 float tag(int q, std::size_t i) { return 1000.0f * q + static_cast<float>(i) + 1.0f; }
 
-class Stream : public ::testing::Test {
- protected:
-  Stream() : l(5, 4, 3) {}
-  void SetUp() override {
-    for (int q = 0; q < 27; ++q)
-      for (std::size_t i = 0; i < l.count(); ++i) {
-        l.host->fPost[q * l.count() + i] = tag(q, i);
-        l.f(q, i) = -tag(q, i);  // what a node keeps where nothing streams in
-      }
-  }
-  GpuLattice l;
-};
-
-TEST_F(Stream, PullsFromTheUpstreamNeighbourAndKeepsWhatEntersFromOutside) {
+TEST(Stream, PullsFromTheUpstreamNeighbourAndKeepsWhatEntersFromOutside) {
+  GpuLattice l(5, 4, 3);
+  for (int q = 0; q < 27; ++q)
+    for (std::size_t i = 0; i < l.count(); ++i) {
+      l.host->fPost[q * l.count() + i] = tag(q, i);
+      l.f(q, i) = -tag(q, i);  // what a node keeps where nothing streams in
+    }
   l.host->flag[l.index(2, 1, 1)] = NODE_VELOCITY;
   l.upload();
   mlCuStream3dOptGpu(l.dev, l.param());
@@ -69,21 +64,16 @@ TEST(Moments, DensityMomentumAndClearedForcesOnEveryNode) {
   mlCalOneOrderMomentOptGpu(l.dev, l.param());
   l.download();
   for (std::size_t i = 0; i < n; ++i) {
-    double rho = 0, mx = 0, my = 0, mz = 0;
+    double m[4] = {0, 0, 0, 0};  // density and momentum
     for (int q = 0; q < 27; ++q) {
       const double fq = 0.01f * (q + 1) + 0.001f * i;
-      rho += fq;
-      mx += d3q27::ex[q] * fq;
-      my += d3q27::ey[q] * fq;
-      mz += d3q27::ez[q] * fq;
+      const int c[4] = {1, d3q27::ex[q], d3q27::ey[q], d3q27::ez[q]};
+      for (int k = 0; k < 4; ++k) m[k] += c[k] * fq;
     }
-    EXPECT_NEAR(l.host->rou[i], rho, 1e-6);
-    EXPECT_NEAR(l.host->ux[i], mx, 1e-6);
-    EXPECT_NEAR(l.host->uy[i], my, 1e-6);
-    EXPECT_NEAR(l.host->uz[i], mz, 1e-6);
-    EXPECT_EQ(l.host->forcex[i], 0.0);
-    EXPECT_EQ(l.host->forcey[i], 0.0);
-    EXPECT_EQ(l.host->forcez[i], 0.0);
+    const float got[4] = {l.host->rou[i], l.host->ux[i], l.host->uy[i], l.host->uz[i]};
+    for (int k = 0; k < 4; ++k) EXPECT_NEAR(got[k], m[k], 1e-6) << i << " moment " << k;
+    const double F[3] = {l.host->forcex[i], l.host->forcey[i], l.host->forcez[i]};
+    EXPECT_EQ(std::vector<double>(F, F + 3), std::vector<double>(3, 0.0)) << i;
   }
 }
 

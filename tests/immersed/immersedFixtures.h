@@ -6,70 +6,43 @@
 #include <memory>
 #include <vector>
 
+#include "../gpu/gpuLattice.h"
 #include "duriz/gpu_inc/gpuImmersed/mlImmersedBoundaryGpu.h"
 #include "duriz/mlimmersedbnd/mlLagrangeBoundary.h"
-#include "duriz/mlsolver/mlSinglePhaseSolverNew.h"
 #include "supplement/IBBoundaryMemMgr.h"
 
 namespace immersed_test {
 
-// Units passed to the kernels. K = N u0p^2 rou0p / (l0p u0k^2) turns a lattice force density into a
-// physical one.
+// Units passed to the kernels (N, l0p, rou0p, u0k, u0p); the defaults make every conversion factor 1.
 struct Units {
   float N = 1, l0p = 1, rou0p = 1, u0k = 1;
   mlVelocity3D<float> u0p{1, 1, 1};
-  double K() const { return double(N) * u0p.x * u0p.x * rou0p / (double(l0p) * u0k * u0k); }
-  float invdx() const { return N / l0p; }
 };
+
+template <class T>
+std::vector<T> fromDevice(const T* dev, int n) {
+  std::vector<T> out(n);
+  EXPECT_EQ(cudaMemcpy(out.data(), dev, n * sizeof(T), cudaMemcpyDeviceToHost), cudaSuccess);
+  return out;
+}
+
+inline double sum(const std::vector<double>& v) {
+  double s = 0;
+  for (double e : v) s += e;
+  return s;
+}
 
 // A lattice of nx * ny * nz nodes of spacing dx with node (0, 0, 0) at `start`, at rest on the host
 // until toDevice(); host edits before that reach the device.
-class DeviceLattice {
- public:
-  DeviceLattice(int nx, int ny, int nz, float dx, const float start[3]) {
-    auto p = std::make_shared<simParams>();
-    p->setup_mode = simParams::MANUAL;
-    p->width = nx * dx;
-    p->height = ny * dx;
-    p->depth = nz * dx;
-    p->x0 = start[0] + 0.5f * p->width;
-    p->y0 = start[1] + 0.5f * p->height;
-    p->z0 = start[2] + 0.5f * p->depth;
-    p->dx = dx;
-    p->l0p = 1;
-    p->N = 1 / dx;
-    p->u0p = 1;
-    host = initFlow(p);
-  }
-  ~DeviceLattice() {
-    if (dev != nullptr) solver.freeGpu();
-  }
-
-  void toDevice() {
-    ASSERT_EQ(cudaMalloc(&dev, sizeof(mlFlow)), cudaSuccess);
-    solver.lbmvec.push_back(host.get());
-    solver.lbm_dev_gpu.push_back(dev);
-    solver.allocAndUpload(host.get(), dev, 0);
-  }
-
-  int nx() const { return host->param->samples[0]; }
-  int ny() const { return host->param->samples[1]; }
-  int nz() const { return host->param->samples[2]; }
-  long index(int x, int y, int z) const { return (long(z) * ny() + y) * nx() + x; }
-
+struct DeviceLattice : gputest::GpuLattice {
+  DeviceLattice(int nx, int ny, int nz, float dx, const float start[3] = nullptr)
+      : GpuLattice(nx, ny, nz, 0.05f, dx, start) {}
+  void toDevice() { upload(); }
   // Node forces after the spreading, one array per axis.
   std::vector<double> forces(int axis) const {
-    std::vector<double> out(host->count);
-    double* src = axis == 0   ? solver.forcex_dev_vec[0]
-                  : axis == 1 ? solver.forcey_dev_vec[0]
-                              : solver.forcez_dev_vec[0];
-    EXPECT_EQ(cudaMemcpy(out.data(), src, out.size() * sizeof(double), cudaMemcpyDeviceToHost), cudaSuccess);
-    return out;
+    double* src[3] = {solver.forcex_dev_vec[0], solver.forcey_dev_vec[0], solver.forcez_dev_vec[0]};
+    return fromDevice(src[axis], static_cast<int>(host->count));
   }
-
-  std::unique_ptr<mlFlow> host;
-  mlSinglePhaseSolverNew solver;
-  mlFlow* dev = nullptr;
 };
 
 // A point set and its device mirror.
@@ -82,11 +55,17 @@ struct DevicePoints {
     mirror.upload();
   }
   mlLagrangeBoundary* dev() const { return mirror.mllaboundary_gpu; }
+  // Puts point t at lattice coordinates X.
   void place(int t, const float X[3], const DeviceLattice& lattice, const Units& u) {
     const float dx = u.l0p / u.N;
     host.coordx[t] = lattice.host->start[0] + X[0] * dx;
     host.coordy[t] = lattice.host->start[1] + X[1] * dx;
     host.coordz[t] = lattice.host->start[2] + X[2] * dx;
+  }
+  // Point forces after the interpolation, one array per axis.
+  std::vector<double> forces(int axis) const {
+    const double* src[3] = {mirror.forcex_dev, mirror.forcey_dev, mirror.forcez_dev};
+    return fromDevice(src[axis], host.count);
   }
 
   mlLagrangeBoundary host;

@@ -1,60 +1,22 @@
-// Interpolation and spreading driven directly on device lattices and point sets.
+// Interpolation and spreading driven directly on device lattices and point sets: exact values from the
+// units and the delta functions, the box limits, conservation and the launch geometry.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "immersedFixtures.h"
 
 namespace {
 
-using immersed_test::DeviceLattice;
-using immersed_test::DevicePoints;
-using immersed_test::interpolate;
-using immersed_test::spread;
-using immersed_test::Units;
+using namespace immersed_test;
 
-template <class T>
-std::vector<T> fromDevice(const T* dev, int n) {
-  std::vector<T> out(n);
-  EXPECT_EQ(cudaMemcpy(out.data(), dev, n * sizeof(T), cudaMemcpyDeviceToHost), cudaSuccess);
-  return out;
-}
-
-struct PointForces {
-  std::vector<double> x, y, z;
-  explicit PointForces(const DevicePoints& p)
-      : x(fromDevice(p.mirror.forcex_dev, p.host.count)),
-        y(fromDevice(p.mirror.forcey_dev, p.host.count)),
-        z(fromDevice(p.mirror.forcez_dev, p.host.count)) {}
-};
-
-// Units of a box of spacing 1/8 m with physical reference values, so that every conversion factor
-// differs from 1.
-Units physicalUnits() {
-  Units u;
-  u.N = 16;
-  u.l0p = 2;
-  u.u0p = {5, 5, 5};
-  u.u0k = 0.1f;
-  u.rou0p = 1.25f;
-  return u;
-}
-
-double sum(const std::vector<double>& v) {
-  double s = 0;
-  for (double e : v) s += e;
-  return s;
-}
-
-// ---------------------------------------------------------------------------------------------------------------
-// Interpolation
+const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 // Over a linear velocity field the delta-weighted sum is the field at the point, for every width whose
-// weights sum to 1 with vanishing first moments. With the point at rest the force is -u K.
+// weights sum to 1 with vanishing first moments. With the point at rest the force is -u (unit K).
 TEST(InterpolateFluidForce, ReproducesALinearFieldExactly) {
   const float start[3] = {-2.0f, 1.0f, 0.5f};
   DeviceLattice lattice(16, 16, 16, 1.0f, start);
@@ -86,69 +48,69 @@ TEST(InterpolateFluidForce, ReproducesALinearFieldExactly) {
 
   for (int width : {2, 3, 4}) {
     interpolate(points, lattice, u, width);
-    const PointForces f(points);
+    const std::vector<double> f[3] = {points.forces(0), points.forces(1), points.forces(2)};
     for (int t = 0; t < kPoints; ++t) {
-      const float X = (points.host.coordx[t] - start[0]) * u.invdx();
-      const float Y = (points.host.coordy[t] - start[1]) * u.invdx();
-      const float Z = (points.host.coordz[t] - start[2]) * u.invdx();
-      ASSERT_NEAR(-f.x[t], field(X, Y, Z, 0), 2e-7) << "width " << width << " point " << t;
-      ASSERT_NEAR(-f.y[t], field(X, Y, Z, 1), 2e-7) << "width " << width << " point " << t;
-      ASSERT_NEAR(-f.z[t], field(X, Y, Z, 2), 2e-7) << "width " << width << " point " << t;
+      const float X = points.host.coordx[t] - start[0], Y = points.host.coordy[t] - start[1],
+                  Z = points.host.coordz[t] - start[2];
+      for (int a = 0; a < 3; ++a) ASSERT_NEAR(-f[a][t], field(X, Y, Z, a), 2e-7) << width << " point " << t;
     }
   }
-
   // Width 5 weighs nothing: the force comes from the point's velocity alone, here zero.
   interpolate(points, lattice, u, 5);
-  const PointForces none(points);
-  for (int t = 0; t < kPoints; ++t) ASSERT_EQ(none.x[t], 0.0) << t;
+  for (double f : points.forces(0)) ASSERT_EQ(f, 0.0);
 }
 
-// A point moving through fluid at rest is forced with rho_b u_b (lattice) times
-// K = rou0p (u0p / u0k)^2 / dx, a physical force density.
-TEST(InterpolateFluidForce, ForceOfAMovingPointIsInPhysicalUnits) {
-  const Units u = physicalUnits();
+// Reference velocities differ per axis and every factor differs from 1; the numbers are exact in binary.
+// A point moving through the fluid is forced with rho_b u_b - sum phi u in lattice units times
+// K = N u0p_x^2 rou0p / (l0p u0k^2) = 160, each component of u_b converted with its own axis. Spreading
+// converts back with F_L = F l0p u0k^2 / (u0p_a^2 N rou0p) on area_L = area (N / l0p)^2 = 1, so along x
+// the lattice receives rho_b u_b. Both kernels place the point against the device origin, which a moving
+// frame shifts, not the host's.
+TEST(ImmersedUnits, ForcesConvertPerAxisAndFollowTheDeviceOrigin) {
+  const Units u{16, 2, 1.25f, 0.5f, {2, 4, 8}};  // N, l0p, rou0p, u0k, u0p
   const float start[3] = {-1.5f, 0.0f, 0.25f};
-  DeviceLattice lattice(24, 24, 24, 0.125f, start);
-  for (std::size_t i = 0; i < lattice.host->count; ++i) lattice.host->ux[i] = 0.03f;  // ignored by width 5
+  DeviceLattice lattice(12, 12, 12, 0.125f, start);
+  for (std::size_t i = 0; i < lattice.host->count; ++i) lattice.host->ux[i] = 0.03f;
   lattice.toDevice();
+  const float moved[3] = {-3.0f, 2.0f, 0.5f};
+  ASSERT_EQ(cudaMemcpy(lattice.dev->start, moved, sizeof moved, cudaMemcpyHostToDevice), cudaSuccess);
 
-  DevicePoints points(1, 1.0f);
-  const float X[3] = {11.3f, 12.6f, 9.1f};
-  points.place(0, X, lattice, u);
-  points.host.ux[0] = 1.0f;  // m/s
+  DevicePoints points(1, 1.0f / 64.0f);
+  points.host.coordx[0] = moved[0] + 5 * 0.125f;  // node (5, 6, 7) of the moved lattice
+  points.host.coordy[0] = moved[1] + 6 * 0.125f;
+  points.host.coordz[0] = moved[2] + 7 * 0.125f;
+  points.host.ux[0] = 1.0f;  // m/s: 0.25, -0.25, 1/32 in lattice units
   points.host.uy[0] = -2.0f;
   points.host.uz[0] = 0.5f;
-  points.host.rou[0] = 1.1f;
+  points.host.rou[0] = 1.5f;
   points.toDevice();
 
-  const double dx = 2.0 / 16.0;
-  const double K = 1.25 * (5.0 / 0.1) * (5.0 / 0.1) / dx;
-  const double lattice_u = 0.1 / 5.0;  // lattice velocity per m/s
+  interpolate(points, lattice, u, 5);  // weighs no node
+  const double expected[3] = {60.0, -60.0, 7.5};
+  for (int a = 0; a < 3; ++a) EXPECT_EQ(points.forces(a)[0], expected[a]) << a;
 
-  interpolate(points, lattice, u, 5);
-  PointForces f(points);
-  EXPECT_NEAR(f.x[0], 1.1 * 1.0 * lattice_u * K, 1e-6 * 1.1 * K * lattice_u);
-  EXPECT_NEAR(f.y[0], 1.1 * -2.0 * lattice_u * K, 2e-6 * 1.1 * K * lattice_u);
-  EXPECT_NEAR(f.z[0], 1.1 * 0.5 * lattice_u * K, 1e-6 * 1.1 * K * lattice_u);
+  spread(points, lattice, u, 2);  // a point on a node puts all of its force there
+  const long node = lattice.index(5, 6, 7);
+  const double nodeForce[3] = {0.375, -0.09375, 0.0029296875};
+  for (int a = 0; a < 3; ++a) {
+    const auto f = lattice.forces(a);
+    for (long i = 0; i < static_cast<long>(f.size()); ++i) ASSERT_EQ(f[i], i == node ? nodeForce[a] : 0.0) << a;
+  }
 
-  // With width 4 the fluid's 0.03 (lattice units) along x is subtracted.
-  interpolate(points, lattice, u, 4);
-  f = PointForces(points);
-  EXPECT_NEAR(f.x[0], (1.1 * lattice_u - 0.03) * K, 1e-5 * 0.03 * K);
-  EXPECT_NEAR(f.y[0], 1.1 * -2.0 * lattice_u * K, 2e-6 * 1.1 * K * lattice_u);
+  interpolate(points, lattice, u, 2);  // now the fluid's 0.03 along x is subtracted
+  EXPECT_NEAR(points.forces(0)[0], (0.375 - 0.03) * 160, 1e-5 * 0.03 * 160);
+  EXPECT_EQ(points.forces(1)[0], expected[1]);
 }
 
-// The box is 0 <= X < n on every axis; a NaN coordinate is outside. Outside points end with zero force.
-TEST(InterpolateFluidForce, PointsOutsideTheBoxGetZeroForce) {
-  const float start[3] = {0.0f, 0.0f, 0.0f};
-  DeviceLattice lattice(8, 8, 8, 1.0f, start);
+// The box is 0 <= X < n on every axis; a NaN coordinate is outside. Outside points end with zero force
+// and spread nothing; X = n - 1/2 is inside, and what its stencil puts beyond the last node is lost.
+TEST(ImmersedBox, PointsOutsideGetNoForceAndSpreadNothing) {
+  DeviceLattice lattice(8, 8, 8, 1.0f);
   lattice.toDevice();
   const Units u;
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  const float positions[][3] = {{8.0f, 4.0f, 4.0f},   {4.0f, 8.0f, 4.0f}, {4.0f, 4.0f, 8.0f},
-                                {-0.01f, 4.0f, 4.0f}, {nan, 4.0f, 4.0f},  {4.0f, 4.0f, nan},
-                                {7.5f, 4.0f, 4.0f},   {4.0f, 7.5f, 7.5f}, {0.0f, 0.0f, 0.0f}};
-  constexpr int kPoints = 9;
+  const float positions[][3] = {{8, 4, 4},    {4, 8, 4},    {4, 4, 8},    {-0.01f, 4, 4},  {4, -0.5f, 4},
+                                {kNaN, 4, 4}, {4, 4, kNaN}, {7.5f, 4, 4}, {4, 7.5f, 7.5f}, {0, 0, 0}};
+  constexpr int kPoints = 10, kOutside = 7;
   DevicePoints points(kPoints, 1.0f);
   for (int t = 0; t < kPoints; ++t) {
     points.place(t, positions[t], lattice, u);
@@ -158,22 +120,28 @@ TEST(InterpolateFluidForce, PointsOutsideTheBoxGetZeroForce) {
   points.toDevice();
 
   interpolate(points, lattice, u, 4);
-  const PointForces f(points);
-  for (int t = 0; t < 6; ++t) {
-    EXPECT_EQ(f.x[t], 0.0) << t;
-    EXPECT_EQ(f.y[t], 0.0) << t;
-    EXPECT_EQ(f.z[t], 0.0) << t;
+  const std::vector<double> f[3] = {points.forces(0), points.forces(1), points.forces(2)};
+  for (int t = 0; t < kPoints; ++t) {
+    EXPECT_EQ(f[0][t], t < kOutside ? 0.0 : 0.5) << t;
+    EXPECT_EQ(f[1][t], 0.0) << t;
+    EXPECT_EQ(f[2][t], 0.0) << t;
   }
-  for (int t = 6; t < kPoints; ++t) {  // n - 1/2 and the origin are inside
-    EXPECT_EQ(f.x[t], 0.5) << t;
-    EXPECT_EQ(f.y[t], 0.0) << t;
-  }
+
+  // Width 2 from the inside points' force 0.5: half of (7.5, 4, 4) on node 7, a quarter of (4, 7.5, 7.5)
+  // on (4, 7, 7), all of the origin's on the origin.
+  spread(points, lattice, u, 2);
+  const auto fx = lattice.forces(0);
+  EXPECT_EQ(fx[lattice.index(7, 4, 4)], 0.25);
+  EXPECT_EQ(fx[lattice.index(4, 7, 7)], 0.125);
+  EXPECT_EQ(fx[0], 0.5);
+  EXPECT_EQ(sum(fx), 0.875);
+  for (int axis : {1, 2})
+    for (double v : lattice.forces(axis)) ASSERT_EQ(v, 0.0);
 }
 
 // Free slip forces only the normal component of the velocity difference; no slip forces all of it.
 TEST(InterpolateFluidForce, SlipRatioBlendsFullAndNormalForcing) {
-  const float start[3] = {0.0f, 0.0f, 0.0f};
-  DeviceLattice lattice(12, 12, 12, 1.0f, start);
+  DeviceLattice lattice(12, 12, 12, 1.0f);
   lattice.toDevice();
   const Units u;
   DevicePoints points(2, 1.0f);
@@ -187,162 +155,31 @@ TEST(InterpolateFluidForce, SlipRatioBlendsFullAndNormalForcing) {
   points.host.uz[1] = 0.4f;
   points.toDevice();
 
-  lattice.host->param->slip_ratio = 1.0f;
-  interpolate(points, lattice, u, 4);
-  PointForces f(points);
-  EXPECT_EQ(f.x[0], 0.0);
-  EXPECT_EQ(f.y[0], 0.0);
-  EXPECT_EQ(f.z[0], 0.0);
-  EXPECT_EQ(f.x[1], 0.0);
-  EXPECT_FLOAT_EQ(f.z[1], 0.4);
-
-  lattice.host->param->slip_ratio = 0.0f;
-  interpolate(points, lattice, u, 4);
-  f = PointForces(points);
-  EXPECT_FLOAT_EQ(f.x[0], 0.3);
-  EXPECT_FLOAT_EQ(f.y[0], -0.2);
-  EXPECT_EQ(f.z[0], 0.0);
-  EXPECT_FLOAT_EQ(f.x[1], 0.3);
-  EXPECT_FLOAT_EQ(f.z[1], 0.4);
-
-  lattice.host->param->slip_ratio = 0.25f;
-  interpolate(points, lattice, u, 4);
-  f = PointForces(points);
-  EXPECT_FLOAT_EQ(f.x[0], 0.75 * 0.3);
-  EXPECT_FLOAT_EQ(f.z[1], 0.4);
-}
-
-// A NaN in the sums is reported after every node from the one that brought it; infinity is not.
-TEST(InterpolateFluidForce, ReportsNaNNodesAndPropagatesThem) {
-  const float start[3] = {0.0f, 0.0f, 0.0f};
-  DeviceLattice lattice(10, 10, 10, 1.0f, start);
-  const long bad = lattice.index(4, 4, 4);
-  lattice.host->ux[bad] = std::numeric_limits<float>::quiet_NaN();
-  lattice.toDevice();
-  const Units u;
-  DevicePoints points(1, 1.0f);
-  const float X[3] = {4.5f, 4.5f, 4.5f};
-  points.place(0, X, lattice, u);
-  points.toDevice();
-
-  testing::internal::CaptureStdout();
-  interpolate(points, lattice, u, 2);
-  std::fflush(stdout);
-  const std::string out = testing::internal::GetCapturedStdout();
-  // Width 2 walks nodes 2..6 per axis; (4, 4, 4) is node 62 of those 125 in z, y, x order.
-  std::size_t lines = 0;
-  for (std::size_t at = out.find("NAN find! "); at != std::string::npos; at = out.find("NAN find! ", at + 1)) ++lines;
-  EXPECT_EQ(lines, 125u - 62u);
-  EXPECT_EQ(out.rfind("NAN find! " + std::to_string(bad) + "  ", 0), 0u) << out.substr(0, 200);
-  EXPECT_NE(out.find(" 0.000 0.000 0.125  \n"), std::string::npos);  // uy, uz and the weight of that node
-  // The normal part carries the NaN into every component, even with no slip (0 * NaN).
-  PointForces f(points);
-  EXPECT_TRUE(std::isnan(f.x[0]));
-  EXPECT_TRUE(std::isnan(f.y[0]));
-
-  float inf = std::numeric_limits<float>::infinity();
-  ASSERT_EQ(cudaMemcpy(lattice.solver.ux_dev_vec[0] + bad, &inf, sizeof inf, cudaMemcpyHostToDevice), cudaSuccess);
-  testing::internal::CaptureStdout();
-  interpolate(points, lattice, u, 2);
-  std::fflush(stdout);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  f = PointForces(points);
-  EXPECT_FALSE(std::isfinite(f.x[0]));
-}
-
-// ---------------------------------------------------------------------------------------------------------------
-// Spreading
-
-// A point on a node with width 2 puts all of area_L F_L on that node: area_L = area (N / l0p)^2,
-// F_L = F l0p u0k^2 / (u0p^2 N rou0p). Here area_L = 1 and F_L = F / 128, exactly.
-TEST(SpreadForce, PointOnANodeSpreadsOntoThatNodeOnly) {
-  Units u;
-  u.N = 16;
-  u.l0p = 2;
-  u.u0k = 0.5f;
-  u.u0p = {2, 2, 2};
-  u.rou0p = 1;
-  const float start[3] = {-1.5f, 0.0f, 0.25f};
-  DeviceLattice lattice(12, 12, 12, 0.125f, start);
-  lattice.toDevice();
-  DevicePoints points(1, 1.0f / 64.0f);
-  const float X[3] = {5.0f, 6.0f, 7.0f};
-  points.place(0, X, lattice, u);
-  points.host.forcex[0] = 384.0;
-  points.host.forcey[0] = -128.0;
-  points.host.forcez[0] = 64.0;
-  points.toDevice();
-
-  spread(points, lattice, u, 2);
-  const long node = lattice.index(5, 6, 7);
-  const double expected[3] = {3.0, -1.0, 0.5};
-  for (int axis = 0; axis < 3; ++axis) {
-    const auto f = lattice.forces(axis);
-    for (long i = 0; i < static_cast<long>(f.size()); ++i) ASSERT_EQ(f[i], i == node ? expected[axis] : 0.0) << i;
+  // Expected x, y, z of points 0 and 1 for slip ratios 1, 0 and 1/4.
+  const std::pair<float, std::vector<double>> cases[] = {{1.0f, {0, 0, 0, 0, 0, 0.4f}},
+                                                         {0.0f, {0.3f, -0.2f, 0, 0.3f, 0, 0.4f}},
+                                                         {0.25f, {0.75 * 0.3f, 0.75 * -0.2f, 0, 0.75 * 0.3f, 0, 0.4f}}};
+  for (const auto& c : cases) {
+    lattice.host->param->slip_ratio = c.first;
+    interpolate(points, lattice, u, 4);
+    for (int t = 0; t < 2; ++t)
+      for (int a = 0; a < 3; ++a) {
+        const double want = c.second[3 * t + a];
+        if (want == 0.0)
+          EXPECT_EQ(points.forces(a)[t], 0.0) << "slip " << c.first << " point " << t << " axis " << a;
+        else
+          EXPECT_FLOAT_EQ(points.forces(a)[t], want) << "slip " << c.first << " point " << t << " axis " << a;
+      }
   }
-}
-
-// The reference velocity may differ per axis: the point velocity and the spread force convert with their
-// own axis, the interpolated force density with the x component.
-TEST(SpreadForce, ReferenceVelocityConvertsPerAxis) {
-  Units u;
-  u.N = 16;
-  u.l0p = 2;
-  u.u0k = 0.5f;
-  u.u0p = {2, 4, 8};
-  u.rou0p = 1;
-  const float start[3] = {0.0f, 0.0f, 0.0f};
-  DeviceLattice lattice(12, 12, 12, 0.125f, start);
-  lattice.toDevice();
-  DevicePoints points(1, 1.0f / 64.0f);  // area_L = 1
-  const float X[3] = {5.0f, 6.0f, 7.0f};
-  points.place(0, X, lattice, u);
-  points.host.ux[0] = points.host.uy[0] = points.host.uz[0] = 1.0f;
-  points.toDevice();
-
-  interpolate(points, lattice, u, 2);
-  const PointForces f(points);
-  const double K = 16.0 * 2.0 * 2.0 / (2.0 * 0.25);  // with u0p.x
-  EXPECT_DOUBLE_EQ(f.x[0], 0.5 / 2.0 * K);
-  EXPECT_DOUBLE_EQ(f.y[0], 0.5 / 4.0 * K);
-  EXPECT_DOUBLE_EQ(f.z[0], 0.5 / 8.0 * K);
-
-  spread(points, lattice, u, 2);
-  const long node = lattice.index(5, 6, 7);
-  const double u0p[3] = {2, 4, 8};
-  for (int axis = 0; axis < 3; ++axis) {
-    const double F = axis == 0 ? f.x[0] : axis == 1 ? f.y[0] : f.z[0];
-    EXPECT_DOUBLE_EQ(lattice.forces(axis)[node], F * 2.0 * 0.25 / (u0p[axis] * u0p[axis] * 16.0)) << axis;
-  }
-}
-
-// Both kernels place the points against the device lattice's origin, which the time step moves with a
-// moving reference frame; the host origin is not consulted.
-TEST(SpreadForce, FollowsTheDeviceOrigin) {
-  const float start[3] = {0.0f, 0.0f, 0.0f};
-  const Units u;
-  DeviceLattice lattice(10, 10, 10, 1.0f, start);
-  lattice.toDevice();
-  const float moved[3] = {-3.0f, 2.0f, 0.5f};
-  ASSERT_EQ(cudaMemcpy(lattice.dev->start, moved, sizeof moved, cudaMemcpyHostToDevice), cudaSuccess);
-  DevicePoints points(1, 1.0f);
-  points.host.coordx[0] = moved[0] + 4.0f;  // node (4, 5, 6) of the moved lattice
-  points.host.coordy[0] = moved[1] + 5.0f;
-  points.host.coordz[0] = moved[2] + 6.0f;
-  points.host.ux[0] = 1.0f;
-  points.toDevice();
-  interpolate(points, lattice, u, 2);
-  spread(points, lattice, u, 2);
-  EXPECT_EQ(lattice.forces(0)[lattice.index(4, 5, 6)], 1.0);
-  EXPECT_EQ(sum(lattice.forces(0)), 1.0);
 }
 
 // Well inside the box the node forces add up to the points' area_L F_L, for every width.
 TEST(SpreadForce, ConservesTheTotalForce) {
-  const Units u = physicalUnits();
+  const Units u{16, 2, 1.25f, 0.1f, {5, 5, 5}};
   const float start[3] = {-1.5f, 0.0f, 0.25f};
   constexpr int kPoints = 300;
   const float area = 0.003f;
+  const double toLattice = area * 64.0 * 2.0 * 0.1 * 0.1 / (25.0 * 16.0 * 1.25);  // area_L F_L / F
   for (int width : {2, 3, 4}) {
     DeviceLattice lattice(24, 24, 24, 0.125f, start);
     lattice.toDevice();
@@ -350,104 +187,33 @@ TEST(SpreadForce, ConservesTheTotalForce) {
     std::mt19937 rng(width);
     std::uniform_real_distribution<float> inside(6.0f, 17.0f);
     std::uniform_real_distribution<double> force(-1000.0, 1000.0);
-    double expected[3] = {0, 0, 0}, scale = 0;
-    const double areaL = area * 64.0;
-    const double toLattice = 2.0 * 0.1 * 0.1 / (25.0 * 16.0 * 1.25);
+    double expected[3] = {0, 0, 0};
     for (int t = 0; t < kPoints; ++t) {
       const float X[3] = {inside(rng), inside(rng), inside(rng)};
       points.place(t, X, lattice, u);
-      points.host.forcex[t] = force(rng);
-      points.host.forcey[t] = force(rng);
-      points.host.forcez[t] = force(rng);
-      expected[0] += areaL * points.host.forcex[t] * toLattice;
-      expected[1] += areaL * points.host.forcey[t] * toLattice;
-      expected[2] += areaL * points.host.forcez[t] * toLattice;
-      scale += areaL * 1000.0 * toLattice;
+      double* F[3] = {points.host.forcex, points.host.forcey, points.host.forcez};
+      for (int a = 0; a < 3; ++a) expected[a] += toLattice * (F[a][t] = force(rng));
     }
     points.toDevice();
     spread(points, lattice, u, width);
-    for (int axis = 0; axis < 3; ++axis)
-      EXPECT_NEAR(sum(lattice.forces(axis)), expected[axis], 2e-6 * scale) << "width " << width << " axis " << axis;
+    const double scale = kPoints * 1000.0 * toLattice;
+    for (int a = 0; a < 3; ++a)
+      EXPECT_NEAR(sum(lattice.forces(a)), expected[a], 2e-6 * scale) << "width " << width << " axis " << a;
   }
 }
-
-// Outside points (X = n, NaN) spread nothing, X = n - 1/2 is inside; width 5 spreads nothing.
-TEST(SpreadForce, OutsidePointsAndOtherWidthsSpreadNothing) {
-  const float start[3] = {0.0f, 0.0f, 0.0f};
-  const Units u;
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  const float outside[][3] = {{8.0f, 4.0f, 4.0f}, {4.0f, 4.0f, 8.0f}, {nan, 4.0f, 4.0f}, {4.0f, -0.5f, 4.0f}};
-  DeviceLattice lattice(8, 8, 8, 1.0f, start);
-  lattice.toDevice();
-  DevicePoints points(4, 1.0f);
-  for (int t = 0; t < 4; ++t) {
-    points.place(t, outside[t], lattice, u);
-    points.host.forcex[t] = points.host.forcey[t] = points.host.forcez[t] = 1.0;
-  }
-  points.toDevice();
-  spread(points, lattice, u, 4);
-  for (int axis = 0; axis < 3; ++axis)
-    for (double f : lattice.forces(axis)) ASSERT_EQ(f, 0.0);
-
-  DeviceLattice edge(8, 8, 8, 1.0f, start);
-  edge.toDevice();
-  DevicePoints inside(1, 1.0f);
-  const float X[3] = {7.5f, 4.0f, 4.0f};
-  inside.place(0, X, edge, u);
-  inside.host.forcex[0] = 1.0;
-  inside.toDevice();
-  spread(inside, edge, u, 5);
-  for (double f : edge.forces(0)) ASSERT_EQ(f, 0.0);
-  spread(inside, edge, u, 2);
-  const auto fx = edge.forces(0);
-  EXPECT_EQ(fx[edge.index(7, 4, 4)], 0.5);  // the half beyond the last node is lost
-  EXPECT_EQ(sum(fx), 0.5);
-}
-
-// Interpolating against fluid at rest and spreading the result hands the lattice area_L rho_b u_b
-// (lattice units): the two unit conversions are inverse to each other.
-TEST(SpreadForce, SpreadingUndoesTheInterpolationUnits) {
-  const Units u = physicalUnits();
-  const float start[3] = {-1.5f, 0.0f, 0.25f};
-  DeviceLattice lattice(24, 24, 24, 0.125f, start);
-  lattice.toDevice();
-  constexpr int kPoints = 50;
-  const float area = 0.002f;
-  DevicePoints points(kPoints, area);
-  std::mt19937 rng(5);
-  std::uniform_real_distribution<float> inside(7.0f, 16.0f);
-  double expected = 0;
-  for (int t = 0; t < kPoints; ++t) {
-    const float X[3] = {inside(rng), inside(rng), inside(rng)};
-    points.place(t, X, lattice, u);
-    points.host.ux[t] = 0.1f * t;  // m/s
-    points.host.rou[t] = 1.0f + 0.01f * t;
-    expected += area * 64.0 * (1.0 + 0.01 * t) * (0.1 * t) * (0.1 / 5.0);
-  }
-  points.toDevice();
-  interpolate(points, lattice, u, 4);
-  spread(points, lattice, u, 4);
-  EXPECT_NEAR(sum(lattice.forces(0)), expected, 1e-5 * expected);
-  EXPECT_EQ(sum(lattice.forces(1)), 0.0);
-}
-
-// ---------------------------------------------------------------------------------------------------------------
-// Launch geometry and concurrency
 
 // Point t sits on node t with width 2: each node receives exactly one point's force if every point is
-// handled exactly once, by the interpolation (which sets the force) and by the spreading.
+// handled exactly once, by the interpolation (which sets the force) and by the spreading. An empty set
+// launches nothing.
 TEST(ImmersedLaunch, EveryPointIsHandledExactlyOnce) {
-  const float start[3] = {0.0f, 0.0f, 0.0f};
   const Units u;
-  struct Case {
-    int points;
-    unsigned int gridZ;
-  };
-  for (const Case c : {Case{1, 1}, Case{400, 1}, Case{401, 1}, Case{6401, 5}}) {
-    DeviceLattice lattice(20, 20, 20, 1.0f, start);
+  const std::pair<int, unsigned int> cases[] = {{0, 0}, {1, 1}, {400, 1}, {401, 1}, {6401, 5}};  // points, grid z
+  for (const auto& c : cases) {
+    const int n = c.first;
+    DeviceLattice lattice(20, 20, 20, 1.0f);
     lattice.toDevice();
-    DevicePoints points(c.points, 1.0f);
-    for (int t = 0; t < c.points; ++t) {
+    DevicePoints points(n, 1.0f);
+    for (int t = 0; t < n; ++t) {
       const float X[3] = {float(t % 20), float(t / 20 % 20), float(t / 400)};
       points.place(t, X, lattice, u);
       points.host.ux[t] = 1.0f;
@@ -464,47 +230,28 @@ TEST(ImmersedLaunch, EveryPointIsHandledExactlyOnce) {
     dz::device::recordLaunches(false);
 
     const auto& log = dz::device::launchLog();
-    ASSERT_EQ(log.size(), 2u);
+    ASSERT_EQ(log.size(), n == 0 ? 0u : 2u);
+    if (n == 0) continue;
     EXPECT_STREQ(log[0].kernel, "mlInterpolateFluidForceKernel");
     EXPECT_STREQ(log[1].kernel, "mlSpreadForceKernel");
-    for (const auto& launch : log) {
-      EXPECT_EQ(launch.grid.x, 5u);
-      EXPECT_EQ(launch.grid.y, 5u);
-      EXPECT_EQ(launch.grid.z, c.gridZ) << c.points;
-      EXPECT_EQ(launch.block.x, 4u);
-      EXPECT_EQ(launch.block.y, 4u);
-      EXPECT_EQ(launch.block.z, 4u);
+    for (const auto& l : log) {
+      EXPECT_EQ(std::vector<unsigned>({l.grid.x, l.grid.y, l.grid.z}), std::vector<unsigned>({5, 5, c.second})) << n;
+      EXPECT_EQ(std::vector<unsigned>({l.block.x, l.block.y, l.block.z}), std::vector<unsigned>({4, 4, 4}));
     }
-
-    const PointForces f(points);
-    for (int t = 0; t < c.points; ++t) ASSERT_EQ(f.x[t], 1.0) << c.points << " points, point " << t;
+    const auto fx = points.forces(0);
+    for (int t = 0; t < n; ++t) ASSERT_EQ(fx[t], 1.0) << n << " points, point " << t;
     const double perAxis[3] = {1.0, 2.0, -3.0};
-    for (int axis = 0; axis < 3; ++axis) {
-      const auto nodes = lattice.forces(axis);
-      for (int i = 0; i < 8000; ++i)
-        ASSERT_EQ(nodes[i], i < c.points ? perAxis[axis] : 0.0) << c.points << " points, node " << i;
+    for (int a = 0; a < 3; ++a) {
+      const auto nodes = lattice.forces(a);
+      for (int i = 0; i < 8000; ++i) ASSERT_EQ(nodes[i], i < n ? perAxis[a] : 0.0) << n << " points, node " << i;
     }
   }
-}
-
-TEST(ImmersedLaunch, EmptyPointSetLaunchesNothing) {
-  const float start[3] = {0.0f, 0.0f, 0.0f};
-  DeviceLattice lattice(4, 4, 4, 1.0f, start);
-  lattice.toDevice();
-  DevicePoints points(0, 1.0f);
-  points.toDevice();
-  dz::device::resetCounters();
-  interpolate(points, lattice, Units(), 4);
-  spread(points, lattice, Units(), 4);
-  EXPECT_EQ(dz::device::counters().launches, 0u);
-  EXPECT_EQ(cudaGetLastError(), cudaSuccess);
 }
 
 // Beyond 2^24 points the single-precision quotient count / 400 can round down past a multiple of 400;
 // the grid must still cover the last point: ceil(16777601 / 400) = 41945 layers, 10487 block layers.
 TEST(ImmersedLaunch, HugeCountsStillGetTheirLastLayer) {
-  const float start[3] = {0.0f, 0.0f, 0.0f};
-  DeviceLattice lattice(4, 4, 4, 1.0f, start);
+  DeviceLattice lattice(4, 4, 4, 1.0f);
   lattice.toDevice();
   DevicePoints points(1, 1.0f);  // the threads beyond the record's count return at once
   points.toDevice();
@@ -519,10 +266,9 @@ TEST(ImmersedLaunch, HugeCountsStillGetTheirLastLayer) {
 // Many points share the nodes they spread to: the atomic additions lose nothing whichever threads run
 // them, so 8 CPU threads give the 1-thread sums up to the order of the additions.
 TEST(ImmersedLaunch, SpreadingFromManyThreadsLosesNoUpdate) {
-  const float start[3] = {0.0f, 0.0f, 0.0f};
   const Units u;
   constexpr int kPoints = 3000;
-  DeviceLattice lattice(16, 16, 16, 1.0f, start);
+  DeviceLattice lattice(16, 16, 16, 1.0f);
   lattice.toDevice();
   DevicePoints points(kPoints, 1.0f);
   std::mt19937 rng(9);
@@ -537,16 +283,16 @@ TEST(ImmersedLaunch, SpreadingFromManyThreadsLosesNoUpdate) {
   points.toDevice();
 
   const std::vector<double> zeros(lattice.host->count, 0.0);
-  auto spreadWith = [&](int threads) {
+  auto spreadWith = [&](int threads, int width) {
     for (double* f : {lattice.solver.forcex_dev_vec[0], lattice.solver.forcey_dev_vec[0]})
       EXPECT_EQ(cudaMemcpy(f, zeros.data(), zeros.size() * sizeof(double), cudaMemcpyHostToDevice), cudaSuccess);
     dz::device::setHostThreads(threads);
-    spread(points, lattice, u, 4);
+    spread(points, lattice, u, width);
     dz::device::setHostThreads(0);
     return std::make_pair(lattice.forces(0), lattice.forces(1));
   };
-  const auto one = spreadWith(1);
-  const auto eight = spreadWith(8);
+  const auto one = spreadWith(1, 4);
+  const auto eight = spreadWith(8, 4);
   for (std::size_t i = 0; i < zeros.size(); ++i) {
     ASSERT_NEAR(eight.first[i], one.first[i], 1e-12 * kPoints) << i;
     ASSERT_NEAR(eight.second[i], one.second[i], 1e-12 * kPoints) << i;
@@ -554,17 +300,10 @@ TEST(ImmersedLaunch, SpreadingFromManyThreadsLosesNoUpdate) {
   EXPECT_NEAR(sum(eight.second), kPoints, 1e-6 * kPoints);
 
   // All points on one node with width 2: every addition is 1 exactly, so any lost one shows.
-  for (int t = 0; t < kPoints; ++t) {
-    const float X[3] = {8.0f, 8.0f, 8.0f};
-    points.place(t, X, lattice, u);
-  }
+  const float X[3] = {8.0f, 8.0f, 8.0f};
+  for (int t = 0; t < kPoints; ++t) points.place(t, X, lattice, u);
   points.mirror.upload();
-  for (double* f : {lattice.solver.forcey_dev_vec[0]})
-    ASSERT_EQ(cudaMemcpy(f, zeros.data(), zeros.size() * sizeof(double), cudaMemcpyHostToDevice), cudaSuccess);
-  dz::device::setHostThreads(8);
-  spread(points, lattice, u, 2);
-  dz::device::setHostThreads(0);
-  EXPECT_EQ(lattice.forces(1)[lattice.index(8, 8, 8)], double(kPoints));
+  EXPECT_EQ(spreadWith(8, 2).second[lattice.index(8, 8, 8)], double(kPoints));
 }
 
 }  // namespace

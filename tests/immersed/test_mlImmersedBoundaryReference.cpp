@@ -19,37 +19,19 @@
 
 namespace {
 
-using immersed_test::DeviceLattice;
-using immersed_test::DevicePoints;
-using immersed_test::interpolate;
-using immersed_test::spread;
-using immersed_test::Units;
+using namespace immersed_test;
 
 constexpr int kNodes = 32;
 constexpr float kDx = 0.1f;  // not a power of two, so node coordinates recomputed from positions round
 const int kWidths[] = {-1, 0, 1, 2, 3, 4, 5};
 
-// N / l0p = 1 / kDx, and reference velocities that differ per axis.
-Units testUnits() {
-  Units u;
-  u.N = 10;
-  u.l0p = 1;
-  u.u0p = {5, 4, 2};
-  u.u0k = 0.1f;
-  u.rou0p = 1.25f;
-  return u;
-}
+// N, l0p, rou0p, u0k, u0p: N / l0p = 1 / kDx, and reference velocities that differ per axis.
+const Units kUnits{10, 1, 1.25f, 0.1f, {5, 4, 2}};
 
 std::uint64_t bitsOf(double v) {
   std::uint64_t b;
   std::memcpy(&b, &v, sizeof b);
   return b;
-}
-
-std::vector<double> download(const double* dev, int n) {
-  std::vector<double> out(n);
-  EXPECT_EQ(cudaMemcpy(out.data(), dev, n * sizeof(double), cudaMemcpyDeviceToHost), cudaSuccess);
-  return out;
 }
 
 // Lattice coordinates of point t; false when outside 0 <= X < n on some axis (NaN included).
@@ -67,6 +49,8 @@ bool locate(const mlLagrangeBoundary& b, int t, const mlFlow& flow, const Units&
 struct Forces {
   std::vector<double> f[3];
 };
+Forces pointForces(const DevicePoints& p) { return {{p.forces(0), p.forces(1), p.forces(2)}}; }
+Forces nodeForces(const DeviceLattice& l) { return {{l.forces(0), l.forces(1), l.forces(2)}}; }
 
 // Interpolation: nodes floor(X) - w .. floor(X) + w clamped, z outer; fused multiply-add of each
 // node's weight and velocity; a NaN sum reported after every node from the one that made it.
@@ -169,19 +153,20 @@ float cellOffset(std::mt19937& rng) {
 // Velocities, normals, densities and forces of the points, at random.
 void randomPointData(DevicePoints& p, std::mt19937& rng) {
   std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-  for (int t = 0; t < p.host.count; ++t) {
-    p.host.ux[t] = unit(rng);
-    p.host.uy[t] = unit(rng);
-    p.host.uz[t] = unit(rng);
-    float n[3] = {unit(rng), unit(rng), unit(rng)};
+  mlLagrangeBoundary& b = p.host;
+  for (int t = 0; t < b.count; ++t) {
+    const float v[3] = {unit(rng), unit(rng), unit(rng)}, n[3] = {unit(rng), unit(rng), unit(rng)};
     const float len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]) + 1e-3f;
-    p.host.normalx[t] = n[0] / len;
-    p.host.normaly[t] = n[1] / len;
-    p.host.normalz[t] = n[2] / len;
-    p.host.rou[t] = 1.0f + 0.1f * unit(rng);
-    p.host.forcex[t] = 100.0 * unit(rng);
-    p.host.forcey[t] = 100.0 * unit(rng);
-    p.host.forcez[t] = 100.0 * unit(rng);
+    float* vel[3] = {b.ux, b.uy, b.uz};
+    float* normal[3] = {b.normalx, b.normaly, b.normalz};
+    for (int a = 0; a < 3; ++a) {
+      vel[a][t] = v[a];
+      normal[a][t] = n[a] / len;
+    }
+    b.rou[t] = 1.0f + 0.1f * unit(rng);
+    b.forcex[t] = 100.0 * unit(rng);
+    b.forcey[t] = 100.0 * unit(rng);
+    b.forcez[t] = 100.0 * unit(rng);
   }
 }
 
@@ -216,16 +201,24 @@ void randomVelocities(DeviceLattice& lattice, std::mt19937& rng) {
   }
 }
 
-void expectSameBits(const Forces& expected, const std::vector<double> (&actual)[3], const std::string& what) {
+// Runs the interpolation and returns what it printed.
+std::string interpolatePrinting(DevicePoints& p, DeviceLattice& l, const Units& u, int width) {
+  testing::internal::CaptureStdout();
+  interpolate(p, l, u, width);
+  std::fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}
+
+void expectSameBits(const Forces& expected, const Forces& actual, const std::string& what) {
   for (int a = 0; a < 3; ++a)
-    for (std::size_t i = 0; i < actual[a].size(); ++i)
-      ASSERT_EQ(bitsOf(actual[a][i]), bitsOf(expected.f[a][i]))
-          << what << " axis " << a << " index " << i << ": " << actual[a][i] << " vs " << expected.f[a][i];
+    for (std::size_t i = 0; i < actual.f[a].size(); ++i)
+      ASSERT_EQ(bitsOf(actual.f[a][i]), bitsOf(expected.f[a][i]))
+          << what << " axis " << a << " index " << i << ": " << actual.f[a][i] << " vs " << expected.f[a][i];
 }
 
 TEST(ImmersedReference, InterpolationMatchesThePerNodeFormula) {
   std::mt19937 rng(4021);
-  const Units u = testUnits();
+  const Units& u = kUnits;
   DeviceLattice lattice(kNodes, kNodes, kNodes, kDx, kStart);
   expectCubeOfAtLeast32(lattice);
   lattice.host->param->slip_ratio = 0.3f;
@@ -249,16 +242,10 @@ TEST(ImmersedReference, InterpolationMatchesThePerNodeFormula) {
     for (int width : kWidths) {
       std::string report;
       const Forces expected = referenceInterpolation(points.host, *lattice.host, u, width, report);
-      testing::internal::CaptureStdout();
-      interpolate(points, lattice, u, width);
-      std::fflush(stdout);
-      EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+      EXPECT_EQ(interpolatePrinting(points, lattice, u, width), "");
       EXPECT_EQ(report, "");
-      const int n = points.host.count;
-      const std::vector<double> actual[3] = {download(points.mirror.forcex_dev, n),
-                                             download(points.mirror.forcey_dev, n),
-                                             download(points.mirror.forcez_dev, n)};
-      expectSameBits(expected, actual, "width " + std::to_string(width) + ", threads " + std::to_string(threads));
+      expectSameBits(expected, pointForces(points),
+                     "width " + std::to_string(width) + ", threads " + std::to_string(threads));
     }
   }
   dz::device::setHostThreads(0);
@@ -266,7 +253,7 @@ TEST(ImmersedReference, InterpolationMatchesThePerNodeFormula) {
 
 TEST(ImmersedReference, SpreadingMatchesThePerNodeFormula) {
   std::mt19937 rng(977);
-  const Units u = testUnits();
+  const Units& u = kUnits;
   for (int threads : {1, 0}) {
     dz::device::setHostThreads(threads);
     for (int width : kWidths) {
@@ -280,11 +267,11 @@ TEST(ImmersedReference, SpreadingMatchesThePerNodeFormula) {
 
       const Forces expected = referenceSpreading(points.host, *lattice.host, u, width);
       spread(points, lattice, u, width);
-      const std::vector<double> actual[3] = {lattice.forces(0), lattice.forces(1), lattice.forces(2)};
+      const Forces actual = nodeForces(lattice);
       expectSameBits(expected, actual, "width " + std::to_string(width) + ", threads " + std::to_string(threads));
       if (width >= 2 && width <= 4) {
         std::size_t touched = 0;
-        for (double f : actual[0]) touched += f != 0.0;
+        for (double f : actual.f[0]) touched += f != 0.0;
         EXPECT_GT(touched, kSlotPoints * 4u) << width;  // the comparison saw forces, not just zeros
       }
     }
@@ -295,7 +282,7 @@ TEST(ImmersedReference, SpreadingMatchesThePerNodeFormula) {
 // A velocity that is infinite or NaN reaches the point's force and the report even where the point weighs
 // the node 0 (0 * inf and 0 * NaN are NaN), as it does at a node of nonzero weight.
 TEST(ImmersedReference, NonFiniteVelocityAnywhereInTheRangeReachesThePoint) {
-  const Units u = testUnits();
+  const Units& u = kUnits;
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float X[3] = {10.3f, 10.6f, 10.2f};
@@ -321,18 +308,14 @@ TEST(ImmersedReference, NonFiniteVelocityAnywhereInTheRangeReachesThePoint) {
 
     std::string report;
     const Forces expected = referenceInterpolation(points.host, *lattice.host, u, c.width, report);
-    testing::internal::CaptureStdout();
-    interpolate(points, lattice, u, c.width);
-    std::fflush(stdout);
-    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string printed = interpolatePrinting(points, lattice, u, c.width);
     const std::string what = "node " + std::to_string(c.x) + " value " + std::to_string(c.value);
     EXPECT_EQ(printed, report) << what;
-    const std::vector<double> actual[3] = {download(points.mirror.forcex_dev, 1), download(points.mirror.forcey_dev, 1),
-                                           download(points.mirror.forcez_dev, 1)};
+    const Forces actual = pointForces(points);
     expectSameBits(expected, actual, what);
     if (c.x != 11) {  // 0 * inf and 0 * NaN at a node of weight 0
       EXPECT_NE(printed, "") << what;
-      EXPECT_TRUE(std::isnan(actual[0][0])) << what;
+      EXPECT_TRUE(std::isnan(actual.f[0][0])) << what;
     }
   }
 }
