@@ -1,33 +1,23 @@
-// FBX models: loading, node and mesh order, posing on host and device, animation recording and export.
+// FBX models: loading, node and mesh order, posing on host and device,
+// animation recording and export.
 #include <gtest/gtest.h>
 
 #include <assimp/scene.h>
 #include <assimp/Importer.hpp>
 
-#include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
 
 #include "MeshLoad/SkeletalMesh.h"
-#include "device/device.h"
-#include "testModels.h"
+#include "MeshLoad/meshTestUtil.h"
 
 namespace {
 
-using Eigen::AngleAxisd;
-using Eigen::Isometry3d;
 using Eigen::Vector3d;
+using Names = std::vector<std::string>;
 
 const std::string kModels = DZ_TEST_MODELS_DIR;
-
-Isometry3d rigid(const Vector3d& t, const Vector3d& axis, double degrees) {
-  Isometry3d T = Isometry3d::Identity();
-  T.linear() = AngleAxisd(degrees * M_PI / 180.0, axis.normalized()).toRotationMatrix();
-  T.translation() = t;
-  return T;
-}
 
 int countOf(const std::string& text, const std::string& what) {
   int n = 0;
@@ -35,57 +25,47 @@ int countOf(const std::string& text, const std::string& what) {
   return n;
 }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Loads a model with its console output captured.
 std::unique_ptr<SkeletalMesh> loadQuietly(const std::string& path, std::string* output = nullptr) {
   auto model = std::make_unique<SkeletalMesh>();
-  testing::internal::CaptureStdout();
-  const bool ok = model->load(path, 0);
-  const std::string out = testing::internal::GetCapturedStdout();
+  bool ok = false;
+  const std::string out = captureStdout([&] { ok = model->load(path, 0); });
   if (output != nullptr) *output = out;
   EXPECT_TRUE(ok) << out;
   return model;
 }
 
-std::vector<std::string> nodeNames(const nodeMgr& nodes) {
-  std::vector<std::string> names;
+Names nodeNames(const nodeMgr& nodes) {
+  Names names;
   for (const auto& n : nodes.nodes) names.push_back(n->name);
   return names;
 }
 
-TEST(SkeletalMesh, MissingFileIsReportedAndLoadsNothing) {
-  SkeletalMesh model;
-  const std::string path = kModels + "/no_such_model.fbx";
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(model.load(path, 0));
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out.rfind("Error parsing '" + path + "': '", 0), 0u) << out;
-  EXPECT_EQ(out.substr(out.size() - 2), "'\n");
-  EXPECT_EQ(countOf(out, "\n"), 1);
-  EXPECT_GT(out.size(), ("Error parsing '" + path + "': ''\n").size());  // Assimp's reason is in it
+hierachyNode& node(SkeletalMesh& model, const std::string& name) {
+  return *model.nodeManager->nodes[model.nodeManager->nameToIndex.at(name)];
+}
+
+void expectNoModel(SkeletalMesh& model) {
   EXPECT_TRUE(model.meshes.empty());
   EXPECT_EQ(model.nodeManager, nullptr);
   EXPECT_EQ(model.scene, nullptr);
   EXPECT_THROW(model.recordFrame(), std::logic_error);
   EXPECT_THROW(model.update(false, false), std::logic_error);
-  EXPECT_THROW(model.exportAnimationFbx(testing::TempDir() + "nothing.fbx"), std::logic_error);
 }
 
-TEST(SkeletalMesh, FailedReloadDropsTheEarlierModel) {
+TEST(SkeletalMesh, MissingFileIsReportedAndDropsTheEarlierModel) {
   auto model = loadQuietly(kModels + "/bar.fbx");
   ASSERT_EQ(model->meshes.size(), 1u);
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(model->load(kModels + "/missing.fbx", 0));
-  testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(model->meshes.empty());
-  EXPECT_EQ(model->nodeManager, nullptr);
-  EXPECT_EQ(model->scene, nullptr);
+  const std::string path = kModels + "/no_such_model.fbx";
+  bool ok = true;
+  const std::string out = captureStdout([&] { ok = model->load(path, 0); });
+  EXPECT_FALSE(ok);
+  // One line, with the importer's reason between the quotes.
+  EXPECT_EQ(out.rfind("Error parsing '" + path + "': '", 0), 0u) << out;
+  EXPECT_EQ(out.substr(out.size() - 2), "'\n");
+  EXPECT_EQ(countOf(out, "\n"), 1);
+  EXPECT_GT(out.size(), ("Error parsing '" + path + "': ''\n").size());
+  expectNoModel(*model);
+  EXPECT_THROW(model->exportAnimationFbx(testing::TempDir() + "nothing.fbx"), std::logic_error);
 }
 
 // One triangle, no bones.
@@ -115,6 +95,15 @@ aiNode* child(aiNode* parent, const char* name, std::vector<unsigned> meshes) {
   return node;
 }
 
+// root with children A and B, each holding one of the scene's two meshes.
+void twoMeshScene(aiScene& scene, aiMesh* second) {
+  scene.mRootNode = new aiNode("root");
+  scene.mNumMeshes = 2;
+  scene.mMeshes = new aiMesh* [2] { triangle("sound"), second };
+  child(scene.mRootNode, "A", {0});
+  child(scene.mRootNode, "B", {1});
+}
+
 TEST(SkeletalMesh, NodesBreadthFirstMeshesDepthFirst) {
   // root -> A, B; A -> D; one mesh on each of A, B and D.
   aiScene scene;
@@ -127,11 +116,9 @@ TEST(SkeletalMesh, NodesBreadthFirstMeshesDepthFirst) {
   a->mTransformation = aiMatrix4x4(aiVector3D(1, 1, 1), aiQuaternion(aiVector3D(0, 0, 1), 0.5f), aiVector3D(1, 2, 3));
 
   SkeletalMesh model;
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(model.loadScene(&scene));
-  testing::internal::GetCapturedStdout();
+  captureStdout([&] { EXPECT_TRUE(model.loadScene(&scene)); });
   const nodeMgr& nodes = *model.nodeManager;
-  EXPECT_EQ(nodeNames(nodes), (std::vector<std::string>{"root", "A", "B", "D"}));
+  EXPECT_EQ(nodeNames(nodes), (Names{"root", "A", "B", "D"}));
   EXPECT_EQ(nodes.childBegin, (std::vector<int>{1, 3, -1, -1}));
   EXPECT_EQ(nodes.childEnd, (std::vector<int>{3, 4, -1, -1}));
   EXPECT_EQ(nodes.parentIdx, (std::vector<int>{-1, 0, 0, 1}));
@@ -141,83 +128,59 @@ TEST(SkeletalMesh, NodesBreadthFirstMeshesDepthFirst) {
   EXPECT_EQ(model.meshes[0]->data_cpu.nodeIdx, 1);  // A's
   EXPECT_EQ(model.meshes[1]->data_cpu.nodeIdx, 3);  // D's
   EXPECT_EQ(model.meshes[2]->data_cpu.nodeIdx, 2);  // B's
-  // Posed once on the host: the mesh on A sits where A puts it, and the first device update uploads.
+  // Posed once on the host, and the first device update will upload.
   const MeshData& onA = *model.meshes[0];
   EXPECT_TRUE(onA.data_cpu.curr_positions[1].isApprox(nodes.nodes[1]->worldTrans * Vector3d(1, 0, 0)));
   EXPECT_TRUE(onA.dirty_cpu);
 }
 
-// A model loaded before, then a scene whose second mesh is corrupt: the first mesh is already built
-// when the second throws, and nothing of either model may stay behind.
-void expectCorruptSceneLeavesNoModel(aiScene& scene, const std::string& message) {
-  auto model = loadQuietly(kModels + "/bar.fbx");
-  ASSERT_EQ(model->meshes.size(), 1u);
-  testing::internal::CaptureStdout();
-  try {
-    model->loadScene(&scene);
-    ADD_FAILURE() << "no exception";
-  } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
-  }
-  testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(model->meshes.empty());
-  EXPECT_EQ(model->nodeManager, nullptr);
-  EXPECT_EQ(model->scene, nullptr);
-  EXPECT_THROW(model->update(false, false), std::logic_error);
-  EXPECT_THROW(model->recordFrame(), std::logic_error);
-}
-
 TEST(SkeletalMesh, CorruptMeshLeavesNoHalfBuiltModel) {
-  {
-    aiScene scene;
-    scene.mRootNode = new aiNode("root");
-    scene.mNumMeshes = 2;
-    scene.mMeshes = new aiMesh* [2] { triangle("sound"), triangle("badFace") };
-    scene.mMeshes[1]->mFaces[0].mIndices[2] = 3;
-    child(scene.mRootNode, "A", {0});
-    child(scene.mRootNode, "B", {1});
-    expectCorruptSceneLeavesNoModel(scene, "mesh 'badFace': face 0 names a vertex beyond its 3");
+  // The first mesh is already built when the second throws; nothing of either
+  // model may stay behind.
+  const auto expectRejected = [](aiScene& scene, const std::string& message) {
+    auto model = loadQuietly(kModels + "/bar.fbx");
+    captureStdout([&] {
+      try {
+        model->loadScene(&scene);
+        ADD_FAILURE() << "no exception";
+      } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+      }
+    });
+    expectNoModel(*model);
+  };
+  aiScene badFace;
+  twoMeshScene(badFace, triangle("badFace"));
+  badFace.mMeshes[1]->mFaces[0].mIndices[2] = 3;
+  expectRejected(badFace, "mesh 'badFace': face 0 names a vertex beyond its 3");
+  badFace.mMeshes[1]->mFaces[0].mIndices[2] = 2;  // mended, it loads
+  EXPECT_TRUE(SkeletalMesh().loadScene(&badFace));
 
-    // The same scene mended loads into the same object.
-    scene.mMeshes[1]->mFaces[0].mIndices[2] = 2;
-    SkeletalMesh model;
-    EXPECT_TRUE(model.loadScene(&scene));
-    EXPECT_EQ(model.meshes.size(), 2u);
-  }
-  {
-    aiScene scene;
-    scene.mRootNode = new aiNode("root");
-    scene.mNumMeshes = 2;
-    scene.mMeshes = new aiMesh* [2] { triangle("sound"), triangle("badWeight") };
-    aiMesh* bad = scene.mMeshes[1];
-    bad->mNumBones = 1;
-    bad->mBones = new aiBone* [1] { new aiBone() };
-    bad->mBones[0]->mName = "A";
-    bad->mBones[0]->mNumWeights = 1;
-    bad->mBones[0]->mWeights = new aiVertexWeight[1]{aiVertexWeight(3, 1.0f)};
-    child(scene.mRootNode, "A", {0});
-    child(scene.mRootNode, "B", {1});
-    expectCorruptSceneLeavesNoModel(scene, "mesh 'badWeight': bone 'A' weighs a vertex beyond its 3");
-  }
+  aiScene badWeight;
+  aiMesh* bad = triangle("badWeight");
+  bad->mNumBones = 1;
+  bad->mBones = new aiBone* [1] { new aiBone() };
+  bad->mBones[0]->mName = "A";
+  bad->mBones[0]->mNumWeights = 1;
+  bad->mBones[0]->mWeights = new aiVertexWeight[1]{aiVertexWeight(3, 1.0f)};
+  twoMeshScene(badWeight, bad);
+  expectRejected(badWeight, "mesh 'badWeight': bone 'A' weighs a vertex beyond its 3");
 }
 
 TEST(SkeletalMesh, CreatureLoadsWithItsNodeTreeMeshesAndWeights) {
   std::string out;
   auto model = loadQuietly(kModels + "/creature.fbx", &out);
   const nodeMgr& nodes = *model->nodeManager;
-  EXPECT_EQ(nodeNames(nodes),
-            (std::vector<std::string>{"RootNode", "Armature", "body_mesh", "fin_L", "fin_R", "eye", "body", "spine1",
-                                      "tail1", "finBone_L", "finBone_R", "spine2", "tail2"}));
+  EXPECT_EQ(nodeNames(nodes), (Names{"RootNode", "Armature", "body_mesh", "fin_L", "fin_R", "eye", "body", "spine1",
+                                     "tail1", "finBone_L", "finBone_R", "spine2", "tail2"}));
   EXPECT_EQ(nodes.getParentName(nodes.nameToIndex.at("tail2")), "tail1");
   EXPECT_EQ(nodes.getChildCount(nodes.nameToIndex.at("body")), 4);
-
-  ASSERT_EQ(model->meshes.size(), 4u);
-  std::vector<std::string> meshNodes;
+  Names meshNodes;
   for (const auto& m : model->meshes) meshNodes.push_back(nodes.nodes[m->data_cpu.nodeIdx]->name);
-  EXPECT_EQ(meshNodes, (std::vector<std::string>{"body_mesh", "fin_L", "fin_R", "eye"}));
+  EXPECT_EQ(meshNodes, (Names{"body_mesh", "fin_L", "fin_R", "eye"}));
 
-  // The importer gives every face corner its own vertex: the tail tip appears once per tip triangle (4),
-  // the eye has 12 corners and no bones.
+  // Every face corner is its own vertex: the unweighted tail tip appears 4
+  // times, the boneless eye 12.
   EXPECT_EQ(countOf(out, "Exists!"), 4 + 12);
   EXPECT_EQ(countOf(out, "add bone"), 0);
 
@@ -237,10 +200,11 @@ TEST(SkeletalMesh, CreatureLoadsWithItsNodeTreeMeshesAndWeights) {
   }
   EXPECT_EQ(ringOne, 4 * 6);  // four corners, each in six triangles
 
-  // fin_R carries no normals in the file: they come from its triangles, facing +z.
+  // fin_R carries no normals in the file: they come from its triangles, facing
+  // +z.
   for (const Vector3d& n : model->meshes[2]->data_cpu.init_normals) EXPECT_TRUE(n.isApprox(Vector3d(0, 0, 1), 1e-6));
-
-  // The eye is placed by its node (rotated 45 degrees about z, at (2, 0.2, 0.2)).
+  // The eye is placed by its node (rotated 45 degrees about z, at (2, 0.2,
+  // 0.2)).
   const host_MeshData& eye = model->meshes[3]->data_cpu;
   for (std::size_t v = 0; v < eye.init_positions.size(); ++v)
     EXPECT_TRUE(eye.curr_positions[v].isApprox(
@@ -250,85 +214,46 @@ TEST(SkeletalMesh, CreatureLoadsWithItsNodeTreeMeshesAndWeights) {
 TEST(SkeletalMesh, RotatingOneBoneMovesExactlyItsSkinnedVertices) {
   for (bool gpu : {false, true}) {
     auto model = loadQuietly(kModels + "/bar.fbx");
-    nodeMgr& nodes = *model->nodeManager;
     const host_MeshData& bar = model->meshes[0]->data_cpu;
-    // The bind pose reproduces the file's vertices.
-    for (std::size_t v = 0; v < bar.init_positions.size(); ++v)
+    for (std::size_t v = 0; v < bar.init_positions.size(); ++v)  // the bind pose reproduces the file
       ASSERT_TRUE(bar.curr_positions[v].isApprox(bar.init_positions[v], 1e-6)) << v;
 
-    auto& bone1 = *nodes.nodes[nodes.nameToIndex.at("bone1")];
-    bone1.setLocalTransform(rigid(Vector3d(1, 0, 0), Vector3d::UnitZ(), 90));
+    node(*model, "bone1").setLocalTransform(rigid(Vector3d(1, 0, 0), Vector3d::UnitZ(), 90));
     model->update(gpu, true);
-
     for (std::size_t v = 0; v < bar.init_positions.size(); ++v) {
       const Vector3d& p = bar.init_positions[v];
       Vector3d expected = p;  // ring x = 0 hangs on bone0 alone
       if (std::abs(p.x() - 2) < 1e-6) expected = Vector3d(1 - p.y(), 1, p.z());
       if (std::abs(p.x() - 1) < 1e-6) expected = Vector3d(1 - p.y() / 2, p.y() / 2, p.z());
       EXPECT_TRUE(bar.curr_positions[v].isApprox(expected, 1e-6)) << gpu << " " << v;
-      if (p.x() == 0) {
-        EXPECT_EQ(bar.curr_positions[v], p);
-      }
     }
   }
-}
-
-TEST(SkeletalMesh, HostAndDevicePosesOfTheCreatureAgree) {
-  auto host = loadQuietly(kModels + "/creature.fbx");
-  auto device = loadQuietly(kModels + "/creature.fbx");
-  int k = 0;
-  for (auto* model : {host.get(), device.get()}) {
-    k = 0;
-    for (const char* bone : {"spine1", "spine2", "tail1", "tail2", "finBone_L", "body"}) {
-      nodeMgr& nodes = *model->nodeManager;
-      auto& node = *nodes.nodes[nodes.nameToIndex.at(bone)];
-      node.rotation += Vector3d(10.0 * k, 20.0, -15.0 * k);
-      ++k;
-    }
-  }
-  host->update(false, false);
-  device->update(true, true);
-  for (std::size_t m = 0; m < host->meshes.size(); ++m) {
-    const host_MeshData& h = host->meshes[m]->data_cpu;
-    const host_MeshData& d = device->meshes[m]->data_cpu;
-    for (std::size_t v = 0; v < h.curr_positions.size(); ++v) {
-      ASSERT_TRUE(d.curr_positions[v].isApprox(h.curr_positions[v], 1e-12)) << m << " " << v;
-      ASSERT_TRUE(d.curr_normals[v].isApprox(h.curr_normals[v], 1e-12)) << m << " " << v;
-    }
-  }
-  EXPECT_FALSE(host->meshes[0]->data_cpu.curr_positions[0].isApprox(host->meshes[0]->data_cpu.init_positions[0], 1e-3));
 }
 
 TEST(SkeletalMesh, PivotsOfOtherToolsFoldIntoTheirNode) {
   const std::string path = std::string(DZ_TEST_MODELS_SOURCE_DIR) + "/bar_pivots.fbx";
-  {
-    // The fixture really has pivots: kept, they become helper nodes.
-    Assimp::Importer importer;
-    importer.SetPropertyInteger("IMPORT_FBX_PRESERVE_PIVOTS", 1);
-    const aiScene* scene = importer.ReadFile(path, 0);
-    ASSERT_NE(scene, nullptr);
-    EXPECT_NE(scene->mRootNode->FindNode("bone1_$AssimpFbx$_PreRotation"), nullptr);
-  }
+  Assimp::Importer importer;  // the fixture really has pivots: kept, they become helper nodes
+  importer.SetPropertyInteger("IMPORT_FBX_PRESERVE_PIVOTS", 1);
+  const aiScene* scene = importer.ReadFile(path, 0);
+  ASSERT_NE(scene, nullptr);
+  EXPECT_NE(scene->mRootNode->FindNode("bone1_$AssimpFbx$_PreRotation"), nullptr);
+
   auto model = loadQuietly(path);
-  const nodeMgr& nodes = *model->nodeManager;
-  EXPECT_EQ(nodeNames(nodes), (std::vector<std::string>{"RootNode", "Armature", "bar", "bone0", "bone1"}));
-  const auto& bone1 = *nodes.nodes[4];
-  EXPECT_TRUE(bone1.localTrans.isApprox(rigid(Vector3d(1, 0.5, 0), Vector3d::UnitZ(), 90), 1e-6));
-  EXPECT_NEAR(bone1.rotation.z(), 90, 1e-4);
+  EXPECT_EQ(nodeNames(*model->nodeManager), (Names{"RootNode", "Armature", "bar", "bone0", "bone1"}));
+  EXPECT_TRUE(node(*model, "bone1").localTrans.isApprox(rigid(Vector3d(1, 0.5, 0), Vector3d::UnitZ(), 90), 1e-6));
+  EXPECT_NEAR(node(*model, "bone1").rotation.z(), 90, 1e-4);
 }
 
 TEST(SkeletalMesh, RecordsEverySceneNodeOncePerFrame) {
   auto model = loadQuietly(kModels + "/creature.fbx");
-  nodeMgr& nodes = *model->nodeManager;
-  nodes.insertIntermediateNodes(nodes.nameToIndex.at("body"));
-  auto& tail1 = *nodes.nodes[nodes.nameToIndex.at("tail1")];
+  model->nodeManager->insertIntermediateNodes(model->nodeManager->nameToIndex.at("body"));
   for (int f = 1; f <= 3; ++f) {
-    tail1.setLocalTransform(rigid(Vector3d(-1, 0, 0.1 * f), Vector3d::UnitY(), 10.0 * f));
+    node(*model, "tail1").setLocalTransform(rigid(Vector3d(-1, 0, 0.1 * f), Vector3d::UnitY(), 10.0 * f));
     model->recordFrame();
   }
   EXPECT_EQ(model->frameCount, 3.0f);
-  EXPECT_EQ(model->animChannels.size(), 13u);  // the scene's nodes, not the inserted ones
-  EXPECT_EQ(model->animChannels.count("body_intermediate_0"), 0u);
+  EXPECT_EQ(model->animChannels.size(),
+            13u);  // the scene's nodes, not the inserted ones
   for (const auto& [name, channel] : model->animChannels) {
     ASSERT_EQ(channel.times, (std::vector<double>{1 / 24.0, 2 / 24.0, 3 / 24.0})) << name;
     ASSERT_EQ(channel.positions.size(), 3u);
@@ -337,14 +262,13 @@ TEST(SkeletalMesh, RecordsEverySceneNodeOncePerFrame) {
   }
   const AnimChannel& t = model->animChannels.at("tail1");
   EXPECT_EQ(t.positions[2], aiVector3D(-1, 0, 0.3f));
-  const Eigen::Quaterniond q(AngleAxisd(30 * M_PI / 180, Vector3d::UnitY()));
+  const Eigen::Quaterniond q(Eigen::AngleAxisd(30 * M_PI / 180, Vector3d::UnitY()));
   EXPECT_NEAR(t.rotations[2].w, q.w(), 1e-6);
   EXPECT_NEAR(t.rotations[2].y, q.y(), 1e-6);
   EXPECT_EQ(model->animChannels.at("spine1").positions[0], aiVector3D(1, 0, 0));
 
-  model->clearAnimation();
+  model->clearAnimation();  // the clock keeps running
   EXPECT_TRUE(model->animChannels.empty());
-  EXPECT_EQ(model->frameCount, 3.0f);
   model->recordFrame();
   EXPECT_EQ(model->animChannels.at("tail1").times, std::vector<double>{4 / 24.0});
 }
@@ -353,26 +277,25 @@ TEST(SkeletalMesh, ExportWithoutFramesWritesAnEmptyMove) {
   auto model = loadQuietly(kModels + "/bar.fbx");
   const std::string path = testing::TempDir() + "bar_empty_move.fbx";
   model->exportAnimationFbx(path);
-  const std::string text = readFile(path);
-  EXPECT_EQ(countOf(text, "\"AnimStack::move\""), 1);
-  EXPECT_EQ(countOf(text, "AnimationCurveNode:"), 0);
-  auto back = loadQuietly(path);
-  EXPECT_EQ(nodeNames(*back->nodeManager), nodeNames(*model->nodeManager));
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  EXPECT_EQ(countOf(text.str(), "\"AnimStack::move\""), 1);
+  EXPECT_EQ(countOf(text.str(), "AnimationCurveNode:"), 0);
+  EXPECT_EQ(nodeNames(*loadQuietly(path)->nodeManager), nodeNames(*model->nodeManager));
 }
 
 TEST(SkeletalMesh, ExportedAnimationLoadsBack) {
   auto model = loadQuietly(kModels + "/bar.fbx");
-  nodeMgr& nodes = *model->nodeManager;
-  auto& bone1 = *nodes.nodes[nodes.nameToIndex.at("bone1")];
   for (int f = 1; f <= 3; ++f) {
-    bone1.setLocalTransform(rigid(Vector3d(1, 0.1 * f, 0), Vector3d::UnitZ(), 20.0 * f));
+    node(*model, "bone1").setLocalTransform(rigid(Vector3d(1, 0.1 * f, 0), Vector3d::UnitZ(), 20.0 * f));
     model->recordFrame();
   }
+  EXPECT_THROW(model->exportAnimationFbx(testing::TempDir() + "no/such/folder/x.fbx"), std::runtime_error);
   const std::string path = testing::TempDir() + "bar_move.fbx";
   model->exportAnimationFbx(path);
 
   auto back = loadQuietly(path);
-  EXPECT_EQ(nodeNames(*back->nodeManager), nodeNames(nodes));
+  EXPECT_EQ(nodeNames(*back->nodeManager), nodeNames(*model->nodeManager));
   ASSERT_EQ(back->scene->mNumAnimations, 1u);
   const aiAnimation& move = *back->scene->mAnimations[0];
   EXPECT_STREQ(move.mName.C_Str(), "move");
@@ -396,12 +319,6 @@ TEST(SkeletalMesh, ExportedAnimationLoadsBack) {
     }
   }
   for (const char* name : {"Armature", "bar", "bone0", "bone1"}) EXPECT_EQ(channels.count(name), 1u) << name;
-}
-
-TEST(SkeletalMesh, ExportToAnUnwritablePathThrows) {
-  auto model = loadQuietly(kModels + "/bar.fbx");
-  model->recordFrame();
-  EXPECT_THROW(model->exportAnimationFbx(testing::TempDir() + "no/such/folder/x.fbx"), std::runtime_error);
 }
 
 }  // namespace
