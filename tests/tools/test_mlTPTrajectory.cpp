@@ -93,12 +93,10 @@ TEST(mlTrajectory, TenWayPointsGiveSeventyPlanarSamplesPlusTheEnd) {
     ASSERT_EQ(index.tree.knnSearch(query, 1, &found, &dist2), 1u);
     EXPECT_EQ(dist2, 0.0f) << "sample " << k;
   }
-}
-
-TEST(mlTrajectory, FourWayPointsHaveOnlyTheEndInTheirPlanarIndexBeyondTenSamples) {
-  const mlTPTrajectory t = fitted(kFour);
-  EXPECT_EQ(t.index->samples.size(), 11u);  // u = 0 .. 0.9 and the end at 1
-  EXPECT_EQ(t.index->samples.back().u, 1.0f);
+  // Four way points: u = 0 .. 0.9 and the end at 1.
+  const mlTPTrajectory four = fitted(kFour);
+  EXPECT_EQ(four.index->samples.size(), 11u);
+  EXPECT_EQ(four.index->samples.back().u, 1.0f);
 }
 
 TEST(mlTPTrajectory, SamplesCoverTheCurveAtEqualParameterSteps) {
@@ -144,17 +142,14 @@ TEST(mlTPTrajectory, PoseOnAStraightLine) {
   for (double c : {-1.0, 0.0, 0.3, 1.0, 2.0}) expectNear(t.getCurvature(c), Vec::Zero(), 1e-6);
 }
 
-TEST(mlTPTrajectory, PoseClampsItsParameter) {
+TEST(mlTPTrajectory, PoseClampsAndScalesItsParameterCurvatureDoesNeither) {
   const mlTPTrajectory t = fitted(kSix);
   EXPECT_EQ(t.getPose(-3).position, t.getPose(0).position);
   EXPECT_EQ(t.getPose(7).position, t.getPose(1).position);
   EXPECT_EQ(t.getPose(7).orientation, t.getPose(1).orientation);
   EXPECT_EQ(t.getPose(1).position, t.spline->evaluate(3));  // the curve's end point P(M)
   EXPECT_EQ(t.getPose(std::nan("")).position, t.getPose(0).position);
-}
-
-TEST(mlTPTrajectory, CurvatureUsesTheRawParameterOnTheFirstSegment) {
-  const mlTPTrajectory t = fitted(kSix);
+  // The curvature takes the raw parameter, on the first segment.
   expectNear(t.getCurvature(0.5), ref::segment(kSix, 0, 0.5, 2), 1e-6);
   expectNear(t.getPose(0.5).position, ref::segment(kSix, 1, 0.5, 0), 1e-6);  // getPose scales by M = 3
   expectNear(t.getCurvature(5), ref::segment(kSix, 0, 1, 2), 1e-6);
