@@ -3,6 +3,7 @@
 #include <assimp/material.h>
 #include <assimp/Exporter.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <stdexcept>
@@ -32,11 +33,10 @@ aiNode* addChild(aiNode* parent, const std::string& name, const aiMatrix4x4& loc
   node->mTransformation = local;
   node->mParent = parent;
   auto** children = new aiNode*[parent->mNumChildren + 1];
-  for (unsigned i = 0; i < parent->mNumChildren; ++i) children[i] = parent->mChildren[i];
-  children[parent->mNumChildren] = node;
+  std::copy(parent->mChildren, parent->mChildren + parent->mNumChildren, children);
+  children[parent->mNumChildren++] = node;
   delete[] parent->mChildren;
   parent->mChildren = children;
-  ++parent->mNumChildren;
   return node;
 }
 
@@ -61,13 +61,10 @@ aiMesh* buildMesh(const MeshSpec& spec, const aiNode* root) {
   mesh->mMaterialIndex = 0;
   mesh->mNumVertices = static_cast<unsigned>(spec.vertices.size());
   mesh->mVertices = new aiVector3D[mesh->mNumVertices];
-  for (unsigned v = 0; v < mesh->mNumVertices; ++v) mesh->mVertices[v] = spec.vertices[v];
+  std::copy(spec.vertices.begin(), spec.vertices.end(), mesh->mVertices);
   if (!spec.normals.empty()) {
     mesh->mNormals = new aiVector3D[mesh->mNumVertices];
-    for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
-      aiVector3D n = spec.normals[v];
-      mesh->mNormals[v] = n.NormalizeSafe();
-    }
+    for (unsigned v = 0; v < mesh->mNumVertices; ++v) mesh->mNormals[v] = aiVector3D(spec.normals[v]).NormalizeSafe();
   }
   mesh->mNumFaces = static_cast<unsigned>(spec.triangles.size());
   mesh->mFaces = new aiFace[mesh->mNumFaces];
@@ -77,11 +74,8 @@ aiMesh* buildMesh(const MeshSpec& spec, const aiNode* root) {
   }
 
   std::vector<std::string> boneNames;
-  for (const Weight& w : spec.weights) {
-    bool known = false;
-    for (const std::string& b : boneNames) known = known || b == w.bone;
-    if (!known) boneNames.push_back(w.bone);
-  }
+  for (const Weight& w : spec.weights)
+    if (std::find(boneNames.begin(), boneNames.end(), w.bone) == boneNames.end()) boneNames.push_back(w.bone);
   mesh->mNumBones = static_cast<unsigned>(boneNames.size());
   if (mesh->mNumBones > 0) mesh->mBones = new aiBone*[mesh->mNumBones];
   for (unsigned b = 0; b < mesh->mNumBones; ++b) {
@@ -95,7 +89,7 @@ aiMesh* buildMesh(const MeshSpec& spec, const aiNode* root) {
       if (w.bone == boneNames[b]) weights.emplace_back(w.vertex, w.weight);
     bone->mNumWeights = static_cast<unsigned>(weights.size());
     bone->mWeights = new aiVertexWeight[weights.size()];
-    for (std::size_t i = 0; i < weights.size(); ++i) bone->mWeights[i] = weights[i];
+    std::copy(weights.begin(), weights.end(), bone->mWeights);
     mesh->mBones[b] = bone;
   }
   return mesh;
