@@ -79,10 +79,10 @@ TEST(UniformCubicBSpline, FourPointsGiveOneSegmentWithTheBSplineEndValues) {
   expectNear(copy.evaluate(0.5f), s.evaluate(0.5f), 0);
 }
 
-TEST(UniformCubicBSpline, DerivativesMatchThePowerBasisForm) {
-  const BSpline s(kCurved);
-  for (float u : {0.0f, 0.25f, 1.5f, 2.75f, 3.0f, 3.999f, 4.0f}) {
-    const std::size_t i = std::min<std::size_t>(static_cast<std::size_t>(u), 3);
+TEST(UniformCubicBSpline, DerivativesMatchThePowerBasisFormAndExtendTheEndSegments) {
+  const BSpline s(kCurved);  // four segments; outside [0, 4] the end segments' polynomials go on
+  for (float u : {-0.5f, 0.0f, 0.25f, 1.5f, 2.75f, 3.0f, 3.999f, 4.0f, 5.25f}) {
+    const std::size_t i = u < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(u), 3);
     const double local = u - static_cast<float>(i);
     const auto d3 = s.evaluateD3(u);
     expectNear(d3.position, ref::segment(kCurved, i, local, 0), 1e-5);
@@ -94,6 +94,12 @@ TEST(UniformCubicBSpline, DerivativesMatchThePowerBasisForm) {
     expectNear(s.evaluateD1(u).tangent, d3.tangent, 0);
     expectNear(s.evaluateD2(u).curvature, d3.curvature, 0);
   }
+  const BSpline one(kFour);
+  expectNear(one.evaluate(-0.5f), ref::segment(kFour, 0, -0.5, 0), 1e-12);
+  expectNear(one.evaluateD1(-0.5f).tangent, ref::segment(kFour, 0, -0.5, 1), 1e-12);
+  expectNear(one.evaluate(2.5f), ref::segment(kFour, 0, 2.5, 0), 1e-12);
+  expectNear(one.evaluateD2(2.5f).curvature, ref::segment(kFour, 0, 2.5, 2), 1e-12);
+  EXPECT_TRUE(std::isnan(s.evaluate(std::nanf("")).x()));  // NaN does not pick an arbitrary segment
 }
 
 TEST(UniformCubicBSpline, StraightLineHasConstantSpeedAndNoSecondDerivative) {
@@ -110,19 +116,6 @@ TEST(UniformCubicBSpline, StraightLineHasConstantSpeedAndNoSecondDerivative) {
   }
   EXPECT_NEAR(s.totalLength(), 5 * d, 5 * d * 1e-6);
   EXPECT_NEAR(s.arcLength(0.25f, 3.75f), 3.5 * d, 3.5 * d * 1e-6);
-}
-
-TEST(UniformCubicBSpline, ParametersOutsideTheRangeExtendTheEndSegments) {
-  const BSpline s(kFour);
-  expectNear(s.evaluate(-0.5f), ref::segment(kFour, 0, -0.5, 0), 1e-12);
-  expectNear(s.evaluateD1(-0.5f).tangent, ref::segment(kFour, 0, -0.5, 1), 1e-12);
-  expectNear(s.evaluate(2.5f), ref::segment(kFour, 0, 2.5, 0), 1e-12);
-  expectNear(s.evaluateD2(2.5f).curvature, ref::segment(kFour, 0, 2.5, 2), 1e-12);
-
-  const BSpline longer(kCurved);  // four segments: past the end stays in segment 3
-  expectNear(longer.evaluate(5.25f), ref::segment(kCurved, 3, 2.25, 0), 1e-12);
-  // NaN stays NaN instead of picking an arbitrary segment.
-  EXPECT_TRUE(std::isnan(longer.evaluate(std::nanf("")).x()));
 }
 
 TEST(UniformCubicBSpline, SegmentIndicesAndStarts) {

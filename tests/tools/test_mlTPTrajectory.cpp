@@ -36,13 +36,6 @@ mlTPTrajectory straightSixteen() {
   return t;
 }
 
-// Hand-placed samples forming a zigzag, for the window fallback.
-mlTPTrajectory zigzag() {
-  mlTPTrajectory t;
-  for (const Vec& p : {Vec(0, 0, 0), Vec(1, 1, 0), Vec(2, 0, 0), Vec(3, 1, 0)}) t.samples.emplace_back(p, Vec::UnitX());
-  return t;
-}
-
 TEST(mlTrajectory, SetPointsReplacesAndFitKeepsTheLastGoodSpline) {
   mlTPTrajectory t;
   t.setPoints({Vec(9, 9, 9)});
@@ -166,63 +159,57 @@ TEST(mlTPTrajectory, NearestSampleTakesTheFirstOfEqualDistances) {
   EXPECT_EQ(t.getLastIdx(), 0);  // the plain search leaves lastIdx alone
 }
 
+// getTargetPose(x, idx, window) leaves the chosen index in idx and lastIdx and returns the sample after it.
+struct TargetCase {
+  Vec x;
+  int idx, window, chosen;
+};
+
+void expectTargets(mlTPTrajectory& t, const std::vector<TargetCase>& cases) {
+  for (const TargetCase& c : cases) {
+    int idx = c.idx;
+    const mlTPTrajectoryPData target = t.getTargetPose(c.x, idx, c.window);
+    EXPECT_EQ(idx, c.chosen) << c.x.transpose() << " from " << c.idx;
+    EXPECT_EQ(t.getLastIdx(), c.chosen) << c.x.transpose() << " from " << c.idx;
+    EXPECT_EQ(target.position, t.samples[c.chosen + 1].position) << c.x.transpose() << " from " << c.idx;
+  }
+}
+
 TEST(mlTPTrajectory, TargetPoseFollowsTheWindowAndNeverGoesBack) {
   mlTPTrajectory t = straightSixteen();
   const Vec x(2.2, 0.3, 0);  // projects between samples 2 and 3
-
-  int idx = 0;
-  mlTPTrajectoryPData target = t.getTargetPose(x, idx, 5);
-  EXPECT_EQ(idx, 2);
-  EXPECT_EQ(t.getLastIdx(), 2);
-  EXPECT_EQ(target.position, t.samples[3].position);
-
-  idx = 4;  // the window [4, 9) is ahead of X: the nearer end is 4
-  target = t.getTargetPose(x, idx, 5);
-  EXPECT_EQ(idx, 4);
-  EXPECT_EQ(t.getLastIdx(), 4);
-  EXPECT_EQ(target.position, t.samples[5].position);
-
-  idx = 0;  // beyond the window [0, 3) and nearer its far end
-  target = t.getTargetPose(Vec(6, 0.5, 0), idx, 3);
-  EXPECT_EQ(idx, 3);
-  EXPECT_EQ(target.position, t.samples[4].position);
-
-  idx = -7;  // a negative index starts the window at 0
-  t.getTargetPose(x, idx, 10);
-  EXPECT_EQ(idx, 2);
-}
-
-TEST(mlTPTrajectory, WindowFallbackPicksTheNearerEndAndTheFarEndOnATie) {
-  mlTPTrajectory t = zigzag();  // no segment's slab holds the positions below
-  int idx = 0;
-  EXPECT_EQ(t.getTargetPose(Vec(1.5, -5, 0), idx, 2).position, t.samples[3].position);
-  EXPECT_EQ(idx, 2);
-  idx = 0;
-  EXPECT_EQ(t.getTargetPose(Vec(0.5, -5, 0), idx, 2).position, t.samples[1].position);
-  EXPECT_EQ(idx, 0);
-  idx = 0;
-  EXPECT_EQ(t.getTargetPose(Vec(1, -5, 0), idx, 2).position, t.samples[3].position);  // equal distances
-  EXPECT_EQ(idx, 2);
+  expectTargets(t, {{x, 0, 5, 2},
+                    {x, 4, 5, 4},                    // the window [4, 9) is ahead of X: the nearer end is 4
+                    {Vec(6, 0.5, 0), 0, 3, 3},       // beyond the window [0, 3) and nearer its far end
+                    {x, -7, 10, 2},                  // a negative index starts the window at 0
+                    {Vec(8.2, 0, 0), 14, 30, 14}});  // the last segment: its end is the target
+  // Hand-placed zigzag samples: no segment's slab holds these positions, the nearer window end is taken,
+  // the far end on a tie.
+  mlTPTrajectory z;
+  for (const Vec& p : {Vec(0, 0, 0), Vec(1, 1, 0), Vec(2, 0, 0), Vec(3, 1, 0)}) z.samples.emplace_back(p, Vec::UnitX());
+  expectTargets(z, {{Vec(1.5, -5, 0), 0, 2, 2}, {Vec(0.5, -5, 0), 0, 2, 0}, {Vec(1, -5, 0), 0, 2, 2}});
 }
 
 TEST(mlTPTrajectory, WindowedReferencePose) {
   mlTPTrajectory t = straightSixteen();
-  int idx = 0;
-  // A hit at segment 2: the distance from sample 2 along the segment plus the normalised index.
-  EXPECT_NEAR(t.getReferencePose(Vec(2.2, 0.3, 0), idx, 10), 0.2 + 2.0 / 16, 1e-12);
-  EXPECT_EQ(idx, 2);
-  EXPECT_EQ(t.getLastIdx(), 2);
-
-  idx = 5;  // the hit lies behind the given index: the index is kept, the distance still counts
-  EXPECT_NEAR(t.getReferencePose(Vec(2.2, 0.3, 0), idx, 10), 5.0 / 16, 1e-12);
-  EXPECT_EQ(idx, 5);
-
-  idx = 0;  // X in segment 10: the windows of 10 segments stop short of it, 11 reach it
-  const Vec far(6.2, 0, 0);
-  EXPECT_EQ(t.getReferencePose(far, idx, 10), 10.0 / 16);
-  idx = 0;
-  EXPECT_NEAR(t.getReferencePose(far, idx, 11), 0.2 + 10.0 / 16, 1e-12);
-  EXPECT_EQ(t.getLastIdx(), 10);
+  const Vec x(2.2, 0.3, 0), far(6.2, 0, 0);
+  // A hit adds the distance from its sample along the segment to the normalised index. A hit behind the
+  // given index keeps the index; a far X in segment 10 is missed by windows of 10 segments, reached by 11.
+  const struct {
+    Vec x;
+    int idx, window;
+    double expected, tolerance;
+    int chosen;
+  } cases[] = {{x, 0, 10, 0.2 + 2.0 / 16, 1e-12, 2},
+               {x, 5, 10, 5.0 / 16, 1e-12, 5},
+               {far, 0, 10, 10.0 / 16, 0, 10},
+               {far, 0, 11, 0.2 + 10.0 / 16, 1e-12, 10}};
+  for (const auto& c : cases) {
+    int idx = c.idx;
+    EXPECT_NEAR(t.getReferencePose(c.x, idx, c.window), c.expected, c.tolerance) << c.x.transpose();
+    EXPECT_EQ(idx, c.chosen);
+    EXPECT_EQ(t.getLastIdx(), c.chosen);
+  }
 }
 
 TEST(mlTPTrajectory, QueriesOutsideTheirLimitsAreRejected) {
@@ -247,9 +234,6 @@ TEST(mlTPTrajectory, QueriesOutsideTheirLimitsAreRejected) {
   EXPECT_EQ(s.getLastIdx(), 3);
   idx = 40;  // an index beyond the samples
   EXPECT_THROW(s.getTargetPose(Vec(2, 0, 0), idx, 5), std::out_of_range);
-  idx = 14;  // the last segment is fine: its end is the target
-  EXPECT_EQ(s.getTargetPose(Vec(8.2, 0, 0), idx, 30).position, s.samples[15].position);
-  EXPECT_EQ(idx, 14);
 }
 
 }  // namespace
