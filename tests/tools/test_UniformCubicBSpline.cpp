@@ -99,6 +99,7 @@ TEST(UniformCubicBSpline, DerivativesMatchThePowerBasisFormAndExtendTheEndSegmen
   expectNear(one.evaluateD1(-0.5f).tangent, ref::segment(kFour, 0, -0.5, 1), 1e-12);
   expectNear(one.evaluate(2.5f), ref::segment(kFour, 0, 2.5, 0), 1e-12);
   expectNear(one.evaluateD2(2.5f).curvature, ref::segment(kFour, 0, 2.5, 2), 1e-12);
+  expectNear(s.evaluate(5.25f), ref::segment(kCurved, 3, 2.25, 0), 1e-12);
   EXPECT_TRUE(std::isnan(s.evaluate(std::nanf("")).x()));  // NaN does not pick an arbitrary segment
 }
 
