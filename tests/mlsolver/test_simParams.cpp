@@ -10,6 +10,14 @@ namespace {
 const std::string kNLWarning = " [warning] N or l0p not setted!!! set N= 256 ,l0p =4 as default \n";
 const std::string kDtpWarning = "[Warning] dtp not setted , default to be 0.0003\n";
 
+// What f prints on standard output.
+template <class F>
+std::string printed(F&& f) {
+  testing::internal::CaptureStdout();
+  f();
+  return testing::internal::GetCapturedStdout();
+}
+
 simParams manual() {
   simParams p;
   p.setup_mode = simParams::MANUAL;
@@ -36,9 +44,8 @@ TEST(SimParamsDefaults, MatchTheDocumentedRecord) {
 
 TEST(SimParamsGravity, FillsReferenceFromBoxAndFreeFall) {
   simParams p;
-  testing::internal::CaptureStdout();
-  const mlLatticeUnits u = p.toLatticeUnits();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  mlLatticeUnits u;
+  EXPECT_EQ(printed([&] { u = p.toLatticeUnits(); }), "");
   EXPECT_EQ(p.l0p, 10.0f);  // the larger of width and height; depth plays no part
   EXPECT_EQ(p.u0p, static_cast<float>(std::sqrt(2.0 * 9.800000190734863 * 10.0)));
   EXPECT_NEAR(p.u0p, 14.0f, 1e-5f);
@@ -59,11 +66,10 @@ TEST(SimParamsGravity, FillsReferenceFromBoxAndFreeFall) {
 
 TEST(SimParamsManual, EverythingUnsetIsCompletedWithMessages) {
   simParams p = manual();
-  testing::internal::CaptureStdout();
-  const mlLatticeUnits u = p.toLatticeUnits();
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out, kNLWarning + "[Info] u0p not setted, try generating use dx 0.015625 u0k 0.100000 dtp -1.000000 \n" +
-                     kDtpWarning + "[Info] u0p auto calculated!  u0p = 5.208333 \n");
+  mlLatticeUnits u;
+  EXPECT_EQ(printed([&] { u = p.toLatticeUnits(); }),
+            kNLWarning + "[Info] u0p not setted, try generating use dx 0.015625 u0k 0.100000 dtp -1.000000 \n" +
+                kDtpWarning + "[Info] u0p auto calculated!  u0p = 5.208333 \n");
   EXPECT_EQ(p.N, 256.0f);
   EXPECT_EQ(p.l0p, 4.0f);
   EXPECT_EQ(p.dx, 0.015625f);
@@ -76,9 +82,8 @@ TEST(SimParamsManual, EverythingUnsetIsCompletedWithMessages) {
   EXPECT_EQ(u.tp, 0.0f);  // the caller computes the time step
 
   // Completion is idempotent: a second call finds everything set.
-  testing::internal::CaptureStdout();
-  const mlLatticeUnits again = p.toLatticeUnits();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  mlLatticeUnits again;
+  EXPECT_EQ(printed([&] { again = p.toLatticeUnits(); }), "");
   EXPECT_EQ(again.u0p[1], u.u0p[1]);
   EXPECT_EQ(again.v0k, u.v0k);
 }
@@ -87,9 +92,7 @@ TEST(SimParamsManual, OneOfNAndL0pSetStillResetsBoth) {
   simParams p = manual();
   p.N = 128;
   p.u0p = 2;
-  testing::internal::CaptureStdout();
-  p.toLatticeUnits();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), kNLWarning);
+  EXPECT_EQ(printed([&] { p.toLatticeUnits(); }), kNLWarning);
   EXPECT_EQ(p.N, 256.0f);
   EXPECT_EQ(p.l0p, 4.0f);
 }
@@ -99,9 +102,7 @@ TEST(SimParamsManual, SetVelocityPrintsNothingAndKeepsDtpUnset) {
   p.N = 64;
   p.l0p = 2;
   p.u0p = 3;
-  testing::internal::CaptureStdout();
-  p.toLatticeUnits();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(printed([&] { p.toLatticeUnits(); }), "");
   EXPECT_EQ(p.dtp, -1.0f);
   EXPECT_EQ(p.dx, 2.0f / 64.0f);
   EXPECT_EQ(p.u0p, 3.0f);
@@ -109,26 +110,20 @@ TEST(SimParamsManual, SetVelocityPrintsNothingAndKeepsDtpUnset) {
 
 TEST(SimParamsManual, GetTpIsDtpOverVelocityScale) {
   simParams p = manual();
-  testing::internal::CaptureStdout();
-  const float tp = p.get_tp();
-  testing::internal::GetCapturedStdout();
+  float tp = 0;
+  printed([&] { tp = p.get_tp(); });
   EXPECT_FLOAT_EQ(tp, 0.0003f);
 
   simParams scaled = manual();
   scaled.velocityScale = 2.0f;
   scaled.dtp = 0.001f;
-  testing::internal::CaptureStdout();
-  EXPECT_FLOAT_EQ(scaled.get_tp(), 0.0005f);
-  testing::internal::GetCapturedStdout();
+  printed([&] { EXPECT_FLOAT_EQ(scaled.get_tp(), 0.0005f); });
 }
 
 TEST(SimParamsManual, ValueOutsideTheEnumBehavesAsManual) {
   simParams p;
   p.setup_mode = static_cast<simParams::SETUP_MODE>(7);
-  testing::internal::CaptureStdout();
-  p.toLatticeUnits();
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out.rfind(kNLWarning, 0), 0u);
+  EXPECT_EQ(printed([&] { p.toLatticeUnits(); }).rfind(kNLWarning, 0), 0u);
   EXPECT_EQ(p.N, 256.0f);
   EXPECT_EQ(p.dx, 0.015625f);
 }
