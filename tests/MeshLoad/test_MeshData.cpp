@@ -2,8 +2,6 @@
 // device memory and flags.
 #include <gtest/gtest.h>
 
-#include <assimp/mesh.h>
-
 #include <memory>
 #include <random>
 
@@ -15,50 +13,6 @@ namespace {
 
 using Eigen::Isometry3d;
 using Eigen::Vector3d;
-
-struct BoneSpec {
-  std::string name;
-  aiMatrix4x4 offset;
-  std::vector<std::pair<unsigned, float>> weights;
-};
-
-template <class T>
-T* copyOf(const std::vector<T>& v) {
-  return v.empty() ? nullptr : std::copy(v.begin(), v.end(), new T[v.size()]) - v.size();
-}
-
-std::unique_ptr<aiMesh> makeMesh(const std::vector<aiVector3D>& vertices, const std::vector<aiVector3D>& normals,
-                                 const std::vector<std::vector<unsigned>>& faces,
-                                 const std::vector<BoneSpec>& bones = {}) {
-  auto mesh = std::make_unique<aiMesh>();
-  mesh->mName = "m";
-  mesh->mNumVertices = static_cast<unsigned>(vertices.size());
-  mesh->mVertices = copyOf(vertices);
-  mesh->mNormals = copyOf(normals);
-  mesh->mNumFaces = static_cast<unsigned>(faces.size());
-  if (!faces.empty()) mesh->mFaces = new aiFace[faces.size()];
-  for (std::size_t f = 0; f < faces.size(); ++f) {
-    mesh->mFaces[f].mNumIndices = static_cast<unsigned>(faces[f].size());
-    mesh->mFaces[f].mIndices = copyOf(faces[f]);
-  }
-  mesh->mNumBones = static_cast<unsigned>(bones.size());
-  if (!bones.empty()) mesh->mBones = new aiBone*[bones.size()];
-  for (std::size_t b = 0; b < bones.size(); ++b) {
-    auto* bone = mesh->mBones[b] = new aiBone();
-    bone->mName = bones[b].name;
-    bone->mOffsetMatrix = bones[b].offset;
-    bone->mNumWeights = static_cast<unsigned>(bones[b].weights.size());
-    bone->mWeights = new aiVertexWeight[bone->mNumWeights];
-    for (unsigned w = 0; w < bone->mNumWeights; ++w)
-      bone->mWeights[w] = aiVertexWeight(bones[b].weights[w].first, bones[b].weights[w].second);
-  }
-  return mesh;
-}
-
-aiMatrix4x4 translation(float x, float y, float z) {
-  aiMatrix4x4 m;
-  return aiMatrix4x4::Translation(aiVector3D(x, y, z), m);
-}
 
 // A flat hierarchy: node 0 "root", then the named nodes as its children, with
 // the given transforms.

@@ -70,14 +70,8 @@ TEST(SkeletalMesh, MissingFileIsReportedAndDropsTheEarlierModel) {
 
 // One triangle, no bones.
 aiMesh* triangle(const char* name) {
-  auto* mesh = new aiMesh();
+  aiMesh* mesh = makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}}).release();
   mesh->mName = name;
-  mesh->mNumVertices = 3;
-  mesh->mVertices = new aiVector3D[3]{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-  mesh->mNumFaces = 1;
-  mesh->mFaces = new aiFace[1];
-  mesh->mFaces[0].mNumIndices = 3;
-  mesh->mFaces[0].mIndices = new unsigned[3]{0, 1, 2};
   return mesh;
 }
 
@@ -154,7 +148,7 @@ TEST(SkeletalMesh, CorruptMeshLeavesNoHalfBuiltModel) {
   badFace.mMeshes[1]->mFaces[0].mIndices[2] = 3;
   expectRejected(badFace, "mesh 'badFace': face 0 names a vertex beyond its 3");
   badFace.mMeshes[1]->mFaces[0].mIndices[2] = 2;  // mended, it loads
-  EXPECT_TRUE(SkeletalMesh().loadScene(&badFace));
+  captureStdout([&] { EXPECT_TRUE(SkeletalMesh().loadScene(&badFace)); });
 
   aiScene badWeight;
   aiMesh* bad = triangle("badWeight");
