@@ -1,5 +1,4 @@
-// Skinned mesh data: loading from an Assimp mesh, host and device skinning,
-// device memory and flags.
+// Skinned mesh data: loading from an Assimp mesh, host and device skinning, device memory and flags.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,8 +13,7 @@ namespace {
 using Eigen::Isometry3d;
 using Eigen::Vector3d;
 
-// A flat hierarchy: node 0 "root", then the named nodes as its children, with
-// the given transforms.
+// A flat hierarchy: node 0 "root", then the named nodes as its children, with the given transforms.
 std::shared_ptr<nodeMgr> flatNodes(const std::vector<std::pair<std::string, Isometry3d>>& children) {
   auto m = std::make_shared<nodeMgr>();
   m->addNode("root", Isometry3d::Identity());
@@ -40,8 +38,7 @@ class MeshDataTest : public testing::Test {
 };
 
 TEST_F(MeshDataTest, WeightsAreNormalisedAndBlendTheBoneTransforms) {
-  // Bones at nodes b0 (x = 1) and b1 (x = -1, turned about z); offsets undo
-  // their bind placements.
+  // Bones at nodes b0 (x = 1) and b1 (x = -1, turned about z); offsets undo their bind placements.
   auto mesh = makeMesh(
       {{1, 0, 0}, {0, 2, 0}, {0, 0, 1}}, {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}}, {{0, 1, 2}},
       {{"b0", translation(-1, 0, 0), {{0, 0.2f}, {1, 1.0f}}}, {"b1", translation(1, 0, 0), {{0, 0.6f}, {2, 0.5f}}}});
@@ -87,8 +84,7 @@ TEST_F(MeshDataTest, MeshWithoutBonesMovesRigidlyWithItsNode) {
 }
 
 TEST_F(MeshDataTest, BoneWithoutNodeFollowsTheMeshNode) {
-  // Vertex 0 hangs on the missing bone alone, vertex 1 half on it and half on a
-  // real bone.
+  // Vertex 0 hangs on the missing bone alone, vertex 1 half on it and half on a real bone.
   auto mesh = makeMesh(
       {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}}, {{0, 1, 2}},
       {{"ghost", translation(5, 5, 5), {{0, 1.0f}, {1, 0.5f}}}, {"real", aiMatrix4x4(), {{1, 0.5f}, {2, 1.0f}}}});
@@ -141,8 +137,7 @@ TEST_F(MeshDataTest, FacesAreasScaleAndTextureCoordinates) {
 }
 
 TEST_F(MeshDataTest, MissingNormalsAreDerivedFromTheTrianglesAndOtherPrimitivesSkipped) {
-  // Vertex 0 is shared by a triangle of area 2 facing +z and one of area 1
-  // facing +y.
+  // Vertex 0 is shared by a triangle of area 2 facing +z and one of area 1 facing +y.
   auto mesh = makeMesh({{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {0, 0, 1}}, {}, {{0, 1, 2}, {0, 3, 1}, {2, 3}, {1}});
   nodeMgr nodes;
   std::unique_ptr<MeshData> m;
@@ -186,8 +181,7 @@ TEST_F(MeshDataTest, EmptyMeshLaunchesOneBlockAndWritesNothing) {
   EXPECT_TRUE(m.data_cpu.curr_positions.empty());
 }
 
-// n vertices in a cube, weighted to three bones with pseudo-random weights;
-// every 97th vertex has none.
+// n vertices in a cube, weighted to three bones with pseudo-random weights; every 97th vertex has none.
 struct RandomMesh {
   std::unique_ptr<aiMesh> mesh;
   std::shared_ptr<nodeMgr> nodes;
@@ -247,8 +241,7 @@ TEST_F(MeshDataTest, DirtyFlagsAndWhatEachCopyMoves) {
   m.setNodes(r.nodes);
   EXPECT_TRUE(m.dirty_cpu && !m.dirty_gpu);
 
-  // On the device without download: the host keeps the bind pose, the device
-  // holds the new pose.
+  // On the device without download: the host keeps the bind pose, the device holds the new pose.
   dz::device::resetCounters();
   m.update(true, false);
   EXPECT_EQ(dz::device::counters().bytesHostToDevice,

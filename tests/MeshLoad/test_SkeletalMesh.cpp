@@ -1,5 +1,4 @@
-// FBX models: loading, node and mesh order, posing on host and device,
-// animation recording and export.
+// FBX models: loading, node and mesh order, posing on host and device, animation recording and export.
 #include <gtest/gtest.h>
 
 #include <assimp/scene.h>
@@ -129,8 +128,7 @@ TEST(SkeletalMesh, NodesBreadthFirstMeshesDepthFirst) {
 }
 
 TEST(SkeletalMesh, CorruptMeshLeavesNoHalfBuiltModel) {
-  // The first mesh is already built when the second throws; nothing of either
-  // model may stay behind.
+  // The first mesh is already built when the second throws; nothing of either model may stay behind.
   const auto expectRejected = [](aiScene& scene, const std::string& message) {
     auto model = loadQuietly(kModels + "/bar.fbx");
     captureStdout([&] {
@@ -173,8 +171,7 @@ TEST(SkeletalMesh, CreatureLoadsWithItsNodeTreeMeshesAndWeights) {
   for (const auto& m : model->meshes) meshNodes.push_back(nodes.nodes[m->data_cpu.nodeIdx]->name);
   EXPECT_EQ(meshNodes, (Names{"body_mesh", "fin_L", "fin_R", "eye"}));
 
-  // Every face corner is its own vertex: the unweighted tail tip appears 4
-  // times, the boneless eye 12.
+  // Every face corner is its own vertex: the unweighted tail tip appears 4 times, the boneless eye 12.
   EXPECT_EQ(countOf(out, "Exists!"), 4 + 12);
   EXPECT_EQ(countOf(out, "add bone"), 0);
 
@@ -194,11 +191,9 @@ TEST(SkeletalMesh, CreatureLoadsWithItsNodeTreeMeshesAndWeights) {
   }
   EXPECT_EQ(ringOne, 4 * 6);  // four corners, each in six triangles
 
-  // fin_R carries no normals in the file: they come from its triangles, facing
-  // +z.
+  // fin_R carries no normals in the file: they come from its triangles, facing +z.
   for (const Vector3d& n : model->meshes[2]->data_cpu.init_normals) EXPECT_TRUE(n.isApprox(Vector3d(0, 0, 1), 1e-6));
-  // The eye is placed by its node (rotated 45 degrees about z, at (2, 0.2,
-  // 0.2)).
+  // The eye is placed by its node (rotated 45 degrees about z, at (2, 0.2, 0.2)).
   const host_MeshData& eye = model->meshes[3]->data_cpu;
   for (std::size_t v = 0; v < eye.init_positions.size(); ++v)
     EXPECT_TRUE(eye.curr_positions[v].isApprox(

@@ -1,5 +1,4 @@
-// A node's transform kept as a matrix and as position plus Euler angles in
-// degrees.
+// A node's transform kept as a matrix and as position plus Euler angles in degrees.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,9 +23,8 @@ Isometry3d euler(const Vector3d& t, double ax, double ay, double az) {
 }
 
 TEST(hierachyNode, EulerAnglesInDegreesRoundTrip) {
-  // {matrix angles, stored angles}: -30 about x keeps the first angle in [0,
-  // 180]; a scaled matrix gives its pure rotation (read straight from R * S the
-  // angles would be about (17.2, 21.1, 26.6)).
+  // {matrix angles, stored angles}: -30 about x keeps the first angle in [0, 180]; a scaled matrix gives its pure
+  // rotation (read straight from R * S the angles would be about (17.2, 21.1, 26.6)).
   struct Case {
     Vector3d angles, stored;
     Vector3d scale;

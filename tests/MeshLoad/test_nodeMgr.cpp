@@ -9,8 +9,7 @@ namespace {
 using Eigen::Isometry3d;
 using Eigen::Vector3d;
 
-// root (children A, B), A (child D), in breadth-first order as the loader
-// builds it.
+// root (children A, B), A (child D), in breadth-first order as the loader builds it.
 nodeMgr rootABD(const Isometry3d& root, const Isometry3d& a, const Isometry3d& b, const Isometry3d& d) {
   nodeMgr m;
   m.addNode("root", root);
@@ -52,8 +51,7 @@ TEST(nodeMgr, EditedAnglesMoveTheSubtreeAtTheNextUpdate) {
   EXPECT_TRUE(m.nodes[3]->worldTrans.translation().isApprox(Vector3d(1, 1, 0), 1e-6));
   EXPECT_TRUE(m.nodes[2]->worldTrans.translation().isApprox(Vector3d(0, 1, 0)));
 
-  // The root inverse comes from node 0's stored transform, not from its edited
-  // angles.
+  // The root inverse comes from node 0's stored transform, not from its edited angles.
   m.nodes[0]->rotation = Vector3d(0, 0, 90);
   m.updateGlobalTransforms();
   EXPECT_TRUE(m.nodes[0]->worldTrans.matrix().isApprox(rigid(Vector3d::Zero(), Vector3d::UnitZ(), 90).matrix(), 1e-6));
@@ -104,8 +102,7 @@ TEST(nodeMgr, PrintTreeIndentsByDepth) {
   nodeMgr m = rootABD(Isometry3d::Identity(), rigid(Vector3d(1, 2, 3), Vector3d::UnitZ(), 90), Isometry3d::Identity(),
                       rigid(Vector3d(0.25, 0, 0), Vector3d::UnitX(), 10));
   std::string out = captureStdout([&] { m.printTree(); });
-  // The sign of a zero angle depends on rounding in the decomposition; it is
-  // not part of the format.
+  // The sign of a zero angle depends on rounding in the decomposition; it is not part of the format.
   for (std::size_t at; (at = out.find("-0.000")) != std::string::npos;) out.erase(at, 1);
   EXPECT_EQ(out,
             "--root 0.000 0.000 0.000 0.000 0.000 0.000 \n"
