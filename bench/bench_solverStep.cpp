@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/copyBandwidth.h"
 #include "duriz/gpu_inc/gpu/mlBoundaryNEE.h"
 #include "duriz/gpu_inc/gpu/mlCollide.h"
 #include "duriz/gpu_inc/gpu/mlMoments.h"
@@ -61,18 +62,6 @@ std::unique_ptr<mlLagrangeBoundary> sphere(int n, float cx, float cy, float cz, 
     points->ux[k] = 0.02f;
   }
   return points;
-}
-
-double copyBandwidth(std::size_t floats, int threads) {
-  std::vector<float> a(floats, 1.0f), b(floats, 0.0f);
-  double best = 0;
-  for (int rep = 0; rep < 5; ++rep) {
-    const auto t0 = Clock::now();
-#pragma omp parallel for num_threads(threads) schedule(static)
-    for (long long i = 0; i < static_cast<long long>(floats); ++i) b[i] = a[i];
-    best = std::max(best, 2.0 * floats * sizeof(float) / since(t0));
-  }
-  return best / 1e9;
 }
 
 }  // namespace
@@ -137,7 +126,7 @@ int main(int argc, char** argv) {
               steps);
   for (int threads : {1, omp_get_max_threads()}) {
     dz::device::setHostThreads(threads);
-    std::printf("\n%d thread(s): plain copy %.1f GB/s\n", threads, copyBandwidth(27 * lattice->count, threads));
+    std::printf("\n%d thread(s): plain copy %.1f GB/s\n", threads, copyBandwidth(27 * lattice->count, threads) / 1e9);
     std::printf("  %-6s %10s %10s %12s %12s %10s\n", "sets", "MLUPS", "ms/step", "lattice ms", "IB ms", "IB share");
     for (int sets_used : {0, 1, 4}) {
       solver.ibBoundaries.clear();

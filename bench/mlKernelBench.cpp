@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/copyBandwidth.h"
 #include "duriz/gpu_inc/gpu/mlBoundaryNEE.h"
 #include "duriz/gpu_inc/gpu/mlCollide.h"
 #include "duriz/gpu_inc/gpu/mlMoments.h"
@@ -72,20 +73,6 @@ std::unique_ptr<mlFlow> benchLattice(int nx, int ny, int nz) {
         for (int q = 0; q < 27; ++q) flow->f[q * n + i] = flow->fPost[q * n + i] = d3q27::equilibrium(q, 1.0f, u, 0, 0);
       }
   return flow;
-}
-
-// Bandwidth of a plain parallel copy of two arrays as large as the distributions (bytes read + written).
-double copyBandwidth(std::size_t floats, int threads) {
-  std::vector<float> a(floats, 1.0f), b(floats, 0.0f);
-  double best = 0;
-  for (int rep = 0; rep < 5; ++rep) {
-    const auto t0 = Clock::now();
-#pragma omp parallel for num_threads(threads) schedule(static)
-    for (std::ptrdiff_t i = 0; i < static_cast<std::ptrdiff_t>(floats); ++i) b[i] = a[i];
-    const auto t1 = Clock::now();
-    best = std::max(best, 2.0 * floats * sizeof(float) / seconds(t0, t1));
-  }
-  return best;
 }
 
 struct Job {
