@@ -20,7 +20,7 @@ struct Weight {
   float weight;
 };
 
-struct MeshSpec {
+struct MeshRecipe {
   std::string name;
   std::vector<aiVector3D> vertices;
   std::vector<aiVector3D> normals;  // empty: the mesh is written without normals
@@ -54,27 +54,27 @@ aiMatrix4x4 worldOf(const aiNode* node) {
 
 // Bones are bound in the bind pose of the scene: the offset maps mesh space (the mesh nodes sit at the
 // identity) into the bone's space.
-aiMesh* buildMesh(const MeshSpec& spec, const aiNode* root) {
+aiMesh* buildMesh(const MeshRecipe& recipe, const aiNode* root) {
   auto* mesh = new aiMesh();
-  mesh->mName = spec.name;
+  mesh->mName = recipe.name;
   mesh->mPrimitiveTypes = aiPrimitiveType_TRIANGLE;
   mesh->mMaterialIndex = 0;
-  mesh->mNumVertices = static_cast<unsigned>(spec.vertices.size());
+  mesh->mNumVertices = static_cast<unsigned>(recipe.vertices.size());
   mesh->mVertices = new aiVector3D[mesh->mNumVertices];
-  std::copy(spec.vertices.begin(), spec.vertices.end(), mesh->mVertices);
-  if (!spec.normals.empty()) {
+  std::copy(recipe.vertices.begin(), recipe.vertices.end(), mesh->mVertices);
+  if (!recipe.normals.empty()) {
     mesh->mNormals = new aiVector3D[mesh->mNumVertices];
-    for (unsigned v = 0; v < mesh->mNumVertices; ++v) mesh->mNormals[v] = aiVector3D(spec.normals[v]).NormalizeSafe();
+    for (unsigned v = 0; v < mesh->mNumVertices; ++v) mesh->mNormals[v] = aiVector3D(recipe.normals[v]).NormalizeSafe();
   }
-  mesh->mNumFaces = static_cast<unsigned>(spec.triangles.size());
+  mesh->mNumFaces = static_cast<unsigned>(recipe.triangles.size());
   mesh->mFaces = new aiFace[mesh->mNumFaces];
   for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
     mesh->mFaces[f].mNumIndices = 3;
-    mesh->mFaces[f].mIndices = new unsigned[3]{spec.triangles[f][0], spec.triangles[f][1], spec.triangles[f][2]};
+    mesh->mFaces[f].mIndices = new unsigned[3]{recipe.triangles[f][0], recipe.triangles[f][1], recipe.triangles[f][2]};
   }
 
   std::vector<std::string> boneNames;
-  for (const Weight& w : spec.weights)
+  for (const Weight& w : recipe.weights)
     if (std::find(boneNames.begin(), boneNames.end(), w.bone) == boneNames.end()) boneNames.push_back(w.bone);
   mesh->mNumBones = static_cast<unsigned>(boneNames.size());
   if (mesh->mNumBones > 0) mesh->mBones = new aiBone*[mesh->mNumBones];
@@ -85,7 +85,7 @@ aiMesh* buildMesh(const MeshSpec& spec, const aiNode* root) {
     if (node == nullptr) throw std::logic_error("bone without node: " + boneNames[b]);
     bone->mOffsetMatrix = worldOf(node).Inverse();
     std::vector<aiVertexWeight> weights;
-    for (const Weight& w : spec.weights)
+    for (const Weight& w : recipe.weights)
       if (w.bone == boneNames[b]) weights.emplace_back(w.vertex, w.weight);
     bone->mNumWeights = static_cast<unsigned>(weights.size());
     bone->mWeights = new aiVertexWeight[weights.size()];
@@ -96,7 +96,7 @@ aiMesh* buildMesh(const MeshSpec& spec, const aiNode* root) {
 }
 
 // Appends the meshes to the scene and hangs each on a node of its own name below `parent`.
-void attachMeshes(aiScene& scene, const std::vector<std::pair<MeshSpec, aiNode*>>& meshes) {
+void attachMeshes(aiScene& scene, const std::vector<std::pair<MeshRecipe, aiNode*>>& meshes) {
   scene.mNumMeshes = static_cast<unsigned>(meshes.size());
   scene.mMeshes = new aiMesh*[scene.mNumMeshes];
   for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
@@ -120,7 +120,7 @@ std::unique_ptr<aiScene> newScene() {
 
 // A square tube along x: one ring of four vertices at each given x, with outward normals, and the side
 // faces between neighbouring rings. Ring r, corner c is vertex 4 r + c.
-void addTube(MeshSpec& mesh, const std::vector<float>& xs, float h) {
+void addTube(MeshRecipe& mesh, const std::vector<float>& xs, float h) {
   const float corners[4][2] = {{-h, -h}, {h, -h}, {h, h}, {-h, h}};
   for (float x : xs)
     for (const auto& c : corners) {
@@ -135,7 +135,7 @@ void addTube(MeshSpec& mesh, const std::vector<float>& xs, float h) {
     }
 }
 
-void ringWeights(MeshSpec& mesh, unsigned ring, const std::vector<std::pair<std::string, float>>& bones) {
+void ringWeights(MeshRecipe& mesh, unsigned ring, const std::vector<std::pair<std::string, float>>& bones) {
   for (unsigned c = 0; c < 4; ++c)
     for (const auto& [bone, w] : bones) mesh.weights.push_back({bone, 4 * ring + c, w});
 }
@@ -150,7 +150,7 @@ std::unique_ptr<aiScene> makeBarScene() {
   addChild(bone0, "bone1", translation(1, 0, 0));
   aiNode* barNode = addChild(root, "bar", aiMatrix4x4());
 
-  MeshSpec bar{"bar", {}, {}, {}, {}};
+  MeshRecipe bar{"bar", {}, {}, {}, {}};
   addTube(bar, {0.0f, 1.0f, 2.0f}, 0.25f);
   // End caps, wound so that they face away from the bar.
   bar.triangles.push_back({0, 2, 1});
@@ -183,7 +183,7 @@ std::unique_ptr<aiScene> makeCreatureScene() {
   aiNode* eye = addChild(root, "eye", translation(2.0f, 0.2f, 0.2f) * eyePlacement);
 
   // Rings at x = 2 (head) .. -2 (tail), then the tail tip vertex 20, which no bone weighs.
-  MeshSpec bodyMesh{"body_mesh", {}, {}, {}, {}};
+  MeshRecipe bodyMesh{"body_mesh", {}, {}, {}, {}};
   addTube(bodyMesh, {2.0f, 1.0f, 0.0f, -1.0f, -2.0f}, 0.3f);
   bodyMesh.triangles.push_back({0, 1, 2});
   bodyMesh.triangles.push_back({0, 2, 3});
@@ -196,20 +196,20 @@ std::unique_ptr<aiScene> makeCreatureScene() {
   ringWeights(bodyMesh, 3, {{"body", 0.2f}, {"tail1", 0.5f}, {"tail2", 0.3f}});
   ringWeights(bodyMesh, 4, {{"tail1", 0.3f}, {"tail2", 0.7f}});
 
-  MeshSpec finLMesh{"fin_L",
+  MeshRecipe finLMesh{"fin_L",
                     {{-0.3f, 0.3f, 0}, {0.3f, 0.3f, 0}, {0.3f, 1.0f, 0}, {-0.3f, 1.0f, 0}},
                     {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}},
                     {{0, 1, 2}, {0, 2, 3}},
                     {}};
   for (unsigned v = 0; v < 4; ++v) finLMesh.weights.push_back({"finBone_L", v, 1.0f});
-  MeshSpec finRMesh{"fin_R",
+  MeshRecipe finRMesh{"fin_R",
                     {{-0.3f, -0.3f, 0}, {0.3f, -0.3f, 0}, {0.3f, -1.0f, 0}, {-0.3f, -1.0f, 0}},
                     {},
                     {{0, 2, 1}, {0, 3, 2}},
                     {}};
   for (unsigned v = 0; v < 4; ++v) finRMesh.weights.push_back({"finBone_R", v, 1.0f});
 
-  MeshSpec eyeMesh{"eye",
+  MeshRecipe eyeMesh{"eye",
                    {{0, 0, 0}, {0.1f, 0, 0}, {0, 0.1f, 0}, {0, 0, 0.1f}},
                    {{-1, -1, -1}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
                    {{0, 2, 1}, {0, 1, 3}, {0, 3, 2}, {1, 2, 3}},
