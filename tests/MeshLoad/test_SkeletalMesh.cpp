@@ -10,6 +10,7 @@
 
 #include "MeshLoad/SkeletalMesh.h"
 #include "MeshLoad/meshTestUtil.h"
+#include "models/testModels.h"
 
 namespace {
 
@@ -75,13 +76,7 @@ aiMesh* triangle(const char* name) {
 }
 
 aiNode* child(aiNode* parent, const char* name, std::vector<unsigned> meshes) {
-  auto* node = new aiNode(name);
-  node->mParent = parent;
-  auto** children = new aiNode*[parent->mNumChildren + 1];
-  std::copy(parent->mChildren, parent->mChildren + parent->mNumChildren, children);
-  children[parent->mNumChildren++] = node;
-  delete[] parent->mChildren;
-  parent->mChildren = children;
+  aiNode* node = testmodels::addChild(parent, name, aiMatrix4x4());
   node->mNumMeshes = static_cast<unsigned>(meshes.size());
   node->mMeshes = new unsigned[meshes.size()];
   std::copy(meshes.begin(), meshes.end(), node->mMeshes);

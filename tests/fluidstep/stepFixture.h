@@ -11,6 +11,7 @@
 #include "duriz/mlimmersedbnd/mlLagrangeBoundary.h"
 #include "duriz/mlsolver/mlBaseCouplingSolver.h"
 #include "duriz/mlsolver/mlSinglePhaseSolverNew.h"
+#include "mlsolver/latticeBox.h"
 #include "supplement/IBBoundaryMemMgr.h"
 
 namespace step_test {
@@ -83,15 +84,5 @@ class CommittedSolver {
   std::shared_ptr<RecordingCouplingSolver> coupling;
   mlSinglePhaseSolverNew solver;
 };
-
-// A GRAVITY-mode box of the given extents and spacing (l0p is the larger of width and height).
-inline std::shared_ptr<simParams> box(float width, float height, float depth, float dx) {
-  auto p = std::make_shared<simParams>();
-  p->width = width;
-  p->height = height;
-  p->depth = depth;
-  p->dx = dx;
-  return p;
-}
 
 }  // namespace step_test

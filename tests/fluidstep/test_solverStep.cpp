@@ -16,7 +16,6 @@
 
 namespace {
 
-using step_test::box;
 using step_test::CommittedSolver;
 
 std::vector<std::string> launchedKernels() {
@@ -42,7 +41,7 @@ const std::vector<std::string> kLatticeKernels = {"mlAddForcetoUOptKernel", "mlC
                                                   "mlCalOneOrderMomentOptKernel"};
 
 TEST_F(SolverStep, NonFluidModesMoveTheOriginAndStepTheWorldOnly) {
-  CommittedSolver c({box(2, 1, 1, 0.25f), box(2, 1, 1, 0.5f)});
+  CommittedSolver c({latticeBox(2, 1, 1, 0.25f), latticeBox(2, 1, 1, 0.5f)});
   c.coupling->inertial = false;
   c.coupling->frame.setTranslation(Eigen::Vector3d(1.0, 2.0, -3.0));
   auto points = std::make_unique<mlLagrangeBoundary>(5, 0.01f);
@@ -72,7 +71,7 @@ TEST_F(SolverStep, NonFluidModesMoveTheOriginAndStepTheWorldOnly) {
 }
 
 TEST_F(SolverStep, InertialWorldRunsTheFiveKernelsThenTheImmersedBoundary) {
-  CommittedSolver c({box(2, 1, 1, 0.25f)});
+  CommittedSolver c({latticeBox(2, 1, 1, 0.25f)});
   c.addPoints(std::make_unique<mlLagrangeBoundary>(3, 0.01f));
   c.addPoints(std::make_unique<mlLagrangeBoundary>(4, 0.01f));
   c.solver.solverStep(TWO_WAY);
@@ -87,7 +86,7 @@ TEST_F(SolverStep, InertialWorldRunsTheFiveKernelsThenTheImmersedBoundary) {
 }
 
 TEST_F(SolverStep, EmptyBoundaryListRunsTheLatticeKernelsAndStepsTheWorld) {
-  CommittedSolver c({box(2, 1, 1, 0.25f)});
+  CommittedSolver c({latticeBox(2, 1, 1, 0.25f)});
   c.solver.solverStep(ONE_WAY);
   EXPECT_EQ(launchedKernels(), kLatticeKernels);
   ASSERT_EQ(c.coupling->calls.size(), 1u);
@@ -95,7 +94,7 @@ TEST_F(SolverStep, EmptyBoundaryListRunsTheLatticeKernelsAndStepsTheWorld) {
 }
 
 TEST_F(SolverStep, WorldWithoutFrameIsTreatedAsFixed) {
-  CommittedSolver c({box(2, 1, 1, 0.25f)});
+  CommittedSolver c({latticeBox(2, 1, 1, 0.25f)});
   c.coupling->hasFrame = false;
   c.coupling->inertial = false;  // claims to move, but has no frame to follow
   c.solver.solverStep(TWO_WAY);
@@ -114,7 +113,7 @@ TEST_F(SolverStep, NoLatticeReturnsAtOnce) {
 }
 
 TEST_F(SolverStep, EmptyLatticeLaunchesNothingButStepsTheWorld) {
-  CommittedSolver c({box(2, 0, 1, 0.25f)});
+  CommittedSolver c({latticeBox(2, 0, 1, 0.25f)});
   ASSERT_EQ(c.lattices[0]->count, 0u);
   c.addPoints(std::make_unique<mlLagrangeBoundary>(3, 0.01f));
   c.solver.solverStep(TWO_WAY);
@@ -124,7 +123,7 @@ TEST_F(SolverStep, EmptyLatticeLaunchesNothingButStepsTheWorld) {
 }
 
 TEST_F(SolverStep, FreedSolverRefusesToStepOrCopy) {
-  CommittedSolver c({box(2, 1, 1, 0.25f)});
+  CommittedSolver c({latticeBox(2, 1, 1, 0.25f)});
   c.solver.freeGpu();
   EXPECT_THROW(c.solver.solverStep(TWO_WAY), std::logic_error);
   EXPECT_THROW(FluidHelper::upload(c.solver, 0), std::out_of_range);
@@ -134,7 +133,7 @@ TEST_F(SolverStep, FreedSolverRefusesToStepOrCopy) {
 
 TEST_F(SolverStep, LaunchShapesFollowTheLatticeAndPointCounts) {
   // dx 1 over 33 x 16 x 2 gives nx = 33, ny = 16, nz = 2.
-  CommittedSolver c({box(33, 16, 2, 1.0f)});
+  CommittedSolver c({latticeBox(33, 16, 2, 1.0f)});
   ASSERT_EQ(c.lattices[0]->param->samples[0], 33);
   ASSERT_EQ(c.lattices[0]->param->samples[1], 16);
   c.addPoints(std::make_unique<mlLagrangeBoundary>(401, 0.01f));
@@ -163,7 +162,7 @@ TEST_F(SolverStep, LaunchShapesFollowTheLatticeAndPointCounts) {
 // The inertial flag reaches the open boundary: with inflow on the x faces the step must match the
 // kernel sequence run by hand with `true`, and differ from the one with `false`.
 TEST_F(SolverStep, OpenBoundaryReceivesTheInertialFlag) {
-  auto p = box(4, 2, 2, 0.25f);
+  auto p = latticeBox(4, 2, 2, 0.25f);
   CommittedSolver stepped({p}), byHandTrue({p}), byHandFalse({p});
   for (CommittedSolver* c : {&stepped, &byHandTrue, &byHandFalse}) {
     mlFlow& l = *c->lattices[0];

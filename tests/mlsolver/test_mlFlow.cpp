@@ -6,17 +6,9 @@
 
 #include "duriz/mlsolver/d3q27.h"
 #include "duriz/mlsolver/mlFlow.h"
+#include "mlsolver/latticeBox.h"
 
 namespace {
-
-std::shared_ptr<simParams> box(float width, float height, float depth, float dx) {
-  auto p = std::make_shared<simParams>();
-  p->width = width;
-  p->height = height;
-  p->depth = depth;
-  p->dx = dx;
-  return p;
-}
 
 TEST(D3Q27, TablesAreConsistent) {
   float wsum = 0;
@@ -61,7 +53,7 @@ TEST(D3Q27, EquilibriumHasTheRightMoments) {
 }
 
 TEST(InitFlow, NodeCountsComeFromTheSinglePrecisionRunningSum) {
-  auto p = box(10, 4, 4, 0.5f);
+  auto p = latticeBox(10, 4, 4, 0.5f);
   auto flow = initFlow(p);
   const MLFluidParam& prm = *flow->param;
   EXPECT_EQ(prm.samples[0], 20);
@@ -81,7 +73,7 @@ TEST(InitFlow, NodeCountsComeFromTheSinglePrecisionRunningSum) {
 
   // With dx = 0.1 the float sums of 100 (x) and 40 (y) spacings are 10.000002 and 3.9999986: the count
   // is not width / dx rounded, and y needs a 41st node.
-  auto fine = initFlow(box(10, 4, 0.25f, 0.1f));
+  auto fine = initFlow(latticeBox(10, 4, 0.25f, 0.1f));
   EXPECT_EQ(fine->param->samples[0], 100);
   EXPECT_EQ(fine->param->samples[1], 41);
   EXPECT_EQ(fine->param->samples[2], 3);
@@ -90,7 +82,7 @@ TEST(InitFlow, NodeCountsComeFromTheSinglePrecisionRunningSum) {
 }
 
 TEST(InitFlow, EveryNodeStartsAsFluidAtRest) {
-  auto p = box(3, 2, 1, 0.5f);
+  auto p = latticeBox(3, 2, 1, 0.5f);
   p->slip_ratio = 0.25f;
   p->pml_width = 2;
   auto flow = initFlow(p);
@@ -108,10 +100,10 @@ TEST(InitFlow, EveryNodeStartsAsFluidAtRest) {
 }
 
 TEST(InitFlow, ZeroExtentGivesAnEmptyLattice) {
-  auto flow = initFlow(box(10, 0, 4, 0.5f));
+  auto flow = initFlow(latticeBox(10, 0, 4, 0.5f));
   EXPECT_EQ(flow->param->samples[1], 0);
   EXPECT_EQ(flow->count, 0u);
-  auto negative = initFlow(box(-2, 4, 4, 0.5f));
+  auto negative = initFlow(latticeBox(-2, 4, 4, 0.5f));
   EXPECT_EQ(negative->param->samples[0], 0);
   EXPECT_EQ(negative->count, 0u);
 }
@@ -125,26 +117,26 @@ TEST(InitFlow, RejectsASpacingThatCannotLayOutTheBox) {
   } catch (const std::invalid_argument& e) {
     EXPECT_NE(std::string(e.what()).find("dx = -1"), std::string::npos) << e.what();
   }
-  EXPECT_THROW(initFlow(box(10, 4, 4, 0.0f)), std::invalid_argument);
-  EXPECT_THROW(initFlow(box(10, 4, 4, std::numeric_limits<float>::quiet_NaN())), std::invalid_argument);
-  EXPECT_THROW(initFlow(box(10, 4, 4, std::numeric_limits<float>::infinity())), std::invalid_argument);
-  EXPECT_THROW(initFlow(box(10, 4, 4, 1e-7f)), std::invalid_argument);  // the float sum would stall
+  EXPECT_THROW(initFlow(latticeBox(10, 4, 4, 0.0f)), std::invalid_argument);
+  EXPECT_THROW(initFlow(latticeBox(10, 4, 4, std::numeric_limits<float>::quiet_NaN())), std::invalid_argument);
+  EXPECT_THROW(initFlow(latticeBox(10, 4, 4, std::numeric_limits<float>::infinity())), std::invalid_argument);
+  EXPECT_THROW(initFlow(latticeBox(10, 4, 4, 1e-7f)), std::invalid_argument);  // the float sum would stall
   EXPECT_THROW(initFlow(nullptr), std::invalid_argument);
 }
 
 TEST(InitFlow, RejectsMoreNodesThanTheKernelsCanAddress) {
   // 2^22 nodes per axis is a valid spacing, but 2^66 nodes overflow even a 64-bit count.
   try {
-    initFlow(box(4194304.0f, 4194304.0f, 4194304.0f, 1.0f));
+    initFlow(latticeBox(4194304.0f, 4194304.0f, 4194304.0f, 1.0f));
     FAIL() << "expected std::invalid_argument";
   } catch (const std::invalid_argument& e) {
     EXPECT_NE(std::string(e.what()).find("4194304 x 4194304 x 4194304"), std::string::npos) << e.what();
   }
-  EXPECT_THROW(initFlow(box(2048, 1024, 1024, 1.0f)), std::invalid_argument);  // exactly 2^31 nodes
+  EXPECT_THROW(initFlow(latticeBox(2048, 1024, 1024, 1.0f)), std::invalid_argument);  // exactly 2^31 nodes
 }
 
 TEST(LatticeIndex, MapsPointsToNodesWithoutRangeCheck) {
-  auto flow = initFlow(box(10, 4, 4, 0.5f));
+  auto flow = initFlow(latticeBox(10, 4, 4, 0.5f));
   const auto origin = getLatticeIndex(*flow, -5.0f, -2.0f, -2.0f);
   EXPECT_EQ(origin.x, 0);
   EXPECT_EQ(origin.y, 0);
@@ -157,7 +149,7 @@ TEST(LatticeIndex, MapsPointsToNodesWithoutRangeCheck) {
 }
 
 TEST(SetNodeVelocity, WritesTheEquilibriumIntoBothArrays) {
-  auto flow = initFlow(box(2, 1, 1, 0.5f));
+  auto flow = initFlow(latticeBox(2, 1, 1, 0.5f));
   const std::size_t n = flow->count;
   for (std::size_t k = 0; k < 27 * n; ++k) flow->f[k] = flow->fPost[k] = -7.0f;
   flow->rou[3] = 1.5f;
@@ -192,7 +184,7 @@ TEST(SetNodeVelocity, WritesTheEquilibriumIntoBothArrays) {
 }
 
 TEST(DeleteHostFlow, ReleasesArraysNotTheRecord) {
-  auto flow = initFlow(box(2, 1, 1, 0.5f));
+  auto flow = initFlow(latticeBox(2, 1, 1, 0.5f));
   deleteHostFlow(*flow);
   EXPECT_EQ(flow->f, nullptr);
   EXPECT_EQ(flow->param, nullptr);

@@ -28,18 +28,6 @@ struct MeshRecipe {
   std::vector<Weight> weights;
 };
 
-aiNode* addChild(aiNode* parent, const std::string& name, const aiMatrix4x4& local) {
-  auto* node = new aiNode(name);
-  node->mTransformation = local;
-  node->mParent = parent;
-  auto** children = new aiNode*[parent->mNumChildren + 1];
-  std::copy(parent->mChildren, parent->mChildren + parent->mNumChildren, children);
-  children[parent->mNumChildren++] = node;
-  delete[] parent->mChildren;
-  parent->mChildren = children;
-  return node;
-}
-
 aiMatrix4x4 translation(float x, float y, float z) {
   aiMatrix4x4 m;
   aiMatrix4x4::Translation(aiVector3D(x, y, z), m);
@@ -142,6 +130,18 @@ void ringWeights(MeshRecipe& mesh, unsigned ring, const std::vector<std::pair<st
 
 }  // namespace
 
+aiNode* addChild(aiNode* parent, const std::string& name, const aiMatrix4x4& local) {
+  auto* node = new aiNode(name);
+  node->mTransformation = local;
+  node->mParent = parent;
+  auto** children = new aiNode*[parent->mNumChildren + 1];
+  std::copy(parent->mChildren, parent->mChildren + parent->mNumChildren, children);
+  children[parent->mNumChildren++] = node;
+  delete[] parent->mChildren;
+  parent->mChildren = children;
+  return node;
+}
+
 std::unique_ptr<aiScene> makeBarScene() {
   auto scene = newScene();
   aiNode* root = scene->mRootNode;
@@ -197,23 +197,23 @@ std::unique_ptr<aiScene> makeCreatureScene() {
   ringWeights(bodyMesh, 4, {{"tail1", 0.3f}, {"tail2", 0.7f}});
 
   MeshRecipe finLMesh{"fin_L",
-                    {{-0.3f, 0.3f, 0}, {0.3f, 0.3f, 0}, {0.3f, 1.0f, 0}, {-0.3f, 1.0f, 0}},
-                    {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}},
-                    {{0, 1, 2}, {0, 2, 3}},
-                    {}};
+                      {{-0.3f, 0.3f, 0}, {0.3f, 0.3f, 0}, {0.3f, 1.0f, 0}, {-0.3f, 1.0f, 0}},
+                      {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}},
+                      {{0, 1, 2}, {0, 2, 3}},
+                      {}};
   for (unsigned v = 0; v < 4; ++v) finLMesh.weights.push_back({"finBone_L", v, 1.0f});
   MeshRecipe finRMesh{"fin_R",
-                    {{-0.3f, -0.3f, 0}, {0.3f, -0.3f, 0}, {0.3f, -1.0f, 0}, {-0.3f, -1.0f, 0}},
-                    {},
-                    {{0, 2, 1}, {0, 3, 2}},
-                    {}};
+                      {{-0.3f, -0.3f, 0}, {0.3f, -0.3f, 0}, {0.3f, -1.0f, 0}, {-0.3f, -1.0f, 0}},
+                      {},
+                      {{0, 2, 1}, {0, 3, 2}},
+                      {}};
   for (unsigned v = 0; v < 4; ++v) finRMesh.weights.push_back({"finBone_R", v, 1.0f});
 
   MeshRecipe eyeMesh{"eye",
-                   {{0, 0, 0}, {0.1f, 0, 0}, {0, 0.1f, 0}, {0, 0, 0.1f}},
-                   {{-1, -1, -1}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
-                   {{0, 2, 1}, {0, 1, 3}, {0, 3, 2}, {1, 2, 3}},
-                   {}};
+                     {{0, 0, 0}, {0.1f, 0, 0}, {0, 0.1f, 0}, {0, 0, 0.1f}},
+                     {{-1, -1, -1}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
+                     {{0, 2, 1}, {0, 1, 3}, {0, 3, 2}, {1, 2, 3}},
+                     {}};
 
   attachMeshes(*scene, {{bodyMesh, bodyNode}, {finLMesh, finL}, {finRMesh, finR}, {eyeMesh, eye}});
   return scene;

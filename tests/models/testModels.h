@@ -16,6 +16,9 @@
 
 namespace testmodels {
 
+// Appends a new node with the given local transform to parent's children; the scene owns it.
+aiNode* addChild(aiNode* parent, const std::string& name, const aiMatrix4x4& local);
+
 std::unique_ptr<aiScene> makeBarScene();
 std::unique_ptr<aiScene> makeCreatureScene();
 
