@@ -45,6 +45,8 @@ PYBIND11_MODULE(duzavod, m) {
       .def_readwrite("dtp", &simParams::dtp)
       .def("get_tp", &simParams::get_tp);
   bindHierachyNode(m);
+  bindSkeletonDescriptions(m);
+  bindMarkers(m);            // SkeletonSystem, skJoint and skLink go before it
   bindTrajectoryClasses(m);  // after the skeleton and dynamics classes, before simulator3D
 
   bindControllerClass(m);  // the last class

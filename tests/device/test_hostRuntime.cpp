@@ -65,6 +65,13 @@ TEST(HostRuntime, ErrorCodesAreTheRuntimes) {
   EXPECT_EQ(cudaMemcpy(dev, host.data(), 8, static_cast<cudaMemcpyKind>(7)), cudaErrorInvalidMemcpyDirection);
   EXPECT_EQ(cudaMemcpy(dev + 56, host.data(), 8, cudaMemcpyHostToDevice), cudaSuccess);  // the last 8 bytes
 
+  // Zero bytes, as for an empty array: the allocation is null, and copies need no valid pointer.
+  void* none = host.data();
+  EXPECT_EQ(cudaMalloc(&none, 0), cudaSuccess);
+  EXPECT_EQ(none, nullptr);
+  EXPECT_EQ(cudaMemcpy(nullptr, nullptr, 0, cudaMemcpyHostToDevice), cudaSuccess);
+  EXPECT_EQ(cudaMemcpy(nullptr, nullptr, 0, cudaMemcpyDeviceToHost), cudaSuccess);
+
   EXPECT_EQ(cudaSetDevice(1), cudaErrorInvalidDevice);
   EXPECT_EQ(cudaSetDevice(-1), cudaErrorInvalidDevice);
   EXPECT_EQ(cudaSetDevice(0), cudaSuccess);

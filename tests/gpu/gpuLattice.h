@@ -14,17 +14,17 @@
 
 namespace gputest {
 
-// Host lattice of nx x ny x nz nodes of spacing dx at rest (rho = 1, f = fPost = weights), node (0, 0, 0)
-// at start (default the origin).
-inline std::unique_ptr<mlFlow> restLattice(int nx, int ny, int nz, float viscosity, float dx = 1,
-                                           const float* start = nullptr) {
+// Host lattice of a box of the given extents and spacing dx at rest (rho = 1, f = fPost = weights),
+// node (0, 0, 0) at start (default the origin). Extents need not be multiples of dx.
+inline std::unique_ptr<mlFlow> restBox(float width, float height, float depth, float viscosity, float dx = 1,
+                                       const float* start = nullptr) {
   const float origin[3] = {0, 0, 0};
   if (start == nullptr) start = origin;
   auto p = std::make_shared<simParams>();
   p->setup_mode = simParams::MANUAL;
-  p->width = nx * dx;
-  p->height = ny * dx;
-  p->depth = nz * dx;
+  p->width = width;
+  p->height = height;
+  p->depth = depth;
   p->x0 = start[0] + 0.5f * p->width;
   p->y0 = start[1] + 0.5f * p->height;
   p->z0 = start[2] + 0.5f * p->depth;
@@ -40,6 +40,12 @@ inline std::unique_ptr<mlFlow> restLattice(int nx, int ny, int nz, float viscosi
   return flow;
 }
 
+// Host lattice of nx x ny x nz nodes, as restBox.
+inline std::unique_ptr<mlFlow> restLattice(int nx, int ny, int nz, float viscosity, float dx = 1,
+                                           const float* start = nullptr) {
+  return restBox(nx * dx, ny * dx, nz * dx, viscosity, dx, start);
+}
+
 template <class T>
 void copy(T* dst, const T* src, std::size_t n, cudaMemcpyKind kind) {
   checkCudaErrors(cudaMemcpy(dst, src, n * sizeof(T), kind));
@@ -53,6 +59,7 @@ struct GpuLattice {
 
   GpuLattice(int nx, int ny, int nz, float viscosity = 0.05f, float dx = 1, const float* start = nullptr)
       : host(restLattice(nx, ny, nz, viscosity, dx, start)) {}
+  explicit GpuLattice(std::unique_ptr<mlFlow> lattice) : host(std::move(lattice)) {}
   ~GpuLattice() {
     if (dev) solver.freeGpu();
   }

@@ -32,3 +32,24 @@ def test_hierachy_node_has_no_constructor():
     assert isinstance(duzavod.hierachyNode.rotation, property)
     assert duzavod.hierachyNode.rotation.fset is not None
     assert callable(duzavod.hierachyNode.getWorldTrans)
+
+
+
+@pytest.mark.parametrize("cls, writable, read_only, methods", [
+    ("Limit", ["effort", "lower", "upper", "velocity"], [], []),
+    ("Dynamics", ["friction", "damping"], [], []),
+    ("SkeletonJoint", ["node", "limit", "dynamics", "useLimits", "useDynamics", "axis", "type", "actuator",
+                       "springStiffness"], ["name"], []),
+    ("SkeletonLink", ["size", "mass"], ["name"], ["getWorldTrans"]),
+    ("Markers", [], [], ["getMarkersPos", "getMarkersNormal", "getMarkersPressure", "getMarkersVel"]),
+])
+def test_description_and_marker_classes(cls, writable, read_only, methods):
+    c = getattr(duzavod, cls)
+    with pytest.raises(TypeError, match="No constructor defined!"):
+        c()
+    for name in writable:
+        assert getattr(c, name).fset is not None, name
+    for name in read_only:
+        assert getattr(c, name).fset is None, name
+    for name in methods:
+        assert callable(getattr(c, name)), name

@@ -1,0 +1,204 @@
+// Markers: host and device sides, following mesh vertices, and sampling a device lattice.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "../gpu/gpuLattice.h"
+#include "Markers/Markers.h"
+#include "Markers/MarkersGPUKernel.h"
+
+namespace {
+
+using Eigen::Vector3d;
+
+// Markers at the given positions, uploaded, with velocity (7, 8, 9) and pressure 42 to tell a kept value
+// from a sampled one.
+std::shared_ptr<Markers> markersAt(const std::vector<Vector3d>& positions) {
+  auto m = std::make_shared<Markers>(0);
+  for (std::size_t k = 0; k < positions.size(); ++k)
+    m->addMarker(0, static_cast<int>(k), positions[k], Vector3d::UnitZ());
+  for (Vector3d& v : m->data_cpu.velocity) v = Vector3d(7, 8, 9);
+  for (float& p : m->data_cpu.pressure) p = 42;
+  m->allocAndUpload();
+  return m;
+}
+
+void sample(Markers& m, const gputest::GpuLattice& lattice) {
+  launchGetMarkersProperties(lattice.dev, m.data_gpu.pos, m.data_gpu.velocity, m.data_gpu.pressure,
+                             static_cast<int>(m.data_cpu.pos.size()));
+}
+
+// Fields of the position relative to the origin: ux, uz and rou are linear (reproduced exactly by any
+// cell, even by extrapolation); uy = x^2 is reproduced only as the chord between the two nodes around x.
+struct Fields {
+  static double ux(const Vector3d& d) { return 1 + 0.5 * d.x() - 0.25 * d.y() + 2 * d.z(); }
+  static double uy(const Vector3d& d) { return d.x() * d.x(); }
+  static double uz(const Vector3d& d) { return -0.3 * d.x() + 0.7 * d.y() - 0.1 * d.z(); }
+  static double rou(const Vector3d& d) { return 1 + 0.01 * (d.x() + 2 * d.y() + 3 * d.z()); }
+};
+
+// Width 10 with spacing 0.3 (34 nodes, the last at 9.9); height 1 and depth 0.75 are no multiples either.
+struct MarkerLattice : ::testing::Test {
+  const float start[3] = {-1, 2, 0.5};
+  const float dx = 0.3f;
+  gputest::GpuLattice lattice{gputest::restBox(10, 1, 0.75f, 0.05f, dx, start)};
+
+  Vector3d origin() const { return Vector3d(start[0], start[1], start[2]); }
+
+  void SetUp() override {
+    mlFlow& f = *lattice.host;
+    for (int z = 0; z < lattice.nz(); ++z)
+      for (int y = 0; y < lattice.ny(); ++y)
+        for (int x = 0; x < lattice.nx(); ++x) {
+          const std::size_t i = lattice.index(x, y, z);
+          const Vector3d d(x * dx, y * dx, z * dx);
+          f.ux[i] = static_cast<float>(Fields::ux(d));
+          f.uy[i] = static_cast<float>(Fields::uy(d));
+          f.uz[i] = static_cast<float>(Fields::uz(d));
+          f.rou[i] = static_cast<float>(Fields::rou(d));
+        }
+    lattice.upload();
+  }
+};
+
+TEST_F(MarkerLattice, LinearFieldsAreReproducedUpToTheUpperFaces) {
+  ASSERT_EQ(lattice.nx(), 34);
+  ASSERT_EQ(lattice.ny(), 4);
+  ASSERT_EQ(lattice.nz(), 3);
+  const std::vector<Vector3d> inside = {{0, 0, 0},       {5.0, 0.35, 0.41}, {0, 0.5, 0.3},
+                                        {2.95, 0, 0.75}, {9.9, 0.9, 0.6},   {9.95, 0.95, 0.7},
+                                        {10, 1, 0.75},   {0.31, 0.99, 0},   {6.07, 0.6, 0.5}};
+  std::vector<Vector3d> positions;
+  for (const Vector3d& d : inside) positions.push_back(origin() + d);
+  auto m = markersAt(positions);
+  sample(*m, lattice);
+  EXPECT_EQ(m->getMarkersPressure()[0], 42.0f);  // not downloaded yet
+  m->download();
+
+  const std::vector<Vector3d> vel = m->getMarkersVel();
+  const std::vector<float> rho = m->getMarkersPressure();
+  for (std::size_t k = 0; k < inside.size(); ++k) {
+    const Vector3d& d = inside[k];
+    // The chord of x^2 between the nodes around x, the last cell's for x beyond the last node.
+    const double xi = std::min(std::floor(d.x() / 0.3 + 1e-9), 32.0) * 0.3;
+    const double chord = xi * xi + (2 * xi + 0.3) * (d.x() - xi);
+    EXPECT_NEAR(vel[k].x(), Fields::ux(d), 2e-5) << d.transpose();
+    EXPECT_NEAR(vel[k].y(), chord, 1e-4) << d.transpose();
+    EXPECT_NEAR(vel[k].z(), Fields::uz(d), 2e-5) << d.transpose();
+    EXPECT_NEAR(rho[k], Fields::rou(d), 2e-6) << d.transpose();
+  }
+  // The lowest corner reads node (0, 0, 0) exactly.
+  EXPECT_EQ(vel[0].x(), lattice.host->ux[0]);
+  EXPECT_EQ(rho[0], lattice.host->rou[0]);
+}
+
+TEST_F(MarkerLattice, MarkersOutsideKeepTheirValues) {
+  std::vector<Vector3d> positions;
+  for (const Vector3d& d :
+       {Vector3d(-0.01, 0.5, 0.3), Vector3d(10.01, 0.5, 0.3), Vector3d(5, -0.01, 0.3), Vector3d(5, 1.01, 0.3),
+        Vector3d(5, 0.5, -0.01), Vector3d(5, 0.5, 0.76), Vector3d(NAN, 0.5, 0.3)})
+    positions.push_back(origin() + d);
+  auto m = markersAt(positions);
+  sample(*m, lattice);
+  m->download();
+  for (std::size_t k = 0; k < positions.size(); ++k) {
+    EXPECT_EQ(m->data_cpu.velocity[k], Vector3d(7, 8, 9)) << k;
+    EXPECT_EQ(m->data_cpu.pressure[k], 42.0f) << k;
+  }
+}
+
+TEST_F(MarkerLattice, SamplingFollowsTheDeviceOrigin) {
+  // The fluid step moves the device lattice with a moving frame; the host record keeps its origin.
+  const float moved[3] = {start[0] + 0.5f, start[1], start[2]};
+  ASSERT_EQ(cudaMemcpy(lattice.dev->start, moved, sizeof moved, cudaMemcpyHostToDevice), cudaSuccess);
+  auto m = markersAt({origin() + Vector3d(0.5, 0, 0)});
+  sample(*m, lattice);
+  m->download();
+  EXPECT_EQ(m->getMarkersPressure()[0], lattice.host->rou[0]);
+}
+
+TEST(Markers, ALatticeFlatOnSomeAxisSamplesNothing) {
+  gputest::GpuLattice flat(4, 1, 4);
+  flat.upload();
+  auto m = markersAt({Vector3d(1, 0, 1), Vector3d(1, 0.5, 1)});
+  sample(*m, flat);
+  m->download();
+  EXPECT_EQ(m->getMarkersVel(), std::vector<Vector3d>(2, Vector3d(7, 8, 9)));
+}
+
+TEST(Markers, FollowMeshVertices) {
+  const std::vector<Vector3d> meshPos = {{0, 0, 0}, {1, 2, 3}, {-4, 5, 6}, {7, -8, 9}};
+  const std::vector<Vector3d> meshNormal = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0.6, 0.8, 0}};
+  double *devPos = nullptr, *devNormal = nullptr;
+  const std::size_t bytes = meshPos.size() * sizeof(Vector3d);
+  ASSERT_EQ(cudaMalloc(&devPos, bytes), cudaSuccess);
+  ASSERT_EQ(cudaMalloc(&devNormal, bytes), cudaSuccess);
+  ASSERT_EQ(cudaMemcpy(devPos, meshPos.data(), bytes, cudaMemcpyHostToDevice), cudaSuccess);
+  ASSERT_EQ(cudaMemcpy(devNormal, meshNormal.data(), bytes, cudaMemcpyHostToDevice), cudaSuccess);
+
+  Markers m(0);
+  const int vIds[] = {2, 0, 3, -1};  // the last follows no vertex
+  for (int v : vIds) m.addMarker(1, v, Vector3d(9, 9, 9), Vector3d(0, 0, -1));
+  m.allocAndUpload();
+  launchCopyMarkersPosNormal(m.data_gpu.vId, m.data_gpu.pos, m.data_gpu.normal, devPos, devNormal, 4);
+  m.download();
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(m.getMarkersPos()[k], meshPos[vIds[k]]);
+    EXPECT_EQ(m.getMarkersNormal()[k], meshNormal[vIds[k]]);
+  }
+  EXPECT_EQ(m.getMarkersPos()[3], Vector3d(9, 9, 9));
+  EXPECT_EQ(m.data_cpu.meshIdx, std::vector<int>(4, 1));
+  cudaFree(devPos);
+  cudaFree(devNormal);
+}
+
+TEST(Markers, HostAndDeviceSides) {
+  const std::size_t live = dz::device::counters().liveAllocations;
+  {
+    Markers m(0);
+    m.addMarker(0, 3, Vector3d(1, 2, 3), Vector3d(0, 1, 0));
+    EXPECT_EQ(m.getMarkersVel(), std::vector<Vector3d>{Vector3d::Zero()});
+    EXPECT_EQ(m.getMarkersPressure(), std::vector<float>{1.0f});
+    EXPECT_THROW(m.upload(), std::logic_error);  // not allocated
+    m.allocAndUpload();
+    m.allocAndUpload();  // again: the earlier arrays are released
+    EXPECT_EQ(dz::device::counters().liveAllocations, live + 5);
+
+    m.dirty_cpu = m.dirty_gpu = true;
+    m.upload();
+    EXPECT_FALSE(m.dirty_cpu);
+    m.download();
+    EXPECT_FALSE(m.dirty_gpu);
+
+    std::vector<Vector3d> pos = m.getMarkersPos();  // a copy
+    pos[0] = Vector3d(5, 5, 5);
+    EXPECT_EQ(m.getMarkersPos()[0], Vector3d(1, 2, 3));
+
+    m.addMarker(0, 4, Vector3d::Zero(), Vector3d::Zero());
+    EXPECT_THROW(m.download(), std::logic_error);  // more markers than device arrays
+    m.dirty_cpu = m.dirty_gpu = true;
+    m.freeGpu();
+    EXPECT_FALSE(m.dirty_cpu || m.dirty_gpu);
+    EXPECT_EQ(m.data_gpu.pos, nullptr);
+    EXPECT_EQ(dz::device::counters().liveAllocations, live);
+    m.allocAndUpload();
+  }
+  EXPECT_EQ(dz::device::counters().liveAllocations, live);  // the destructor frees
+}
+
+TEST(Markers, NoMarkersLaunchNothing) {
+  gputest::GpuLattice lattice(3, 3, 3);
+  lattice.upload();
+  Markers m(0);
+  m.allocAndUpload();
+  m.upload();
+  const std::size_t launches = dz::device::counters().launches;
+  sample(m, lattice);
+  launchCopyMarkersPosNormal(m.data_gpu.vId, m.data_gpu.pos, m.data_gpu.normal, nullptr, nullptr, 0);
+  EXPECT_EQ(dz::device::counters().launches, launches);
+  m.download();
+  EXPECT_TRUE(m.getMarkersPos().empty() && m.getMarkersNormal().empty() && m.getMarkersVel().empty() &&
+              m.getMarkersPressure().empty());
+}
+
+}  // namespace
