@@ -51,15 +51,16 @@ __global__ void getMarkersPropertiesGPUKernel(const mlFlow* flow, const double* 
   int cell[3];
   float t[3];
   for (int a = 0; a < 3; ++a) {
+    const float origin = flow->start[a];
     const float p = static_cast<float>(pos[3 * i + a]);
-    const float d = p - flow->start[a];
+    const float d = p - origin;
     if (!(d >= 0.0f && d <= extent[a])) return;  // also false for NaN
     const int nodes = param.samples[a];
     if (nodes < 2) return;
     // floor(d / dx), not floor(d / extent * n): the cell corner is at origin + cell * dx.
     const int c = static_cast<int>(floorf(d / dx));
     cell[a] = c < nodes - 2 ? c : nodes - 2;
-    t[a] = (p - (flow->start[a] + static_cast<float>(cell[a]) * dx)) / dx;
+    t[a] = (p - (origin + static_cast<float>(cell[a]) * dx)) / dx;
   }
 
   const std::int64_t nx = param.samples[0];
