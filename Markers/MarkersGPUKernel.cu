@@ -47,17 +47,17 @@ __global__ void getMarkersPropertiesGPUKernel(const mlFlow* flow, const double* 
   const float extent[3] = {param.width, param.height, param.depth};
   const float dx = param.dx;
 
-  // The origin is the device record's, which follows a moving frame.
   int cell[3];
   float t[3];
   for (int a = 0; a < 3; ++a) {
-    const float origin = flow->start[a];
+    const float origin = flow->start[a];  // the device record's, which follows a moving frame
     const float p = static_cast<float>(pos[3 * i + a]);
     const float d = p - origin;
     if (!(d >= 0.0f && d <= extent[a])) return;  // also false for NaN
     const int nodes = param.samples[a];
     if (nodes < 2) return;
-    // floor(d / dx), not floor(d / extent * n): the cell corner is at origin + cell * dx.
+    // The cell corner lies at origin + cell * dx (the extent need not be nodes * dx). Past the last node,
+    // up to the face, the last cell extrapolates rather than read a node beyond the lattice.
     const int c = static_cast<int>(floorf(d / dx));
     cell[a] = c < nodes - 2 ? c : nodes - 2;
     t[a] = (p - (origin + static_cast<float>(cell[a]) * dx)) / dx;
