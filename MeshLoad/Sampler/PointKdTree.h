@@ -22,6 +22,8 @@ class PointKdTree {
   void radiusSearch(const Eigen::Vector3d& q, double radius, Visit&& visit) const;
 
   int size() const { return count_; }
+  // The point indices in the order of an in-order walk of the tree: near points come close together.
+  const std::vector<int>& inOrder() const { return order_; }
 
  private:
   struct Node {
@@ -32,7 +34,7 @@ class PointKdTree {
   void buildNode(std::int64_t k, int* begin, int* end, const Eigen::Vector3d* points);
 
   std::vector<Node> nodes_;  // entry 0 unused
-  std::vector<int> order_;   // index permutation partitioned by the build
+  std::vector<int> order_;   // index permutation, partitioned by the build into in-order
   int count_ = 0;
 };
 

@@ -25,36 +25,47 @@ class Eliminator {
     d_min_ = d_min;
     tree_.build(Q, m);
 
-    std::fill(w_.begin(), w_.begin() + m, 0.0);
-    for (int i = 0; i < m; ++i)
+    // Each sum runs in the order its own search reports; taking the points in the tree's in-order
+    // keeps successive searches on the same branches.
+    for (int i : tree_.inOrder()) {
+      double w = 0;
       tree_.radiusSearch(Q[i], d_max, [&](int j, double d2) {
-        if (j != i) w_[i] += weight(d2);
+        if (j != i) w += weight(d2);
       });
+      w_[i] = w;
+    }
 
     for (int k = 1; k <= m; ++k) {
-      heap_[k] = k - 1;
+      heap_[k] = Entry{w_[k - 1], k - 1};
       pos_[k - 1] = k;
     }
     size_ = m;
     for (int p = m / 2; p >= 1; --p) siftDown(p);
 
     while (size_ > t) {
-      const int i = heap_[1];
+      const int i = heap_[1].point;
       swapEntries(1, size_);
       --size_;
       siftDown(1);
       tree_.radiusSearch(Q[i], d_max, [&](int j, double d2) {
-        if (j == i) return;
-        w_[j] -= weight(d2);
-        siftDown(pos_[j]);
+        const int k = pos_[j];
+        if (k > size_) return;  // eliminated (as i is): its weight is never read again
+        heap_[k].w -= weight(d2);
+        siftDown(k);
       });
     }
 
     const int s = copyEliminated ? m : t;
-    for (int k = 0; k < s; ++k) out[k] = Q[heap_[k + 1]];
+    for (int k = 0; k < s; ++k) out[k] = Q[heap_[k + 1].point];
   }
 
  private:
+  // A heap entry carries its point's weight, so a sift reads one array.
+  struct Entry {
+    double w;
+    int point;
+  };
+
   double weight(double d2) const {
     double d = std::sqrt(d2);
     if (weightLimiting_) d = std::max(d, d_min_);
@@ -63,16 +74,16 @@ class Eliminator {
 
   void swapEntries(int a, int b) {
     std::swap(heap_[a], heap_[b]);
-    pos_[heap_[a]] = a;
-    pos_[heap_[b]] = b;
+    pos_[heap_[a].point] = a;
+    pos_[heap_[b].point] = b;
   }
 
   // Ties never move an entry; between equal children the left one is taken.
   void siftDown(int k) {
     while (2 * k <= size_) {
       int c = 2 * k;
-      if (c + 1 <= size_ && w_[heap_[c + 1]] > w_[heap_[c]]) ++c;
-      if (!(w_[heap_[c]] > w_[heap_[k]])) return;
+      if (c + 1 <= size_ && heap_[c + 1].w > heap_[c].w) ++c;
+      if (!(heap_[c].w > heap_[k].w)) return;
       swapEntries(k, c);
       k = c;
     }
@@ -82,9 +93,9 @@ class Eliminator {
   bool weightLimiting_;
   double d_max_ = 0, d_min_ = 0;
   PointKdTree tree_;
-  std::vector<double> w_;  // weight of every point of the pass
-  std::vector<int> heap_;  // [1 .. size_] point indices, largest weight first
-  std::vector<int> pos_;   // where each point sits in heap_
+  std::vector<double> w_;    // initial weight of every point of the pass
+  std::vector<Entry> heap_;  // [1 .. size_] largest weight first, then the eliminated points
+  std::vector<int> pos_;     // where each point sits in heap_
   int size_ = 0;
 };
 
