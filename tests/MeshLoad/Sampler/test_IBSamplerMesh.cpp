@@ -153,8 +153,9 @@ struct SceneModel {
 };
 
 std::unique_ptr<aiMesh> flat() { return makeMesh({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {}, {{0, 1, 2}}); }
+// These meshes carry zero normals: the device must not turn them into NaN when it normalises.
 std::unique_ptr<aiMesh> square() {
-  return makeMesh({{0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}, {}, {{0, 1, 2}, {0, 2, 3}});
+  return makeMesh({{0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}, std::vector<aiVector3D>(4), {{0, 1, 2}, {0, 2, 3}});
 }
 // A first triangle of area `first`, then `n` thin triangles of area (1 - first) / n each.
 std::unique_ptr<aiMesh> fan(float first, int n) {
@@ -165,7 +166,7 @@ std::unique_ptr<aiMesh> fan(float first, int n) {
     v.insert(v.end(), {{w * i, 5, 0}, {w * (i + 1), 5, 0}, {w * i, 6, 0}});
     faces.push_back({3u + 3 * i, 4u + 3 * i, 5u + 3 * i});
   }
-  return makeMesh(v, {}, faces);
+  return makeMesh(v, std::vector<aiVector3D>(v.size()), faces);
 }
 
 template <class... M>
@@ -202,6 +203,7 @@ TEST(IBSamplerMesh, MeshesWithoutAreaOrCandidatesGetNoPoints) {
       EXPECT_TRUE(s.meshIdx == c.meshIdx && (c.faceIdx < 0 || s.faceIdx == c.faceIdx)) << c.name;
     sampler.update(false, false);
     sampler.update(true, true);
+    for (const Vector3d& n : positions(b, true)) EXPECT_EQ(n, Vector3d::Zero()) << c.name;
   }
 }
 
