@@ -15,19 +15,14 @@ namespace {
 using Eigen::Vector3d;
 using Points = std::vector<Vector3d>;
 
-Points randomPoints(int n, unsigned seed) {
+// Random points in [0, 1)^3, or with integer coordinates below `grid` (equal coordinates, and
+// neighbours exactly at an integer radius).
+Points randomPoints(int n, unsigned seed, int grid = 0) {
   std::mt19937 gen(seed);
   std::uniform_real_distribution<double> u(0, 1);
   Points p(n);
-  for (Vector3d& x : p) x = Vector3d(u(gen), u(gen), u(gen));
-  return p;
-}
-
-Points grid(int nx, int ny, int nz) {
-  Points p;
-  for (int z = 0; z < nz; ++z)
-    for (int y = 0; y < ny; ++y)
-      for (int x = 0; x < nx; ++x) p.emplace_back(x, y, z);
+  for (Vector3d& x : p)
+    x = grid ? Vector3d(gen() % grid, gen() % grid, gen() % grid) : Vector3d(u(gen), u(gen), u(gen));
   return p;
 }
 
@@ -46,28 +41,27 @@ Points eliminate(const Points& in, int n, int n_out, bool progressive, double d_
 }
 
 TEST(PointKdTree, RadiusSearchReportsExactlyTheBruteForceNeighbours) {
-  // Odd and even sizes; the grids add equal coordinates and neighbours exactly at the radius.
   const struct {
-    Points points;
+    int n, grid;
     double radius;
-  } cases[] = {{randomPoints(1, 1), 0.5}, {randomPoints(2, 2), 0.5},   {randomPoints(7, 3), 0.4},
-               {randomPoints(8, 4), 0.4}, {randomPoints(101, 5), 0.2}, {randomPoints(256, 6), 0.15},
-               {grid(3, 3, 3), 1.0},      {grid(4, 4, 4), 1.5},        {grid(5, 4, 1), 2.0}};
+  } cases[] = {{1, 0, 0.5},    {2, 0, 0.5},  {7, 0, 0.4},  {8, 0, 0.4},  {101, 0, 0.2},
+               {256, 0, 0.15}, {27, 3, 1.0}, {64, 4, 1.5}, {100, 5, 2.0}};
   PointKdTree tree;
   for (const auto& c : cases) {
-    tree.build(c.points.data(), static_cast<int>(c.points.size()));
-    Points queries = c.points;
+    const Points points = randomPoints(c.n, c.n, c.grid);
+    tree.build(points.data(), c.n);
+    Points queries = points;
     for (const Vector3d& q : randomPoints(20, 9)) queries.push_back(3 * q);
     for (const Vector3d& q : queries) {
       std::vector<int> found, expected;
       tree.radiusSearch(q, c.radius, [&](int j, double d2) {
         found.push_back(j);
-        EXPECT_DOUBLE_EQ(d2, (c.points[j] - q).squaredNorm());
+        EXPECT_DOUBLE_EQ(d2, (points[j] - q).squaredNorm());
       });
-      for (int j = 0; j < static_cast<int>(c.points.size()); ++j)
-        if ((c.points[j] - q).squaredNorm() < c.radius * c.radius) expected.push_back(j);
+      for (int j = 0; j < c.n; ++j)
+        if ((points[j] - q).squaredNorm() < c.radius * c.radius) expected.push_back(j);
       std::sort(found.begin(), found.end());
-      ASSERT_EQ(found, expected) << c.points.size() << " points, query " << q.transpose();
+      ASSERT_EQ(found, expected) << c.n << " points, query " << q.transpose();
     }
   }
 }
@@ -96,6 +90,9 @@ TEST(WeightedSampleElimination, EqualWeightsEliminateInHeapOrder) {
     for (const Vector3d& p : eliminate(line, c.n_in, c.n_out, c.progressive, 1.0)) order.push_back(int(p.x() / 10));
     EXPECT_EQ(order, c.expected) << c.n_in << " -> " << c.n_out << (c.progressive ? " progressive" : "");
   }
+  Points out(8);
+  for (int n_out : {5, 0, -1})
+    EXPECT_THROW(weightedSampleElimination(out.data(), 4, out.data(), n_out, true, 1.0), std::invalid_argument);
 }
 
 TEST(WeightedSampleElimination, WeightsAreLimitedBelowDminAndZeroBeyondDmax) {
@@ -112,11 +109,10 @@ TEST(WeightedSampleElimination, WeightsAreLimitedBelowDminAndZeroBeyondDmax) {
       {1.5, 2.0, 0},  // beyond d_max: no weight
   };
   for (const auto& c : cases) {
-    const Points in{{0, 0, 0}, {c.dA, 0, 0}, {10, 0, 0}, {10 + c.dB, 0, 0}};
+    Points in{{0, 0, 0}, {c.dA, 0, 0}, {10, 0, 0}, {10 + c.dB, 0, 0}};
     const Points out = sorted(eliminate(in, 4, 3, false, 1.0));
-    Points expected = in;
-    expected.erase(expected.begin() + c.eliminated);
-    EXPECT_EQ(out, sorted(expected)) << c.dA << " " << c.dB;
+    in.erase(in.begin() + c.eliminated);
+    EXPECT_EQ(out, sorted(in)) << c.dA << " " << c.dB;
   }
 }
 
@@ -136,13 +132,6 @@ TEST(WeightedSampleElimination, ProgressivePrefixesAreEliminationsOfTheNextLonge
     const Points prefix(out.begin(), out.begin() + n / 2);
     EXPECT_EQ(sorted(prefix), sorted(eliminate(out, n, n / 2, false, d_max, plain))) << n;
   }
-}
-
-TEST(WeightedSampleElimination, RejectsCountsItCannotKeep) {
-  const Points in = randomPoints(4, 1);
-  Points out(8);
-  for (int n_out : {5, 0, -1})
-    EXPECT_THROW(weightedSampleElimination(in.data(), 4, out.data(), n_out, true, 1.0), std::invalid_argument) << n_out;
 }
 
 }  // namespace
