@@ -57,6 +57,7 @@ class IBSamplerMesh : public IBSampler<SkeletalMesh> {
   std::vector<MeshSample> samples;               // one per point, in point order (sorted by link)
   std::vector<int> sampleLinkIdx;                // link of every point
   std::vector<SampleWrench> sampleWrenches;      // one per point; only the device copy is used
+  // Device copies, null until allocGpu. The wrenches are written there by the per-point wrench kernel.
   MeshSample* samples_gpu = nullptr;
   SampleWrench* sampleWrenches_gpu = nullptr;
   int* sampleLinkIdx_gpu = nullptr;
