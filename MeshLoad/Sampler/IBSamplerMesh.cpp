@@ -1,0 +1,235 @@
+#include "IBSamplerMesh.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <numeric>
+#include <stdexcept>
+#include <string>
+
+#include "IBSamplerMeshGpuKernel.h"
+#include "MeshLoad/SkeletalMesh.h"
+#include "duriz/gpu_inc/cudaCheck.h"
+#include "weightedSampleElimination.h"
+
+namespace {
+
+constexpr double kTwoSqrt3 = 3.4641016151377544;
+
+template <class T>
+void allocAndCopy(T*& device, const std::vector<T>& host) {
+  const std::size_t bytes = host.size() * sizeof(T);
+  checkCudaErrors(cudaMalloc(reinterpret_cast<void**>(&device), bytes));
+  checkCudaErrors(cudaMemcpy(device, host.data(), bytes, cudaMemcpyHostToDevice));
+}
+
+template <class T>
+void freeDevice(T*& device) {
+  if (device == nullptr) return;
+  checkCudaErrors(cudaFree(device));
+  device = nullptr;
+}
+
+bool lexicographicLess(const Eigen::Vector3d& a, const Eigen::Vector3d& b) {
+  if (a.x() != b.x()) return a.x() < b.x();
+  if (a.y() != b.y()) return a.y() < b.y();
+  return a.z() < b.z();
+}
+
+// Appends, for every kept point in order, the records of all candidates at exactly its position, in
+// generation order. A sorted index makes this O(n log n) for large meshes.
+void appendMatches(const std::vector<Eigen::Vector3d>& kept, const std::vector<Eigen::Vector3d>& candidates,
+                   const std::vector<MeshSample>& records, std::vector<int>& order, std::vector<MeshSample>& out) {
+  order.resize(candidates.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int a, int b) { return lexicographicLess(candidates[a], candidates[b]); });
+  for (const Eigen::Vector3d& p : kept) {
+    auto first = std::lower_bound(order.begin(), order.end(), p,
+                                  [&](int c, const Eigen::Vector3d& q) { return lexicographicLess(candidates[c], q); });
+    for (; first != order.end() && !lexicographicLess(p, candidates[*first]); ++first) out.push_back(records[*first]);
+  }
+}
+
+}  // namespace
+
+IBSamplerMesh::IBSamplerMesh(SkeletalMesh* mesh, int id) : skeletalMesh(mesh), memMgr(id) { gpuId = id; }
+
+IBSamplerMesh::~IBSamplerMesh() { freeGpu(); }
+
+void IBSamplerMesh::sample(int sampleNum) {
+  if (sampleNum < 0 || sampleNum > kMaxSampleNum)
+    throw std::invalid_argument("IBSamplerMesh::sample: sampleNum " + std::to_string(sampleNum) + " outside [0, " +
+                                std::to_string(kMaxSampleNum) + "]");
+  if (skeletalMesh == nullptr) return;
+  if (boundary) {
+    boundary.reset();
+    memMgr.attach(nullptr);
+    freeGpu();
+  }
+  samples.clear();
+  sampleLinkIdx.clear();
+
+  const auto& meshes = skeletalMesh->meshes;
+  float A = 0;
+  for (const auto& mesh : meshes) A += static_cast<float>(mesh->data_cpu.area);
+  totalArea = A;
+
+  std::srand(12345);
+  std::vector<MeshSample> picked;
+  std::vector<Eigen::Vector3d> candidates, kept;
+  std::vector<MeshSample> records;
+  std::vector<int> order;
+  for (std::size_t m = 0; m < meshes.size(); ++m) {
+    const host_MeshData& mesh = meshes[m]->data_cpu;
+    const double A_m = mesh.area;
+    const double share = A_m / A;
+    // A mesh without area gets no point (its face shares would divide by zero).
+    if (!(A_m > 0) || !std::isfinite(share)) continue;
+    const int n_m = static_cast<int>(sampleNum * share);
+
+    candidates.clear();
+    records.clear();
+    for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
+      const MeshFace& face = mesh.faces[f];
+      const int k_f = static_cast<int>(face.area / A_m * n_m * 10.0);
+      for (int k = 0; k < k_f; ++k) {
+        double u = (std::rand() % 100) / 101.0;
+        double v = (std::rand() % 100) / 101.0;
+        if (u + v > 1) {
+          u = 1 - u;
+          v = 1 - v;
+        }
+        const double w = 1 - u - v;
+        candidates.push_back(w * mesh.init_positions[face.vert0] + u * mesh.init_positions[face.vert1] +
+                             v * mesh.init_positions[face.vert2]);
+        records.push_back(MeshSample{static_cast<int>(m), face.linkIdx, static_cast<int>(f), {w, u, v}});
+      }
+    }
+    if (n_m <= 0 || candidates.empty()) continue;
+
+    // Many faces too small for a candidate can leave fewer candidates than points: all of them are kept.
+    const int n_keep = std::min(n_m, static_cast<int>(candidates.size()));
+    const double d_max = 2 * std::sqrt(A_m / n_keep / kTwoSqrt3);
+    kept.resize(n_keep);
+    weightedSampleElimination(candidates.data(), static_cast<int>(candidates.size()), kept.data(), n_keep, true, d_max);
+    appendMatches(kept, candidates, records, order, picked);
+  }
+
+  std::stable_sort(picked.begin(), picked.end(),
+                   [](const MeshSample& a, const MeshSample& b) { return a.linkIdx < b.linkIdx; });
+  samples.swap(picked);
+  for (const MeshSample& s : samples) sampleLinkIdx.push_back(s.linkIdx);
+  sampleWrenches.assign(samples.size(), SampleWrench{});
+
+  // No point stands for no area (the formula would divide by zero).
+  const int count = static_cast<int>(samples.size());
+  const double r = std::sqrt((A > 0 ? A : 1.0) / count / kTwoSqrt3);
+  const float pointArea = count > 0 ? static_cast<float>(3.1415926 * r * r) : 0.0f;
+  boundary = std::make_unique<mlLagrangeBoundary>(count, pointArea);
+
+  updateSamplesCpu();
+  allocGpu();
+  upload();
+}
+
+void IBSamplerMesh::update(bool useGpu, bool download) {
+  if (useGpu) {
+    if (hostDirty) upload();
+    updateSamplesGpu();
+    if (!download) {
+      hostDirty = false;
+      deviceDirty = true;
+    } else {
+      this->download();
+    }
+  } else {
+    updateSamplesCpu();
+    hostDirty = true;
+    deviceDirty = false;
+  }
+}
+
+void IBSamplerMesh::updateSamplesCpu() {
+  if (!boundary) {
+    std::puts(" Error boundary host data not setted");
+    return;
+  }
+  writeSamplesToBoundary();
+}
+
+void IBSamplerMesh::writeSamplesToBoundary() {
+  mlLagrangeBoundary& b = *boundary;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const MeshSample& s = samples[i];
+    const host_MeshData& mesh = skeletalMesh->meshes[s.meshIdx]->data_cpu;
+    const MeshFace& face = mesh.faces[s.faceIdx];
+    const Eigen::Vector3d p = s.bary[0] * mesh.curr_positions[face.vert0] +
+                              s.bary[1] * mesh.curr_positions[face.vert1] + s.bary[2] * mesh.curr_positions[face.vert2];
+    const Eigen::Vector3d n = s.bary[0] * mesh.curr_normals[face.vert0] + s.bary[1] * mesh.curr_normals[face.vert1] +
+                              s.bary[2] * mesh.curr_normals[face.vert2];
+    b.coordx[i] = b.coordInitx[i] = static_cast<float>(p.x());
+    b.coordy[i] = b.coordInity[i] = static_cast<float>(p.y());
+    b.coordz[i] = b.coordInitz[i] = static_cast<float>(p.z());
+    b.normalx[i] = static_cast<float>(n.x());
+    b.normaly[i] = static_cast<float>(n.y());
+    b.normalz[i] = static_cast<float>(n.z());
+  }
+}
+
+void IBSamplerMesh::updateSamplesGpu() {
+  cudaSetDevice(gpuId);
+  if (skeletalMesh == nullptr) return;
+  requireDeviceCopies("updateSamplesGpu");
+  const int n = static_cast<int>(samples.size());
+  for (std::size_t m = 0; m < skeletalMesh->meshes.size(); ++m) {
+    const device_MeshData& mesh = skeletalMesh->meshes[m]->data_gpu;
+    launchUpdateSamplesPosNormal(static_cast<int>(m), mesh.faces, samples_gpu, mesh.curr_positions, mesh.curr_normals,
+                                 memMgr.coordx_dev, memMgr.coordy_dev, memMgr.coordz_dev, memMgr.normalx_dev,
+                                 memMgr.normaly_dev, memMgr.normalz_dev, n);
+  }
+}
+
+void IBSamplerMesh::allocGpu() {
+  if (!boundary) throw std::logic_error("IBSamplerMesh::allocGpu: nothing sampled yet");
+  cudaSetDevice(gpuId);
+  freeDevice(samples_gpu);
+  freeDevice(sampleLinkIdx_gpu);
+  freeDevice(sampleWrenches_gpu);
+  allocAndCopy(samples_gpu, samples);
+  allocAndCopy(sampleLinkIdx_gpu, sampleLinkIdx);
+  allocAndCopy(sampleWrenches_gpu, sampleWrenches);
+  memMgr.attach(boundary.get());
+  memMgr.alloc();
+}
+
+void IBSamplerMesh::freeGpu() {
+  cudaSetDevice(gpuId);
+  freeDevice(samples_gpu);
+  freeDevice(sampleLinkIdx_gpu);
+  freeDevice(sampleWrenches_gpu);
+  memMgr.freeGpu();
+}
+
+void IBSamplerMesh::upload() {
+  cudaSetDevice(gpuId);
+  requireDeviceCopies("upload");
+  checkCudaErrors(cudaMemcpy(samples_gpu, samples.data(), samples.size() * sizeof(MeshSample), cudaMemcpyHostToDevice));
+  memMgr.upload();
+  hostDirty = false;
+}
+
+void IBSamplerMesh::download() {
+  cudaSetDevice(gpuId);
+  requireDeviceCopies("download");
+  checkCudaErrors(cudaMemcpy(samples.data(), samples_gpu, samples.size() * sizeof(MeshSample), cudaMemcpyDeviceToHost));
+  memMgr.download();
+  deviceDirty = false;
+}
+
+// The point set's device mirror goes with the device copies: both are allocated together.
+void IBSamplerMesh::requireDeviceCopies(const char* operation) const {
+  if (!samples.empty() && (samples_gpu == nullptr || memMgr.mllaboundary_gpu == nullptr))
+    throw std::logic_error(std::string("IBSamplerMesh::") + operation + ": the samples have no device copies");
+}

@@ -1,0 +1,54 @@
+#include "PointKdTree.h"
+
+#include <algorithm>
+#include <numeric>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+// Size of the left subtree of a left-balanced complete binary tree of c >= 2 nodes.
+int leftCount(int c) {
+  int full = 1;  // 2^k <= c < 2^(k+1)
+  while (full <= c / 2) full *= 2;
+  const int half = full / 2;
+  return c <= full + half - 2 ? c - half : full - 1;
+}
+
+}  // namespace
+
+void PointKdTree::build(const Eigen::Vector3d* points, int n) {
+  if (n < 0 || n > kMaxPoints)
+    throw std::invalid_argument("PointKdTree: point count " + std::to_string(n) + " outside [0, 2^30]");
+  count_ = n;
+  nodes_.resize(static_cast<std::size_t>(n) + 1);
+  order_.resize(n);
+  std::iota(order_.begin(), order_.end(), 0);
+  buildNode(1, order_.data(), order_.data() + n, points);
+}
+
+void PointKdTree::buildNode(std::int64_t k, int* begin, int* end, const Eigen::Vector3d* points) {
+  const int c = static_cast<int>(end - begin);
+  if (c == 0) return;
+  Node& node = nodes_[k];
+  if (c == 1) {
+    const Eigen::Vector3d& p = points[*begin];
+    node = Node{{p[0], p[1], p[2]}, static_cast<std::uint32_t>(*begin) * 4u};
+    return;
+  }
+  Eigen::Vector3d lo = points[*begin], hi = lo;
+  for (const int* i = begin + 1; i != end; ++i) {
+    lo = lo.cwiseMin(points[*i]);
+    hi = hi.cwiseMax(points[*i]);
+  }
+  const Eigen::Vector3d extent = hi - lo;
+  int axis = extent[1] > extent[0] ? 1 : 0;
+  if (extent[2] > std::max(extent[0], extent[1])) axis = 2;
+
+  int* median = begin + leftCount(c);
+  std::nth_element(begin, median, end, [&](int a, int b) { return points[a][axis] < points[b][axis]; });
+  const Eigen::Vector3d& p = points[*median];
+  node = Node{{p[0], p[1], p[2]}, static_cast<std::uint32_t>(*median) * 4u + static_cast<std::uint32_t>(axis)};
+  buildNode(2 * k, begin, median, points);
+  buildNode(2 * k + 1, median + 1, end, points);
+}

@@ -1,0 +1,148 @@
+// Weighted sample elimination: the kd-tree's radius search, the weights, the heap order and the
+// progressive reordering.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "MeshLoad/Sampler/PointKdTree.h"
+#include "MeshLoad/Sampler/weightedSampleElimination.h"
+
+namespace {
+
+using Eigen::Vector3d;
+using Points = std::vector<Vector3d>;
+
+Points randomPoints(int n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(0, 1);
+  Points p(n);
+  for (Vector3d& x : p) x = Vector3d(u(gen), u(gen), u(gen));
+  return p;
+}
+
+Points grid(int nx, int ny, int nz) {
+  Points p;
+  for (int z = 0; z < nz; ++z)
+    for (int y = 0; y < ny; ++y)
+      for (int x = 0; x < nx; ++x) p.emplace_back(x, y, z);
+  return p;
+}
+
+Points sorted(Points p) {
+  std::sort(p.begin(), p.end(), [](const Vector3d& a, const Vector3d& b) {
+    return std::lexicographical_compare(a.data(), a.data() + 3, b.data(), b.data() + 3);
+  });
+  return p;
+}
+
+Points eliminate(const Points& in, int n, int n_out, bool progressive, double d_max,
+                 const EliminationSettings& settings = {}) {
+  Points out(n_out);
+  weightedSampleElimination(in.data(), n, out.data(), n_out, progressive, d_max, settings);
+  return out;
+}
+
+TEST(PointKdTree, RadiusSearchReportsExactlyTheBruteForceNeighbours) {
+  // Odd and even sizes; the grids add equal coordinates and neighbours exactly at the radius.
+  const struct {
+    Points points;
+    double radius;
+  } cases[] = {{randomPoints(1, 1), 0.5}, {randomPoints(2, 2), 0.5},   {randomPoints(7, 3), 0.4},
+               {randomPoints(8, 4), 0.4}, {randomPoints(101, 5), 0.2}, {randomPoints(256, 6), 0.15},
+               {grid(3, 3, 3), 1.0},      {grid(4, 4, 4), 1.5},        {grid(5, 4, 1), 2.0}};
+  PointKdTree tree;
+  for (const auto& c : cases) {
+    tree.build(c.points.data(), static_cast<int>(c.points.size()));
+    Points queries = c.points;
+    for (const Vector3d& q : randomPoints(20, 9)) queries.push_back(3 * q);
+    for (const Vector3d& q : queries) {
+      std::vector<int> found, expected;
+      tree.radiusSearch(q, c.radius, [&](int j, double d2) {
+        found.push_back(j);
+        EXPECT_DOUBLE_EQ(d2, (c.points[j] - q).squaredNorm());
+      });
+      for (int j = 0; j < static_cast<int>(c.points.size()); ++j)
+        if ((c.points[j] - q).squaredNorm() < c.radius * c.radius) expected.push_back(j);
+      std::sort(found.begin(), found.end());
+      ASSERT_EQ(found, expected) << c.points.size() << " points, query " << q.transpose();
+    }
+  }
+}
+
+TEST(WeightedSampleElimination, EqualWeightsEliminateInHeapOrder) {
+  // Points 10 apart with d_max 1 have no neighbour: every weight is 0 and the heap never moves an entry,
+  // so point 0 goes first, then the last, the one before it, ...
+  const struct {
+    int n_in, n_out;
+    bool progressive;
+    std::vector<int> expected;
+  } cases[] = {
+      {5, 2, false, {2, 1}},
+      {4, 1, true, {1}},
+      {4, 2, true, {2, 1}},
+      {8, 5, false, {5, 1, 2, 3, 4}},
+      {8, 5, true, {2, 1, 3, 4, 5}},
+      {16, 12, true, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
+      {6, 6, false, {0, 1, 2, 3, 4, 5}},
+      {6, 6, true, {1, 2, 3, 4, 5, 0}},
+  };
+  for (const auto& c : cases) {
+    Points line;
+    for (int i = 0; i < c.n_in; ++i) line.emplace_back(10.0 * i, 0, 0);
+    std::vector<int> order;
+    for (const Vector3d& p : eliminate(line, c.n_in, c.n_out, c.progressive, 1.0)) order.push_back(int(p.x() / 10));
+    EXPECT_EQ(order, c.expected) << c.n_in << " -> " << c.n_out << (c.progressive ? " progressive" : "");
+  }
+}
+
+TEST(WeightedSampleElimination, WeightsAreLimitedBelowDminAndZeroBeyondDmax) {
+  // Pair A (points 0, 1) and pair B (points 2, 3) far apart; 4 -> 3 with d_max 1 gives
+  // d_min = 0.65 (1 - 0.75^1.5) = 0.228. The heavier pair loses a point; between equal weights the
+  // heap takes point 0, and with B heavier it takes point 3.
+  const struct {
+    double dA, dB;
+    int eliminated;
+  } cases[] = {
+      {0.02, 0.01, 0},  // both below d_min: they weigh as at d_min
+      {0.5, 0.3, 3},    // the closer pair is the heavier
+      {0.5, 0.01, 3},
+      {1.5, 2.0, 0},  // beyond d_max: no weight
+  };
+  for (const auto& c : cases) {
+    const Points in{{0, 0, 0}, {c.dA, 0, 0}, {10, 0, 0}, {10 + c.dB, 0, 0}};
+    const Points out = sorted(eliminate(in, 4, 3, false, 1.0));
+    Points expected = in;
+    expected.erase(expected.begin() + c.eliminated);
+    EXPECT_EQ(out, sorted(expected)) << c.dA << " " << c.dB;
+  }
+}
+
+TEST(WeightedSampleElimination, ProgressivePrefixesAreEliminationsOfTheNextLongerPrefix) {
+  Points in = randomPoints(256, 11);
+  for (Vector3d& p : in) p.z() = 0;
+  // With weight limiting the progressive order only reorders the kept points.
+  EXPECT_EQ(sorted(eliminate(in, 256, 64, true, 0.0)), sorted(eliminate(in, 256, 64, false, 0.0)));
+
+  // Without it d_min plays no part, so each level can be redone alone: d_max not positive means the
+  // unit-area spacing of 64 points, then sqrt 2 more per level.
+  const EliminationSettings plain{8.0, 0.65, 1.5, false};
+  const Points out = eliminate(in, 256, 64, true, -1.0, plain);
+  double d_max = 2 * std::sqrt(1.0 / 64 / 3.4641016151377544);
+  for (int n = 64; n >= 3; n /= 2) {
+    d_max *= 1.4142135381698608;
+    const Points prefix(out.begin(), out.begin() + n / 2);
+    EXPECT_EQ(sorted(prefix), sorted(eliminate(out, n, n / 2, false, d_max, plain))) << n;
+  }
+}
+
+TEST(WeightedSampleElimination, RejectsCountsItCannotKeep) {
+  const Points in = randomPoints(4, 1);
+  Points out(8);
+  for (int n_out : {5, 0, -1})
+    EXPECT_THROW(weightedSampleElimination(in.data(), 4, out.data(), n_out, true, 1.0), std::invalid_argument) << n_out;
+}
+
+}  // namespace
