@@ -3,8 +3,8 @@
 // matrices column-major as in skLinkData.
 #pragma once
 
+#include "MeshLoad/Sampler/MeshSample.h"
 #include "SkeletonDynamics/skLinkData.h"
-#include "SkeletonDynamics/skWrench.h"
 
 __host__ __device__ inline void skCross(const double a[3], const double b[3], double out[3]) {
   out[0] = a[1] * b[2] - a[2] * b[1];
@@ -87,12 +87,19 @@ __host__ __device__ inline void skPointVelocity(const skLinkData& link, const do
 
 // The wrench on `link`, about its origin and in its body coordinates, of a point at x (world) where the
 // fluid takes the force f (world): the body feels the reaction -f.
-__host__ __device__ inline skWrench skPointWrench(const skLinkData& link, const double x[3], const double f[3]) {
-  skWrench w;
+__host__ __device__ inline SampleWrench skPointWrench(const skLinkData& link, const double x[3], const double f[3]) {
+  SampleWrench w;
+  double* torque = w.values;
+  double* force = w.values + 3;
   double p[3];
-  skRotateBack(link.worldTransform, f, w.force);
-  for (int k = 0; k < 3; ++k) w.force[k] = -w.force[k];
+  skRotateBack(link.worldTransform, f, force);
+  for (int k = 0; k < 3; ++k) force[k] = -force[k];
   skTransformPoint(link.inverseTransform, x, p);
-  skCross(p, w.force, w.torque);
+  skCross(p, force, torque);
   return w;
+}
+
+// a += b, value by value: the sum the per-link gathering takes.
+__host__ __device__ inline void skAddWrench(SampleWrench& a, const SampleWrench& b) {
+  for (int k = 0; k < 6; ++k) a.values[k] += b.values[k];
 }

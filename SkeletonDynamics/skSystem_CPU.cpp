@@ -50,7 +50,7 @@ void updateSampleVelCPU(mlLagrangeBoundary& boundary, const int* sampleLinkIdx, 
 
 void calLinkExtForcesCPU(std::vector<skLinkData>& records, const mlLagrangeBoundary& boundary, const int* sampleLinkIdx,
                          float scale) {
-  std::vector<skWrench> sums(records.size(), skWrench{});
+  std::vector<SampleWrench> sums(records.size(), SampleWrench{});
   const double s = static_cast<double>(scale) * static_cast<double>(boundary.area);
   for (int i = 0; i < boundary.count; ++i) {
     const int l = sampleLinkIdx[i];
@@ -61,11 +61,11 @@ void calLinkExtForcesCPU(std::vector<skLinkData>& records, const mlLagrangeBound
     if (l == 0) continue;  // the world has no body; the device road drops these points too
     const double x[3] = {boundary.coordx[i], boundary.coordy[i], boundary.coordz[i]};
     const double f[3] = {s * boundary.forcex[i], s * boundary.forcey[i], s * boundary.forcez[i]};
-    sums[l] = sums[l] + skPointWrench(records[l], x, f);
+    skAddWrench(sums[l], skPointWrench(records[l], x, f));
   }
   for (std::size_t l = 0; l < records.size(); ++l)
     for (int k = 0; k < 3; ++k) {
-      records[l].torque[k] = sums[l].torque[k];
-      records[l].force[k] = sums[l].force[k];
+      records[l].torque[k] = sums[l].values[k];
+      records[l].force[k] = sums[l].values[3 + k];
     }
 }

@@ -2,6 +2,7 @@
 
 #include <thrust/device_ptr.h>
 #include <thrust/device_vector.h>
+#include <thrust/functional.h>
 #include <thrust/reduce.h>
 #include <thrust/sort.h>
 
@@ -16,6 +17,13 @@ namespace {
 
 constexpr int kPointThreads = 512;
 constexpr int kLinkThreads = 32;
+
+struct AddWrenches {
+  __host__ __device__ SampleWrench operator()(SampleWrench a, const SampleWrench& b) const {
+    skAddWrench(a, b);
+    return a;
+  }
+};
 
 void requireCounts(const char* function, int linkCount, int sampleCount) {
   if (linkCount < 0 || sampleCount < 0)
@@ -56,14 +64,14 @@ void updateSampleVelGPU(mlLagrangeBoundary* boundary, const int* sampleLinkIdx, 
 }
 
 __global__ void calExtForcesKernel(const skLinkData* records, const mlLagrangeBoundary* boundary,
-                                   const int* sampleLinkIdx, skWrench* out, int nLinks, int n, float scale) {
+                                   const int* sampleLinkIdx, SampleWrench* out, int nLinks, int n, float scale) {
   const int i = blockIdx.x * blockDim.x + threadIdx.x;
   if (i >= n) return;
   const int l = sampleLinkIdx[i];
   // Link 0, the world, has no body: its points still get a wrench, which the gathering drops.
   if (l <= 0 || l >= nLinks) printf("LinkIdx error!!\n");
   if (l < 0 || l >= nLinks) {
-    out[i] = skWrench{};
+    out[i] = SampleWrench{};
     return;
   }
   const double s = static_cast<double>(scale) * static_cast<double>(boundary->area);
@@ -81,23 +89,23 @@ __global__ void clearExtForceKernel(skLinkData* records, int nLinks) {
 
 // Run i of the per-link sums goes to its link's record; runs of link 0 and of indices that name no record
 // are dropped. The runs of ascending indices have distinct keys, so each record has at most one writer.
-__global__ void assignExtForceKernel(skLinkData* records, int nLinks, const skWrench* values, const int* keys,
+__global__ void assignExtForceKernel(skLinkData* records, int nLinks, const SampleWrench* values, const int* keys,
                                      int nRuns) {
   const int i = blockIdx.x * blockDim.x + threadIdx.x;
   if (i >= nRuns) return;
   const int k = keys[i];
   if (k <= 0 || k >= nLinks) return;
   for (int c = 0; c < 3; ++c) {
-    records[k].torque[c] = values[i].torque[c];
-    records[k].force[c] = values[i].force[c];
+    records[k].torque[c] = values[i].values[c];
+    records[k].force[c] = values[i].values[3 + c];
   }
 }
 
 void calLinkExtForcesGPU(skLinkData* records, const mlLagrangeBoundary* boundary, const int* sampleLinkIdx,
-                         skWrench* sampleWrenches, int linkCount, int sampleCount, float scale) {
+                         SampleWrench* sampleWrenches, int linkCount, int sampleCount, float scale) {
   requireCounts("calLinkExtForcesGPU", linkCount, sampleCount);
   const thrust::device_ptr<const int> keys(sampleLinkIdx);
-  const thrust::device_ptr<skWrench> wrenches(sampleWrenches);
+  const thrust::device_ptr<SampleWrench> wrenches(sampleWrenches);
   // The sum is taken over runs of equal adjacent indices: with the points out of order a link would get
   // several partial sums, written by racing threads.
   if (!thrust::is_sorted(keys, keys + sampleCount))
@@ -109,8 +117,9 @@ void calLinkExtForcesGPU(skLinkData* records, const mlLagrangeBoundary* boundary
 
   // Indices outside the records may add runs of their own, so the outputs hold one run per point at most.
   thrust::device_vector<int> runKeys(sampleCount);
-  thrust::device_vector<skWrench> runSums(sampleCount);
-  const auto ends = thrust::reduce_by_key(keys, keys + sampleCount, wrenches, runKeys.begin(), runSums.begin());
+  thrust::device_vector<SampleWrench> runSums(sampleCount);
+  const auto ends = thrust::reduce_by_key(keys, keys + sampleCount, wrenches, runKeys.begin(), runSums.begin(),
+                                          thrust::equal_to<int>(), AddWrenches());
   const int runs = static_cast<int>(ends.first - runKeys.begin());
 
   DZ_LAUNCH(clearExtForceKernel, dim3(linkCount / kLinkThreads + 1), dim3(kLinkThreads), records, linkCount);

@@ -4,8 +4,8 @@
 // (0 to linkCount - 1) makes the kernels print "LinkIdx error!!" and is skipped.
 #pragma once
 
+#include "MeshLoad/Sampler/MeshSample.h"
 #include "SkeletonDynamics/skLinkData.h"
-#include "SkeletonDynamics/skWrench.h"
 
 struct mlLagrangeBoundary;
 
@@ -22,4 +22,4 @@ void updateSampleVelGPU(mlLagrangeBoundary* boundary, const int* sampleLinkIdx, 
 // Throws std::invalid_argument when the link indices are not ascending or a count is negative (the records
 // then keep their wrenches), and passes on the exceptions of the summation library.
 void calLinkExtForcesGPU(skLinkData* records, const mlLagrangeBoundary* boundary, const int* sampleLinkIdx,
-                         skWrench* sampleWrenches, int linkCount, int sampleCount, float scale);
+                         SampleWrench* sampleWrenches, int linkCount, int sampleCount, float scale);

@@ -48,7 +48,7 @@ struct ChainPoints {
     mirror.alloc();
     mirror.upload();
     cudaMalloc(&linkIdxDev, sizeof(int) * linkIdx.size());
-    cudaMalloc(&wrenchesDev, sizeof(skWrench) * linkIdx.size());
+    cudaMalloc(&wrenchesDev, sizeof(SampleWrench) * linkIdx.size());
     cudaMemcpy(linkIdxDev, linkIdx.data(), sizeof(int) * linkIdx.size(), cudaMemcpyHostToDevice);
   }
   ~ChainPoints() {
@@ -63,7 +63,7 @@ struct ChainPoints {
   IBBoundaryMemMgr mirror;
   std::vector<int> linkIdx;
   int* linkIdxDev = nullptr;
-  skWrench* wrenchesDev = nullptr;
+  SampleWrench* wrenchesDev = nullptr;
 };
 
 // The force job on one road, from the chain's current host records (uploaded first for the device road).
