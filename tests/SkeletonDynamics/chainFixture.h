@@ -80,6 +80,18 @@ struct MovingChain {
   const Frame& frame(int link) const { return *links.links[link]->frame->frame; }
 };
 
+inline Eigen::Vector6d wrenchOf(const skLinkData& r) {
+  return (Eigen::Vector6d() << r.torque[0], r.torque[1], r.torque[2], r.force[0], r.force[1], r.force[2]).finished();
+}
+
+// Torque (salt, salt + 1, salt + 2), force -salt (1, 2, 3).
+inline void setWrench(skLinkData& r, double salt) {
+  for (int k = 0; k < 3; ++k) {
+    r.torque[k] = salt + k;
+    r.force[k] = -salt * (k + 1);
+  }
+}
+
 // World velocity of the material point of frame F at the world point x: v + w x r.
 inline Vector3d pointVelocity(const Frame& F, const Vector3d& x) {
   return F.getLinearVelocity() + F.getAngularVelocity().cross(x - F.getWorldTransform().translation());
