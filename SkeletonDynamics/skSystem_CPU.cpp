@@ -30,8 +30,8 @@ void updateSampleVelCPU(mlLagrangeBoundary& boundary, const int* sampleLinkIdx, 
                         int refLink, int frameLink) {
   if (!isRecordIndex(refLink, records.size()) || !isRecordIndex(frameLink, records.size()))
     throw std::out_of_range("updateSampleVelCPU: reference link " + std::to_string(refLink) + " or frame link " +
-                            std::to_string(frameLink) + " is not below the link count " +
-                            std::to_string(records.size()));
+                            std::to_string(frameLink) + " is not a link (0 to " +
+                            std::to_string(static_cast<int>(records.size()) - 1) + ")");
   for (int i = 0; i < boundary.count; ++i) {
     const int l = sampleLinkIdx[i];
     if (!isRecordIndex(l, records.size())) {

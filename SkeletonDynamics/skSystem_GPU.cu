@@ -57,7 +57,7 @@ void updateSampleVelGPU(mlLagrangeBoundary* boundary, const int* sampleLinkIdx, 
   requireCounts("updateSampleVelGPU", linkCount, sampleCount);
   if (refLink < 0 || refLink >= linkCount || frameLink < 0 || frameLink >= linkCount)
     throw std::out_of_range("updateSampleVelGPU: reference link " + std::to_string(refLink) + " or frame link " +
-                            std::to_string(frameLink) + " is not below the link count " + std::to_string(linkCount));
+                            std::to_string(frameLink) + " is not a link (0 to " + std::to_string(linkCount - 1) + ")");
   DZ_LAUNCH(updateSampleVelKernel, dim3(sampleCount / kPointThreads + 1), dim3(kPointThreads), boundary, sampleLinkIdx,
             records, refLink, frameLink, linkCount, sampleCount);
   checkCudaLaunch();
