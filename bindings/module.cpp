@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "bindings/bindDynamics.h"
 #include "bindings/bindSkeletonModels.h"
 #include "bindings/bindTools.h"
 #include "duriz/mlsolver/simParams.h"
@@ -46,7 +47,9 @@ PYBIND11_MODULE(duzavod, m) {
       .def("get_tp", &simParams::get_tp);
   bindHierachyNode(m);
   bindSkeletonDescriptions(m);
-  bindMarkers(m);            // SkeletonSystem, skJoint and skLink go before it
+  bindJointAndLink(m);  // SkeletonSystem goes before them
+  bindMarkers(m);
+  bindFrame(m);              // SkeletonDynamics and DartWorld go before it
   bindTrajectoryClasses(m);  // after the skeleton and dynamics classes, before simulator3D
 
   bindControllerClass(m);  // the last class

@@ -1,0 +1,199 @@
+// The force and velocity jobs on both roads (device kernels, host twins) for points on the moving chain
+// of chainFixture.h, against DART's motion and against each other.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "SkeletonDynamics/skSystem_CPU.h"
+#include "SkeletonDynamics/skSystem_GPU.h"
+#include "chainFixture.h"
+#include "duriz/mlimmersedbnd/mlLagrangeBoundary.h"
+#include "supplement/IBBoundaryMemMgr.h"
+
+namespace {
+
+using namespace chain_test;
+
+constexpr float kArea = 0.01f;
+constexpr float kSentinel = 42.0f;
+const std::string kError = "LinkIdx error!!\n";
+
+template <class F>
+std::string captureStdout(F&& f) {
+  testing::internal::CaptureStdout();
+  f();
+  return testing::internal::GetCapturedStdout();
+}
+
+// Points on the chain with the given link indices; point i takes the body position and force of pattern
+// first + i (or `force`), velocity kSentinel. Host point set and device copies.
+struct ChainPoints {
+  ChainPoints(const MovingChain& chain, const std::vector<int>& links, int first = 0, const Vector3d* force = nullptr)
+      : host(static_cast<int>(links.size()), kArea), linkIdx(links) {
+    for (int i = 0; i < host.count; ++i) {
+      const int l = linkIdx[i], k = first + i;
+      const Vector3d p(0.1 + 0.07 * k, 0.05 - 0.03 * (k % 3), -0.04 + 0.02 * (k % 4));
+      const Vector3d x = (l >= 0 && l < kLinkCount) ? chain.frame(l).getWorldTransform() * p : p;
+      const Vector3d f = force ? *force : Vector3d(1.5 - 0.4 * k, 0.3 * k, -2.0 + 0.25 * k);
+      host.coordx[i] = static_cast<float>(x.x());
+      host.coordy[i] = static_cast<float>(x.y());
+      host.coordz[i] = static_cast<float>(x.z());
+      host.forcex[i] = f.x();
+      host.forcey[i] = f.y();
+      host.forcez[i] = f.z();
+      host.ux[i] = host.uy[i] = host.uz[i] = kSentinel;
+    }
+    mirror.attach(&host);
+    mirror.alloc();
+    cudaMalloc(&linkIdxDev, sizeof(int) * linkIdx.size());
+    cudaMalloc(&wrenchesDev, sizeof(SampleWrench) * linkIdx.size());
+    cudaMemcpy(linkIdxDev, linkIdx.data(), sizeof(int) * linkIdx.size(), cudaMemcpyHostToDevice);
+  }
+  ~ChainPoints() {
+    cudaFree(linkIdxDev);
+    cudaFree(wrenchesDev);
+  }
+  Vector3d x(int i) const { return Vector3d(host.coordx[i], host.coordy[i], host.coordz[i]); }
+
+  mlLagrangeBoundary host;
+  IBBoundaryMemMgr mirror;
+  std::vector<int> linkIdx;
+  int* linkIdxDev = nullptr;
+  SampleWrench* wrenchesDev = nullptr;
+};
+
+enum class Road { device, host };
+
+// The force job on one road, from the chain's host records; the chain keeps its records.
+std::vector<skLinkData> forces(MovingChain& chain, ChainPoints& points, float scale, Road road) {
+  std::vector<skLinkData> records = chain.links.link_data_host;
+  if (road == Road::host) {
+    calLinkExtForcesCPU(records, points.host, points.linkIdx.data(), scale);
+    return records;
+  }
+  chain.links.uploadLinkData();
+  points.mirror.upload();
+  calLinkExtForcesGPU(chain.links.link_data_device, points.mirror.mllaboundary_gpu, points.linkIdxDev,
+                      points.wrenchesDev, kLinkCount, points.host.count, scale);
+  chain.links.downloadLinkData();
+  std::swap(records, chain.links.link_data_host);
+  return records;
+}
+
+// The velocity job on one road; the points get kSentinel back.
+std::vector<Vector3d> velocities(MovingChain& chain, ChainPoints& points, int ref, int frame, Road road) {
+  if (road == Road::host) {
+    updateSampleVelCPU(points.host, points.linkIdx.data(), chain.links.link_data_host, ref, frame);
+  } else {
+    chain.links.uploadLinkData();
+    points.mirror.upload();
+    updateSampleVelGPU(points.mirror.mllaboundary_gpu, points.linkIdxDev, chain.links.link_data_device, ref, frame,
+                       kLinkCount, points.host.count);
+    points.mirror.download();
+  }
+  std::vector<Vector3d> u;
+  for (int i = 0; i < points.host.count; ++i) {
+    u.emplace_back(points.host.ux[i], points.host.uy[i], points.host.uz[i]);
+    points.host.ux[i] = points.host.uy[i] = points.host.uz[i] = kSentinel;
+  }
+  return u;
+}
+
+TEST(skLinkVelocities, BothRoadsGiveTheMaterialPointVelocityRelativeToTheReference) {
+  MovingChain chain;
+  ChainPoints points(chain, {kWorld, kBase, kBase, kUpper, kUpper, kLower, kLower, kLower});
+  // World reference and axes; the moving reference frame; a turning link as reference; the axes of the
+  // points' own link (lower) and of another link.
+  const std::pair<int, int> cases[] = {
+      {kWorld, kWorld}, {kReference, kWorld}, {kUpper, kWorld}, {kReference, kLower}, {kUpper, kBase}};
+  for (const auto& [ref, frame] : cases) {
+    SCOPED_TRACE("ref " + std::to_string(ref) + ", frame " + std::to_string(frame));
+    const auto device = velocities(chain, points, ref, frame, Road::device);
+    const auto host = velocities(chain, points, ref, frame, Road::host);
+    for (int i = 0; i < points.host.count; ++i) {
+      const int l = points.linkIdx[i];
+      Vector3d expected = pointVelocity(chain.frame(l), points.x(i)) - pointVelocity(chain.frame(ref), points.x(i));
+      expected = chain.frame(frame).getWorldTransform().linear().transpose() * expected;
+      EXPECT_LT((device[i] - expected).norm(), 1e-5) << "point " << i;
+      EXPECT_EQ(device[i], host[i]) << "point " << i;
+      EXPECT_TRUE(l != ref || device[i] == Vector3d::Zero()) << "point " << i;
+    }
+  }
+}
+
+// Both roads replace every record's wrench: an older one (an empirical step's) does not survive on links
+// without points, and points of link 0 (the world) reach no record.
+TEST(skLinkForces, BothRoadsGatherTheSameWrenchesAndClearTheRest) {
+  MovingChain chain;
+  ChainPoints points(chain, {kWorld, kBase, kBase, kLower, kLower, kLower});
+  for (auto& r : chain.links.link_data_host) setWrench(r, 9.0);
+  std::vector<skLinkData> device, host;
+  const std::string printed = captureStdout([&] {
+    device = forces(chain, points, 2.5f, Road::device);
+    host = forces(chain, points, 2.5f, Road::host);
+  });
+  EXPECT_EQ(printed, kError);  // from the kernel, for the world's point
+  for (int l = 0; l < kLinkCount; ++l) {
+    EXPECT_LE((wrenchOf(device[l]) - wrenchOf(host[l])).norm(), 1e-12 * wrenchOf(host[l]).norm()) << l;
+    EXPECT_EQ(wrenchOf(host[l]).isZero(0), l != kBase && l != kLower) << l;
+  }
+}
+
+// The same force f on every point of one link: the body takes -scale * area * n * f, and about its origin
+// the torque sum of p x F, in its own axes.
+TEST(skLinkForces, AUniformForceGivesTheTotalForceAndItsTorque) {
+  MovingChain chain;
+  const Vector3d f(0.5, -1.0, 2.0);
+  const float scale = 3.0f;
+  ChainPoints points(chain, {kLower, kLower, kLower, kLower}, 0, &f);
+  const Isometry3d& T = chain.lower->getWorldTransform();
+  const Vector3d F = -scale * kArea * (T.linear().transpose() * f);
+  Vector3d torque = Vector3d::Zero();
+  for (int i = 0; i < 4; ++i) torque += (T.inverse() * points.x(i)).cross(F);
+  for (Road road : {Road::device, Road::host}) {
+    const Eigen::Vector6d w = wrenchOf(forces(chain, points, scale, road)[kLower]);
+    EXPECT_LT((w.tail<3>() - 4 * F).norm(), 1e-12);
+    EXPECT_LT((T.linear() * w.tail<3>() + 4 * scale * kArea * f).norm(), 1e-12);
+    EXPECT_LT((w.head<3>() - torque).norm(), 1e-12);
+  }
+}
+
+// Indices below 0 and at or above the link count print the message and leave their point out.
+TEST(skLinkJobs, PointsNamingNoRecordAreSkippedAndOutOfOrderPointsRejected) {
+  MovingChain chain;
+  ChainPoints good(chain, {kBase, kLower}, 1);
+  ChainPoints withBad(chain, {-1, kBase, kLower, kLinkCount});
+  const auto expected = forces(chain, good, 1.0f, Road::host);
+  const std::string printed = captureStdout([&] {
+    for (Road road : {Road::device, Road::host}) {
+      const auto records = forces(chain, withBad, 1.0f, road);
+      for (int l = 0; l < kLinkCount; ++l) EXPECT_EQ(wrenchOf(records[l]), wrenchOf(expected[l])) << l;
+      const auto u = velocities(chain, withBad, kReference, kWorld, road);
+      EXPECT_EQ(u[0], Vector3d::Constant(kSentinel));
+      EXPECT_EQ(u[3], Vector3d::Constant(kSentinel));
+    }
+  });
+  EXPECT_EQ(printed, kError + kError + kError + kError + kError + kError + kError + kError);
+  for (int bad : {-1, int{kLinkCount}}) {
+    EXPECT_THROW(velocities(chain, good, bad, kWorld, Road::device), std::out_of_range);
+    EXPECT_THROW(velocities(chain, good, kReference, bad, Road::device), std::out_of_range);
+    EXPECT_THROW(velocities(chain, good, bad, kWorld, Road::host), std::out_of_range);
+  }
+
+  ChainPoints unordered(chain, {kLower, kBase});
+  for (auto& r : chain.links.link_data_host) setWrench(r, 9.0);
+  EXPECT_THROW(forces(chain, unordered, 1.0f, Road::device), std::invalid_argument);
+  chain.links.downloadLinkData();
+  EXPECT_EQ(chain.links.link_data_host[kBase].force[0], -9.0);
+}
+
+TEST(skLinkForces, NoPointsLeaveEveryWrenchZero) {
+  MovingChain chain;
+  ChainPoints none(chain, {});
+  for (auto& r : chain.links.link_data_host) setWrench(r, 9.0);
+  for (const auto& r : forces(chain, none, 1.0f, Road::device)) EXPECT_TRUE(wrenchOf(r).isZero(0));
+}
+
+}  // namespace
