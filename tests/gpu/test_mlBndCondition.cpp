@@ -147,6 +147,33 @@ TEST_F(BndCondition, AFluidAtRestStaysAtRest) {
   }
 }
 
+// Fluid in a shear state f = w (1 + 9 c_x c_y Pi_xy) next to a wall at x = 0 whose own populations are at
+// rest: the wall rebuilds what it sends into the fluid from what arrived, so it sends back that shear.
+TEST_F(BndCondition, AWallSendsBackTheShearStressThatReachesIt) {
+  const float Pxy = 0.01f;
+  for (MLLATTICENODE_FLAG wall : {NODE_SOLID, NODE_LEFT}) {
+    GpuLattice l(4, 5, 5);
+    for (int z = 0; z < l.nz(); ++z)
+      for (int y = 0; y < l.ny(); ++y)
+        for (int x = 0; x < l.nx(); ++x) {
+          const std::size_t i = l.index(x, y, z);
+          l.host->flag[i] = x == 0 ? wall : NODE_FLUID;
+          for (int q = 0; q < 27; ++q)
+            l.host->fPost[q * l.count() + i] = d3q27::w[q] * (1 + (x > 0) * 9 * d3q27::ex[q] * d3q27::ey[q] * Pxy);
+        }
+    l.upload();
+    mlBndConditionGpu(l.dev, l.param());
+    l.download();
+    for (int z = 1; z < 4; ++z)
+      for (int y = 1; y < 4; ++y)
+        for (int q = 0; q < 27; ++q) {
+          if (d3q27::ex[q] != 1) continue;
+          const float sent = l.host->fPost[q * l.count() + l.index(0, y, z)];
+          EXPECT_NEAR(sent, d3q27::w[q] * (1 + 9 * d3q27::ey[q] * Pxy), 1e-7) << wall << " " << y << z << " q " << q;
+        }
+  }
+}
+
 // A density bump and a sheared flow slosh in a box closed by face walls or by solid walls (with a solid
 // obstacle inside): the walls give back to the fluid the mass that reaches them, so the fluid mass changes
 // only by float rounding. Four threads give the same bits as one.
