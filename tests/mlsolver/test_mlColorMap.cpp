@@ -11,15 +11,7 @@ namespace {
 
 using Rgb = std::vector<float>;
 
-Rgb rgbOf(const float c[3]) { return Rgb(c, c + 3); }
-
-class ColorMap : public ::testing::Test {
- protected:
-  ColorMap() : map(std::make_unique<mlColorMap>()) { initColorMap(*map); }
-  std::unique_ptr<mlColorMap> map;
-};
-
-TEST(JetColor, BlueCyanGreenYellowRedAtTheQuarters) {
+TEST(ColorMap, JetColorAtTheQuartersAndOutsideTheRange) {
   const struct {
     float v;
     Rgb rgb;
@@ -28,58 +20,53 @@ TEST(JetColor, BlueCyanGreenYellowRedAtTheQuarters) {
   for (const auto& c : cases) {
     float rgb[3];
     jetColor(rgb, c.v);
-    EXPECT_EQ(rgbOf(rgb), c.rgb) << c.v;
+    EXPECT_EQ(Rgb(rgb, rgb + 3), c.rgb) << c.v;
   }
 }
 
-TEST_F(ColorMap, TablesByMapId) {
+// Maps by id: grey, jet, and fixed ramps (three of them given); an index picks an entry, inverted from the
+// top; a value picks entry min(trunc(|v| * 255), 255) (the grey map shows entry / 255), NaN as 0. Ids
+// without a map leave the output untouched.
+TEST(ColorMap, LookUps) {
+  auto map = std::make_unique<mlColorMap>();
+  initColorMap(*map);
+  float rgb[3];
+  auto byIndex = [&](int id, int index, bool invert) {
+    colorByIndex(*map, static_cast<std::uint8_t>(index), id, rgb, invert);
+    return Rgb(rgb, rgb + 3);
+  };
   const struct {
     int id;
     Rgb first, last;
-  } cases[] = {{1, {0, 0, 0}, {1, 1, 1}}, {2, {0, 0, 1}, {1, 0, 0}},  {3, {1, 0, 0}, {1, 1, 0}},
+  } ramps[] = {{1, {0, 0, 0}, {1, 1, 1}}, {2, {0, 0, 1}, {1, 0, 0}},  {3, {1, 0, 0}, {1, 1, 0}},
                {6, {0, 1, 1}, {1, 0, 1}}, {15, {1, 0, 1}, {1, 1, 0}}, {22, {1, 1, 1}, {0, 0, 0}}};
-  for (const auto& c : cases) {
-    float rgb[3];
-    colorByIndex(*map, 0, c.id, rgb, false);
-    EXPECT_EQ(rgbOf(rgb), c.first) << c.id;
-    colorByIndex(*map, 255, c.id, rgb, false);
-    EXPECT_EQ(rgbOf(rgb), c.last) << c.id;
-    colorByIndex(*map, 255, c.id, rgb, true);
-    EXPECT_EQ(rgbOf(rgb), c.first) << c.id;
+  for (const auto& r : ramps) {
+    EXPECT_EQ(byIndex(r.id, 0, false), r.first) << r.id;
+    EXPECT_EQ(byIndex(r.id, 255, false), r.last) << r.id;
+    EXPECT_EQ(byIndex(r.id, 255, true), r.first) << r.id;
   }
-  float rgb[3];
-  colorByIndex(*map, 51, 1, rgb, false);
-  EXPECT_EQ(rgbOf(rgb), Rgb(3, 0.2f));
-  colorByIndex(*map, 64, 2, rgb, false);
-  float jet[3];
-  jetColor(jet, 64 / 255.0f);
-  EXPECT_EQ(rgbOf(rgb), rgbOf(jet));
-}
+  EXPECT_EQ(byIndex(1, 51, false), Rgb(3, 0.2f));
+  jetColor(rgb, 64 / 255.0f);
+  EXPECT_EQ(byIndex(2, 64, false), Rgb(rgb, rgb + 3));
 
-// Entry min(trunc(|v| * 255), 255), or 255 minus that when inverted; NaN counts as 0. The grey map shows
-// the entry as entry / 255.
-TEST_F(ColorMap, ValueToEntry) {
   const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
   const struct {
     double v;
     bool invert;
     int entry;
-  } cases[] = {{0.5, false, 127},   {-0.5, false, 127}, {1, false, 255}, {-1, false, 255},
-               {1e300, false, 255}, {-inf, false, 255}, {1, true, 0},    {-40, true, 0},
-               {0.1, true, 230},    {nan, false, 0},    {nan, true, 255}};
-  for (const auto& c : cases) {
-    float rgb[3];
+  } values[] = {{0.5, false, 127},   {-0.5, false, 127}, {1, false, 255}, {-1, false, 255},
+                {1e300, false, 255}, {-inf, false, 255}, {1, true, 0},    {-40, true, 0},
+                {0.1, true, 230},    {nan, false, 0},    {nan, true, 255}};
+  for (const auto& c : values) {
     colorByValue(*map, 1, rgb, c.invert, c.v);
-    EXPECT_EQ(rgbOf(rgb), Rgb(3, c.entry / 255.0f)) << c.v << " " << c.invert;
+    EXPECT_EQ(Rgb(rgb, rgb + 3), Rgb(3, c.entry / 255.0f)) << c.v << " " << c.invert;
   }
-}
 
-TEST_F(ColorMap, IdsWithoutAMapLeaveTheOutputUntouched) {
   for (int id : {0, 23, -1, 24, 1000}) {
-    float rgb[3] = {0.3f, 0.6f, 0.9f};
-    colorByIndex(*map, 10, id, rgb, false);
-    colorByValue(*map, id, rgb, true, 0.5);
-    EXPECT_EQ(rgbOf(rgb), Rgb({0.3f, 0.6f, 0.9f})) << id;
+    float untouched[3] = {0.3f, 0.6f, 0.9f};
+    colorByIndex(*map, 10, id, untouched, false);
+    colorByValue(*map, id, untouched, true, 0.5);
+    EXPECT_EQ(Rgb(untouched, untouched + 3), Rgb({0.3f, 0.6f, 0.9f})) << id;
   }
 }
 

@@ -13,8 +13,8 @@ constexpr float kInletVelocity = 0.2f;  // along +x, at the plane x = 0
 
 }  // namespace
 
-// Zou & He, Phys. Fluids 9 (1997) 1591, carried over to D3Q27 as Hecht & Harting, J. Stat. Mech. (2010)
-// P01018, do for D3Q19. A face node of prescribed velocity u takes its density from the populations it
+// Zou & He, Phys. Fluids 9 (1997) 1591, written for D3Q27 the way Hecht & Harting, J. Stat. Mech. (2010)
+// P01018, write it for D3Q19. A face node of prescribed velocity u takes its density from the populations it
 // knows (mlFaceDensity); each population entering through the face is the bounce-back of its opposite plus
 // the equilibrium difference, f_q = f_-q + 6 w_q rho c_q.u (6 w_q = 4/9, 1/9, 1/36), and those with a
 // tangential component t share the tangential momentum still missing:
