@@ -1,4 +1,5 @@
-// Writes the test models into the folder given as the only argument: bar.fbx and creature.fbx.
+// Writes the test models into the folder given as the only argument: bar.fbx, creature.fbx, hips.fbx,
+// substring.fbx and fish.fbx.
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -14,6 +15,9 @@ int main(int argc, char** argv) {
   try {
     testmodels::writeFbx(*testmodels::makeBarScene(), folder + "/bar.fbx");
     testmodels::writeFbx(*testmodels::makeCreatureScene(), folder + "/creature.fbx");
+    testmodels::writeFbx(*testmodels::makeHipsScene(), folder + "/hips.fbx");
+    testmodels::writeFbx(*testmodels::makeSubstringScene(), folder + "/substring.fbx");
+    testmodels::writeFbx(*testmodels::makeFishScene(), folder + "/fish.fbx");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

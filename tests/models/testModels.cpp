@@ -128,6 +128,35 @@ void ringWeights(MeshRecipe& mesh, unsigned ring, const std::vector<std::pair<st
     for (const auto& [bone, w] : bones) mesh.weights.push_back({bone, 4 * ring + c, w});
 }
 
+// An axis-aligned box from lo to hi, all eight corners weighted 1 to `bone`, with outward corner normals
+// and outward-wound faces. Corner c of the box is vertex first + c, with bit 0 of c choosing hi.x, bit 1
+// hi.y and bit 2 hi.z.
+void addBox(MeshRecipe& mesh, const aiVector3D& lo, const aiVector3D& hi, const std::string& bone) {
+  const auto first = static_cast<unsigned>(mesh.vertices.size());
+  const aiVector3D centre = (lo + hi) * 0.5f;
+  for (unsigned c = 0; c < 8; ++c) {
+    const aiVector3D corner((c & 1) ? hi.x : lo.x, (c & 2) ? hi.y : lo.y, (c & 4) ? hi.z : lo.z);
+    mesh.vertices.push_back(corner);
+    mesh.normals.push_back(corner - centre);
+    mesh.weights.push_back({bone, first + c, 1.0f});
+  }
+  // Each face as its four corners counter-clockwise seen from outside.
+  const unsigned quads[6][4] = {{0, 4, 6, 2}, {1, 3, 7, 5}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 2, 3, 1}, {4, 5, 7, 6}};
+  for (const auto& q : quads) {
+    mesh.triangles.push_back({first + q[0], first + q[1], first + q[2]});
+    mesh.triangles.push_back({first + q[0], first + q[2], first + q[3]});
+  }
+}
+
+// Vertex normals as the area-weighted mean of the adjacent triangles' normals.
+void smoothNormals(MeshRecipe& mesh) {
+  mesh.normals.assign(mesh.vertices.size(), aiVector3D());
+  for (const auto& t : mesh.triangles) {
+    const aiVector3D n = (mesh.vertices[t[1]] - mesh.vertices[t[0]]) ^ (mesh.vertices[t[2]] - mesh.vertices[t[0]]);
+    for (unsigned v : t) mesh.normals[v] += n;
+  }
+}
+
 }  // namespace
 
 aiNode* addChild(aiNode* parent, const std::string& name, const aiMatrix4x4& local) {
@@ -216,6 +245,121 @@ std::unique_ptr<aiScene> makeCreatureScene() {
                      {}};
 
   attachMeshes(*scene, {{bodyMesh, bodyNode}, {finLMesh, finL}, {finRMesh, finR}, {eyeMesh, eye}});
+  return scene;
+}
+
+std::unique_ptr<aiScene> makeHipsScene() {
+  auto scene = newScene();
+  aiNode* root = scene->mRootNode;
+  aiNode* armature = addChild(root, "Armature", aiMatrix4x4());
+  aiNode* hips = addChild(armature, "Hips", translation(0, 1.0f, 0));
+  addChild(addChild(hips, "Spine", translation(0, 0.25f, 0)), "Head", translation(0, 0.25f, 0));
+  addChild(addChild(hips, "LeftLeg", translation(0.125f, -0.125f, 0)), "LeftFoot", translation(0, -0.75f, 0));
+  addChild(addChild(hips, "RightLeg", translation(-0.125f, -0.125f, 0)), "RightFoot", translation(0, -0.75f, 0));
+  aiNode* skinNode = addChild(root, "skin", aiMatrix4x4());
+
+  MeshRecipe skin{"skin", {}, {}, {}, {}};
+  addBox(skin, {-0.25f, 0.875f, -0.125f}, {0.25f, 1.125f, 0.125f}, "Hips");
+  addBox(skin, {-0.25f, 1.125f, -0.125f}, {0.25f, 1.5f, 0.125f}, "Spine");
+  addBox(skin, {0.0625f, 0.125f, -0.0625f}, {0.1875f, 0.875f, 0.0625f}, "LeftLeg");
+  addBox(skin, {-0.1875f, 0.125f, -0.0625f}, {-0.0625f, 0.875f, 0.0625f}, "RightLeg");
+  attachMeshes(*scene, {{skin, skinNode}});
+  return scene;
+}
+
+std::unique_ptr<aiScene> makeSubstringScene() {
+  auto scene = newScene();
+  aiNode* root = scene->mRootNode;
+  aiNode* skinA = addChild(root, "skin_a", aiMatrix4x4());
+  aiNode* skinB = addChild(root, "skin_b", aiMatrix4x4());
+  aiNode* chest = addChild(addChild(addChild(root, "Root", aiMatrix4x4()), "Torso", translation(0, 1.0f, 0)), "Chest",
+                           translation(0, 0.5f, 0));
+  addChild(addChild(chest, "LeftArm", translation(0.25f, 0, 0)), "LeftHand", translation(0.5f, 0, 0));
+  addChild(addChild(chest, "Arm", translation(-0.25f, 0, 0)), "Hand", translation(-0.5f, 0, 0));
+
+  MeshRecipe a{"skin_a", {}, {}, {}, {}};
+  addBox(a, {0, 0, 0}, {1, 1, 1}, "Arm");
+  MeshRecipe b{"skin_b", {}, {}, {}, {}};
+  addBox(b, {2, 0, 0}, {3, 1, 1}, "Root");
+  attachMeshes(*scene, {{a, skinA}, {b, skinB}});
+  return scene;
+}
+
+std::unique_ptr<aiScene> makeFishScene() {
+  auto scene = newScene();
+  aiNode* root = scene->mRootNode;
+  aiNode* armature = addChild(root, "Armature", aiMatrix4x4());
+  aiNode* body = addChild(armature, "body", translation(kFishBodyX, 0, 0));
+  aiNode* tail = addChild(body, "tail", translation(kFishTailX - kFishBodyX, 0, 0));
+  aiNode* caudal = addChild(tail, "caudal", translation(kFishCaudalX - kFishTailX, 0, 0));
+  addChild(caudal, "caudal_end", translation(-0.25f - kFishCaudalX, 0, 0));
+  aiNode* skinNode = addChild(root, "skin", aiMatrix4x4());
+  aiNode* finNode = addChild(root, "fin", aiMatrix4x4());
+
+  // Body: elliptic rings (half height b, half width b / 2) from the snout at x = 0.2 to a flat cap at
+  // x = -0.17. The tail joint's weight blends in over 4 cm on either side of it, the caudal joint's over 2 cm.
+  const std::vector<float> xs = {0.18f, 0.15f, 0.11f, 0.06f, 0.01f, -0.04f, -0.08f, -0.12f, -0.15f, -0.17f};
+  const std::vector<float> bs = {0.022f, 0.04f, 0.052f, 0.057f, 0.052f, 0.04f, 0.028f, 0.018f, 0.012f, 0.01f};
+  const unsigned K = 12;
+  auto blend = [](float x, float joint, float half) { return std::clamp((joint + half - x) / (2 * half), 0.0f, 1.0f); };
+  MeshRecipe skin{"skin", {}, {}, {}, {}};
+  auto addVertex = [&](const aiVector3D& p) {
+    const auto v = static_cast<unsigned>(skin.vertices.size());
+    skin.vertices.push_back(p);
+    const float toTail = blend(p.x, kFishTailX, 0.04f), toCaudal = blend(p.x, kFishCaudalX, 0.02f);
+    const std::pair<const char*, float> weights[3] = {
+        {"body", 1 - toTail}, {"tail", toTail * (1 - toCaudal)}, {"caudal", toCaudal}};
+    for (const auto& [bone, w] : weights)
+      if (w > 0) skin.weights.push_back({bone, v, w});
+  };
+  addVertex({0.2f, 0, 0});
+  for (std::size_t r = 0; r < xs.size(); ++r)
+    for (unsigned k = 0; k < K; ++k) {
+      const double phi = 2 * M_PI * k / K;
+      addVertex({xs[r], bs[r] * static_cast<float>(std::cos(phi)), 0.5f * bs[r] * static_cast<float>(std::sin(phi))});
+    }
+  addVertex({xs.back(), 0, 0});
+  const auto ring = [K](std::size_t r, unsigned k) { return 1 + static_cast<unsigned>(r) * K + k % K; };
+  const auto cap = static_cast<unsigned>(skin.vertices.size() - 1);
+  for (unsigned k = 0; k < K; ++k) {
+    skin.triangles.push_back({0, ring(0, k), ring(0, k + 1)});
+    for (std::size_t r = 0; r + 1 < xs.size(); ++r) {
+      skin.triangles.push_back({ring(r, k), ring(r + 1, k), ring(r + 1, k + 1)});
+      skin.triangles.push_back({ring(r, k), ring(r + 1, k + 1), ring(r, k + 1)});
+    }
+    skin.triangles.push_back({cap, ring(xs.size() - 1, k + 1), ring(xs.size() - 1, k)});
+  }
+  smoothNormals(skin);
+
+  // Caudal fin: a forked plate 6 mm thick in the x-y plane, flat-shaded (each face has its own vertices).
+  const aiVector3D outline[5] = {
+      {-0.16f, 0.012f, 0}, {-0.25f, 0.06f, 0}, {-0.22f, 0, 0}, {-0.25f, -0.06f, 0}, {-0.16f, -0.012f, 0}};
+  const aiVector3D half(0, 0, 0.003f);
+  MeshRecipe fin{"fin", {}, {}, {}, {}};
+  auto addFace = [&fin](const std::vector<aiVector3D>& corners, const std::vector<std::array<unsigned, 3>>& tris) {
+    const auto first = static_cast<unsigned>(fin.vertices.size());
+    const auto& t = tris[0];
+    const aiVector3D n = (corners[t[1]] - corners[t[0]]) ^ (corners[t[2]] - corners[t[0]]);
+    for (const aiVector3D& c : corners) {
+      fin.weights.push_back({"caudal", static_cast<unsigned>(fin.vertices.size()), 1.0f});
+      fin.vertices.push_back(c);
+      fin.normals.push_back(n);
+    }
+    for (const auto& t : tris) fin.triangles.push_back({first + t[0], first + t[1], first + t[2]});
+  };
+  // The outline runs counter-clockwise seen from +z; the fan from the notch (corner 2) covers it.
+  const std::vector<std::array<unsigned, 3>> fan = {{2, 3, 4}, {2, 4, 0}, {2, 0, 1}};
+  std::vector<aiVector3D> top, bottom;
+  for (int c = 0; c < 5; ++c) top.push_back(outline[c] + half);
+  for (int c = 0; c < 5; ++c) bottom.push_back(outline[c] - half);
+  addFace(top, fan);
+  addFace(bottom, {{2, 4, 3}, {2, 0, 4}, {2, 1, 0}});
+  for (int c = 0; c < 5; ++c) {
+    const aiVector3D& p = outline[c];
+    const aiVector3D& q = outline[(c + 1) % 5];
+    addFace({p + half, p - half, q - half, q + half}, {{0, 1, 2}, {0, 2, 3}});
+  }
+  attachMeshes(*scene, {{skin, skinNode}, {fin, finNode}});
   return scene;
 }
 

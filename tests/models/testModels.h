@@ -7,6 +7,19 @@
 // tail2, body -> fin_L, body -> fin_R; meshes "body_mesh" (skinned, weights with two and three bones,
 // one unnormalised 0.2/0.6 pair, a tail tip vertex without weight), "fin_L" and "fin_R" (one bone each;
 // fin_R carries no normals) and "eye" (no bones, on a rotated and translated node).
+//
+// "hips": armature root "Armature" -> Hips at (0, 1, 0) -> Spine (+0.25 y) -> Head (+0.25 y); Hips ->
+// LeftLeg (0.125, -0.125, 0) -> LeftFoot (-0.75 y); Hips -> RightLeg (-0.125, -0.125, 0) -> RightFoot.
+// One mesh "skin" of four boxes, each weighted to one of the bones Hips, Spine, LeftLeg, RightLeg.
+//
+// "substring": RootNode -> skin_a, skin_b, Root; Root -> Torso -> Chest -> (LeftArm -> LeftHand,
+// Arm -> Hand). Mesh "skin_a" (box [0,1]^3) is weighted to the bone Arm, a substring of LeftArm; mesh
+// "skin_b" (box [2,3]x[0,1]^2) to the bone Root, a substring of the imported root's name "RootNode".
+//
+// "fish": a 0.45 m fish along x, snout at +x, back at +y. Armature -> body -> tail -> caudal ->
+// caudal_end at the x below. Mesh "skin" (122 vertices, closed) is skinned to body, tail and caudal,
+// blending across the tail joint over 4 cm either side; mesh "fin" (closed, forked caudal fin plate
+// from x = -0.16 to -0.25) to caudal alone.
 #pragma once
 
 #include <assimp/scene.h>
@@ -21,6 +34,14 @@ aiNode* addChild(aiNode* parent, const std::string& name, const aiMatrix4x4& loc
 
 std::unique_ptr<aiScene> makeBarScene();
 std::unique_ptr<aiScene> makeCreatureScene();
+std::unique_ptr<aiScene> makeHipsScene();
+std::unique_ptr<aiScene> makeSubstringScene();
+std::unique_ptr<aiScene> makeFishScene();
+
+// World x of the fish's joints (metres); caudal_end is at x = -0.25.
+constexpr float kFishBodyX = 0.12f;
+constexpr float kFishTailX = -0.04f;
+constexpr float kFishCaudalX = -0.16f;
 
 // Writes the scene with Assimp's ASCII FBX writer; throws std::runtime_error on failure.
 void writeFbx(const aiScene& scene, const std::string& path);
