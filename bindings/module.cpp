@@ -5,6 +5,7 @@
 
 #include "bindings/bindDynamics.h"
 #include "bindings/bindSkeletonModels.h"
+#include "bindings/bindSkeletonSystem.h"
 #include "bindings/bindTools.h"
 #include "duriz/mlsolver/simParams.h"
 
@@ -15,6 +16,7 @@ PYBIND11_MODULE(duzavod, m) {
 
   // Factory functions.
   m.def("make_simParams", [] { return std::make_shared<simParams>(); });
+  bindSkeletonSystemFactory(m);
   bindToolFactories(m);
 
   // Enums.
@@ -24,6 +26,7 @@ PYBIND11_MODULE(duzavod, m) {
   bindSkeletonEnums(m);
 
   // Classes.
+  bindRenderData(m);
   py::class_<simParams, std::shared_ptr<simParams>>(m, "simParam")
       .def(py::init<>())
       .def_readwrite("x0", &simParams::x0)
@@ -47,10 +50,14 @@ PYBIND11_MODULE(duzavod, m) {
       .def("get_tp", &simParams::get_tp);
   bindHierachyNode(m);
   bindSkeletonDescriptions(m);
-  bindJointAndLink(m);  // SkeletonSystem goes before them
+  bindSkeletonSystem(m);
+  bindJointAndLink(m);
   bindMarkers(m);
   bindFrame(m);              // SkeletonDynamics and DartWorld go before it
   bindTrajectoryClasses(m);  // after the skeleton and dynamics classes, before simulator3D
 
   bindControllerClass(m);  // the last class
+
+  // Skeleton file functions.
+  bindSkeletonFiles(m);
 }

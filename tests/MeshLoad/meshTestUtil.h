@@ -17,11 +17,16 @@ inline Eigen::Isometry3d rigid(const Eigen::Vector3d& t, const Eigen::Vector3d& 
   return T;
 }
 
-// Runs f and returns what it printed.
+// Runs f and returns what it printed; an exception from f ends the capture and passes on.
 template <class F>
 std::string captureStdout(F&& f) {
   testing::internal::CaptureStdout();
-  f();
+  try {
+    f();
+  } catch (...) {
+    testing::internal::GetCapturedStdout();
+    throw;
+  }
   return testing::internal::GetCapturedStdout();
 }
 
