@@ -1,0 +1,228 @@
+// An articulated body at run time: base axes, head placement, reference frame, face links, centre of mass,
+// the empirical drag, the device and host update roads of a moving fish, and its skin following the tail.
+#include <gtest/gtest.h>
+
+#include <dart/dynamics/BodyNode.hpp>
+#include <dart/dynamics/Joint.hpp>
+#include <dart/dynamics/Skeleton.hpp>
+#include <dart/simulation/World.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "Markers/Markers.h"
+#include "MeshLoad/Sampler/IBSamplerMesh.h"
+#include "SkeletonDynamics/bodyFixture.h"
+#include "SkeletonDynamics/skJointMgr.h"
+#include "SkeletonDynamics/skLinkMgr.h"
+#include "SkeletonDynamics/skSystem.h"
+#include "testModels.h"
+
+namespace {
+
+using Eigen::Vector3d;
+using Vec3 = Eigen::Map<const Vector3d>;
+
+std::shared_ptr<skSystem> build(const std::shared_ptr<SkeletonSystem>& d, int sampleNum = 200) {
+  return std::make_shared<skSystem>(d, sampleNum, 0, Vector3d::Zero(), Vector3d::Zero(), Vector3d::Ones());
+}
+
+TEST(skSystemRuntime, BaseAxesHeadAndReferenceFrame) {
+  auto d = handBuiltDescription();
+  EXPECT_EQ(build(d)->getBaseLinkFwd(), Vector3d(1, 0, 0));  // no base link: the default axes stay
+
+  d = handBuiltDescription();
+  d->baseLinkName = "[link]bone0::bone1";
+  // The base link's frame is its body's, turned with the root by 90 degrees (converted with 3.1415) about z.
+  const auto body = std::make_shared<skSystem>(d, 200, 0, Vector3d::Zero(), Vector3d(0, 0, 90), Vector3d::Ones());
+  const double a = 3.1415 / 2;
+  EXPECT_TRUE(body->getBaseLinkFwd().isApprox(Vector3d(std::cos(a), std::sin(a), 0)));
+  EXPECT_TRUE(body->getBaseLinkRight().isApprox(Vector3d(0, 0, 1)));
+  EXPECT_TRUE(body->getBaseLinkUp().isApprox(Vector3d(-std::sin(a), std::cos(a), 0)));
+
+  const auto* root = body->getJoint("bone0")->joint.get();
+  const Eigen::Matrix3d before = root->getTransformFromParentBodyNode().rotation();
+  body->setHead(Vector3d(1, 2, 3), body->getBaseLinkFwd());
+  EXPECT_TRUE(root->getTransformFromParentBodyNode().translation().isApprox(Vector3d(1, 2, 3)));
+  EXPECT_TRUE(root->getTransformFromParentBodyNode().rotation().isApprox(before));
+  body->setHead(Vector3d(0, 0, 0), Vector3d(0, 0, 5));
+  EXPECT_TRUE(body->getBaseLinkFwd().isApprox(Vector3d::UnitZ()));
+
+  // The reference frame follows the frame it is given, from the next update on.
+  const auto& bone1 = body->getLink("[link]bone1::bone1_end");
+  body->setRefFrame(bone1->frame);
+  body->update();
+  EXPECT_TRUE(
+      body->simpleFrame->getWorldTransform().translation().isApprox(bone1->body->getWorldTransform().translation()));
+}
+
+TEST(skSystemRuntime, FacesGoToTheNearestLinkOfTheirDominantBone) {
+  const auto d = handBuiltDescription();
+  const auto body = build(d);
+  host_MeshData& mesh = d->mesh->meshes[0]->data_cpu;
+  // bone0 weighs the bar below x = 1 (face centroids), bone1 above; the side link is named after neither.
+  const auto check = [&](int below, int above) {
+    for (MeshFace& f : mesh.faces) {
+      const double x = (mesh.curr_positions[f.vert0] + mesh.curr_positions[f.vert1] + mesh.curr_positions[f.vert2]).x();
+      EXPECT_EQ(f.linkIdx, x < 3 ? below : above);
+      f.linkIdx = 3;
+    }
+  };
+  check(1, 2);
+  // A bone without node, or a mesh without bones, leaves its faces where they were.
+  mesh.bone_nodeIdx[mesh.bone_nodeIdx[0] == d->mesh->nodeManager->nameToIndex.at("bone0") ? 0 : 1] = -1;
+  body->assignFacesToLinks();
+  check(3, 2);
+  mesh.bone_nodeIdx.clear();
+  body->assignFacesToLinks();
+  check(3, 3);
+}
+
+TEST(skSystemRuntime, CentreOfMassMotion) {
+  const auto d = handBuiltDescription();
+  d->rootJoint->setJointType(jointType::floating);
+  const auto body = build(d);
+  EXPECT_DOUBLE_EQ(body->getMass(), 3.0);
+  Eigen::VectorXd velocities = Eigen::VectorXd::Zero(body->skeleton->getNumDofs());
+  velocities[2] = 1.5;  // the whole body spins about z through its root at the origin
+  body->skeleton->setVelocities(velocities);
+  EXPECT_TRUE(body->getCOMAngularVelocity().isApprox(Vector3d(0, 0, 1.5)));
+  EXPECT_TRUE(body->getCOMLinearVelocity().isApprox(Vector3d(0, 0, 1.5).cross(body->getCOM())));
+  EXPECT_THROW(body->setCommands(Eigen::VectorXd::Zero(2)), std::invalid_argument);
+}
+
+TEST(skSystemRuntime, EmpiricalDragOnAdvancingFacesOnly) {
+  const auto d = handBuiltDescription();
+  d->rootJoint->setJointType(jointType::floating);
+  const auto body = build(d);
+  // Two faces on opposite sides of the bar go to the root link; every other face to the world, which
+  // has no body and gets no drag.
+  host_MeshData& mesh = d->mesh->meshes[0]->data_cpu;
+  const auto normalOf = [&](const MeshFace& f) {
+    return (mesh.curr_normals[f.vert0] + mesh.curr_normals[f.vert1] + mesh.curr_normals[f.vert2]).normalized();
+  };
+  const Vector3d n = normalOf(mesh.faces[0]);
+  for (MeshFace& f : mesh.faces) f.linkIdx = normalOf(f).dot(n) < -0.5 ? 1 : 0;
+  mesh.faces[0].linkIdx = 1;
+
+  // The body translates against the normal of face 0 at 0.5 m/s.
+  const Vector3d v = -0.5 * n;
+  Eigen::VectorXd velocities = Eigen::VectorXd::Zero(body->skeleton->getNumDofs());
+  velocities.segment<3>(3) = v;
+  body->skeleton->setVelocities(velocities);
+  body->update();
+  body->empirical_force_amplifier = 10;
+  body->applyEmpiricalForces();
+
+  const MeshFace& f = mesh.faces[0];
+  const Vector3d &p0 = mesh.curr_positions[f.vert0], &p1 = mesh.curr_positions[f.vert1],
+                 &p2 = mesh.curr_positions[f.vert2];
+  const double area = 0.5 * (p1 - p0).cross(p2 - p0).norm();
+  const Vector3d F = area * 0.5 * 10 * n;  // -area (v . n) amp n
+  const Vector3d c = (p0 + p1 + p2) / 3;
+  const skLinkData& r = body->linkMgr->link_data_host[1];  // the root's axes are the world's
+  EXPECT_TRUE(Vec3(r.force).isApprox(F, 1e-9)) << Vec3(r.force).transpose() << " vs " << F.transpose();
+  EXPECT_TRUE(Vec3(r.torque).isApprox(c.cross(F), 1e-9));
+  EXPECT_EQ(Vec3(body->linkMgr->link_data_host[0].force), Vector3d::Zero());
+  EXPECT_EQ(Vec3(body->linkMgr->link_data_host[2].force), Vector3d::Zero());
+}
+
+// The fish with a free root and unlimited joints, moving.
+std::shared_ptr<SkeletonSystem> swimmingFish() {
+  auto d = std::make_shared<SkeletonSystem>(kModels + "/fish.fbx", 0);
+  for (const auto& j : d->joints) j->useLimits = false;
+  d->rootJoint->setJointType(jointType::floating);
+  d->baseFrameName = "[link]tail::caudal";  // point velocities relative to a moving frame
+  d->markerPlacements = {Vector3d(0.2, 0, 0), Vector3d(-0.25, 0.06, 0.003)};  // snout (skin), fin tip (fin)
+  return d;
+}
+
+// Link records, point positions and velocities, and marker positions on the host.
+struct RoadResult {
+  std::vector<skLinkData> records;
+  std::vector<float> points;
+  std::vector<Vector3d> markers;
+};
+
+RoadResult resultOf(const skSystem& body) {
+  RoadResult r{body.linkMgr->link_data_host, {}, body.markers->data_cpu.pos};
+  const mlLagrangeBoundary& b = *body.sampler->boundary;
+  for (const float* a : {b.coordx, b.coordy, b.coordz, b.ux, b.uy, b.uz})
+    r.points.insert(r.points.end(), a, a + b.count);
+  return r;
+}
+
+TEST(skSystemRuntime, DeviceAndHostRoadsAgreeOnAMovingFish) {
+  const auto body = build(swimmingFish(), 300);
+  auto world = dart::simulation::World::create();
+  world->setTimeStep(0.002);
+  world->addSkeleton(body->skeleton);
+  body->skeleton->setVelocities(Eigen::VectorXd::LinSpaced(body->skeleton->getNumDofs(), -1.0, 2.0));
+  for (int step = 0; step < 5; ++step) {
+    world->step();
+    body->update();
+  }
+  body->linkMgr->downloadLinkData();
+  body->sampler->download();
+  const RoadResult device = resultOf(*body);
+  body->useGpu = false;
+  body->update();
+  const RoadResult host = resultOf(*body);
+
+  ASSERT_EQ(device.records.size(), 5u);
+  for (std::size_t l = 0; l < 5; ++l)
+    EXPECT_EQ(std::memcmp(&device.records[l], &host.records[l], sizeof(skLinkData)), 0) << l;
+  ASSERT_EQ(host.points.size(), device.points.size());
+  ASSERT_GT(host.points.size(), 0u);
+  for (std::size_t i = 0; i < host.points.size(); ++i) EXPECT_NEAR(device.points[i], host.points[i], 1e-5) << i;
+  EXPECT_GT(*std::max_element(host.points.end() - host.points.size() / 2, host.points.end()), 0.1f);  // moving
+  ASSERT_EQ(host.markers.size(), 2u);
+  for (int m = 0; m < 2; ++m) EXPECT_TRUE(device.markers[m].isApprox(host.markers[m], 1e-12)) << m;
+
+  // The host road sends its marker positions to the device for the next fluid step.
+  world->step();
+  body->update();
+  const std::vector<Vector3d> moved = body->markers->data_cpu.pos;
+  EXPECT_FALSE(moved[0].isApprox(host.markers[0]));
+  body->markers->download();
+  EXPECT_EQ(body->markers->data_cpu.pos, moved);
+}
+
+TEST(skSystemRuntime, FishPointsFollowTheSkinWhenTheTailTurns) {
+  const auto body = build(std::make_shared<SkeletonSystem>(kModels + "/fish.fbx", 0), 400);
+  const auto pointsNow = [&] {
+    body->sampler->download();
+    const mlLagrangeBoundary& b = *body->sampler->boundary;
+    std::vector<Vector3d> x;
+    for (int i = 0; i < b.count; ++i) x.emplace_back(b.coordx[i], b.coordy[i], b.coordz[i]);
+    return x;
+  };
+  const std::vector<Vector3d> rest = pointsNow();
+  body->getJoint("tail")->setPosition(0, 0.4);
+  body->update();
+  const std::vector<Vector3d> bent = pointsNow();
+
+  // Ahead of the tail's blend zone (x > 0.01) the skin stays; behind it (x < -0.08) it turns rigidly about
+  // the tail joint.
+  const Vector3d J(testmodels::kFishTailX, 0, 0);
+  const Eigen::AngleAxisd turn(0.4, Vector3d::UnitY());
+  int ahead = 0, behind = 0;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i].x() > 0.01) {
+      ++ahead;
+      EXPECT_LT((bent[i] - rest[i]).norm(), 1e-6) << i;
+    } else if (rest[i].x() < -0.08) {
+      ++behind;
+      EXPECT_LT((bent[i] - J - turn * (rest[i] - J)).norm(), 1e-6) << i;
+    }
+  }
+  EXPECT_GT(ahead, 100);
+  EXPECT_GT(behind, 50);
+
+  body->reset();
+  const std::vector<Vector3d> back = pointsNow();
+  for (std::size_t i = 0; i < back.size(); ++i) EXPECT_LT((back[i] - rest[i]).norm(), 1e-6) << i;
+}
+
+}  // namespace
