@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "bindings/bindDynamics.h"
+#include "bindings/bindSkeletonDynamics.h"
 #include "bindings/bindSkeletonModels.h"
 #include "bindings/bindSkeletonSystem.h"
 #include "bindings/bindTools.h"
@@ -17,6 +18,7 @@ PYBIND11_MODULE(duzavod, m) {
   // Factory functions.
   m.def("make_simParams", [] { return std::make_shared<simParams>(); });
   bindSkeletonSystemFactory(m);
+  bindSkeletonDynamicsFactory(m);
   bindToolFactories(m);
 
   // Enums.
@@ -53,7 +55,8 @@ PYBIND11_MODULE(duzavod, m) {
   bindSkeletonSystem(m);
   bindJointAndLink(m);
   bindMarkers(m);
-  bindFrame(m);              // SkeletonDynamics and DartWorld go before it
+  bindSkeletonDynamics(m);
+  bindFrame(m);              // DartWorld goes before it
   bindTrajectoryClasses(m);  // after the skeleton and dynamics classes, before simulator3D
 
   bindControllerClass(m);  // the last class
