@@ -95,11 +95,7 @@ int main(int argc, char** argv) {
   auto plate = std::make_shared<TowedPlate>(0.4f, 0.5f / 32.0f, 0.5f);
   solver.couplingSolver = plate;
   solver.ibBoundaries = plate->getLagrangeBoundaries();
-  mlFlow* record = nullptr;
-  cudaMalloc(&record, sizeof(mlFlow));
-  solver.lbmvec.push_back(lattice.get());
-  solver.lbm_dev_gpu.push_back(record);
-  solver.allocAndUpload(lattice.get(), record, 0);
+  solver.addLattice(lattice.get());
 
   const MLFluidParam& p = *lattice->param;
   std::printf("lattice %d x %d x %d, lattice viscosity %g, tp %g s, plate of %d points at 0.5 m/s\n", p.samples[0],

@@ -86,6 +86,15 @@ void mlSinglePhaseSolverNew::allocAndUpload(mlFlow* mllbm_host, mlFlow* mllbm_de
   Sopt_dev_vec.push_back(Sopt_dev);
 }
 
+void mlSinglePhaseSolverNew::addLattice(mlFlow* mllbm_host) {
+  mlFlow* mllbm_dev = nullptr;
+  checkCudaErrors(cudaSetDevice(gpuDeviceId));
+  checkCudaErrors(cudaMalloc(&mllbm_dev, sizeof(mlFlow)));
+  lbmvec.push_back(mllbm_host);
+  lbm_dev_gpu.push_back(mllbm_dev);
+  allocAndUpload(mllbm_host, mllbm_dev, static_cast<int>(lbmvec.size() - 1));
+}
+
 void mlSinglePhaseSolverNew::freeGpu() {
   checkCudaErrors(cudaSetDevice(gpuDeviceId));
   for (std::size_t i = 0; i < f_dev_vec.size(); ++i) {

@@ -42,6 +42,10 @@ class mlSinglePhaseSolverNew {
   // device record (already allocated) at the device arrays. Call once per lattice, in index order.
   void allocAndUpload(mlFlow* mllbm_host, mlFlow* mllbm_dev, int i);
 
+  // Mirrors one more host lattice (not owned) on the device: allocates its device record, appends both
+  // to lbmvec and lbm_dev_gpu and allocates and uploads its arrays.
+  void addLattice(mlFlow* mllbm_host);
+
   // Frees the device arrays and records of every lattice and empties the lists.
   void freeGpu();
 

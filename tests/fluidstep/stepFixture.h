@@ -55,13 +55,7 @@ class CommittedSolver {
     }
     solver.units = solver.units_vec[0];
     solver.units.tp = solver.units.l0p * solver.units.u0k / (solver.units.N * solver.units.u0p[0]);
-    for (std::size_t i = 0; i < lattices.size(); ++i) {
-      mlFlow* record = nullptr;
-      EXPECT_EQ(cudaMalloc(&record, sizeof(mlFlow)), cudaSuccess);
-      solver.lbmvec.push_back(lattices[i].get());
-      solver.lbm_dev_gpu.push_back(record);
-      solver.allocAndUpload(lattices[i].get(), record, static_cast<int>(i));
-    }
+    for (auto& lattice : lattices) solver.addLattice(lattice.get());
   }
   ~CommittedSolver() { solver.freeGpu(); }
 

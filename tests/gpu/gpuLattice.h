@@ -75,10 +75,8 @@ struct GpuLattice {
   // First call allocates the device lattice; later calls copy the host arrays over it.
   void upload() {
     if (!dev) {
-      checkCudaErrors(cudaMalloc(&dev, sizeof(mlFlow)));
-      solver.lbmvec.push_back(host.get());
-      solver.lbm_dev_gpu.push_back(dev);
-      solver.allocAndUpload(host.get(), dev, 0);
+      solver.addLattice(host.get());
+      dev = solver.lbm_dev_gpu[0];
       return;
     }
     arrays(true);

@@ -75,13 +75,7 @@ class LatticeMirror : public ::testing::Test {
     baseline_ = dz::device::counters();
     lattices_.push_back(patternedLattice(2.0f, 0.5f));
     lattices_.push_back(patternedLattice(3.0f, -4.0f));
-    for (std::size_t i = 0; i < lattices_.size(); ++i) {
-      mlFlow* record = nullptr;
-      ASSERT_EQ(cudaMalloc(&record, sizeof(mlFlow)), cudaSuccess);
-      solver_.lbmvec.push_back(lattices_[i].get());
-      solver_.lbm_dev_gpu.push_back(record);
-      solver_.allocAndUpload(lattices_[i].get(), record, static_cast<int>(i));
-    }
+    for (auto& lattice : lattices_) solver_.addLattice(lattice.get());
   }
   void TearDown() override { solver_.freeGpu(); }
 
