@@ -1,0 +1,43 @@
+#include "writeBodyVTK.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "MeshLoad/MeshData.h"
+
+void writeBodyVTK(const host_MeshData& mesh, const std::string& path) {
+  std::ostringstream out;
+  out << "# vtk DataFile Version 3.0\n"
+      << "output  a model\n"
+      << "ASCII\n"
+      << "DATASET POLYDATA\n"
+      << "POINTS " << mesh.curr_positions.size() << " float\n";
+  out.setf(std::ios::fixed, std::ios::floatfield);
+  out.precision(4);
+  for (const Eigen::Vector3d& p : mesh.curr_positions) out << p.x() << " " << p.y() << " " << p.z() << "\n";
+  out << "POLYGONS " << mesh.faces.size() << " " << 4 * mesh.faces.size() << "\n";
+  for (const MeshFace& f : mesh.faces) out << "3 " << f.vert0 << " " << f.vert1 << " " << f.vert2 << "\n";
+  out << "POINT_DATA " << mesh.curr_normals.size() << "\n"
+      << "NORMALS cell_normals float\n";
+  for (const Eigen::Vector3d& n : mesh.curr_normals) out << n.x() << " " << n.y() << " " << n.z() << "\n";
+  out << "TEXTURE_COORDINATES cell_uvs 2 float\n";
+  for (const Eigen::Vector2d& uv : mesh.uv) out << uv.x() << " " << uv.y() << "\n";
+
+  // Written whole under a temporary name, then renamed: a failed write leaves neither file.
+  const std::string text = out.str();
+  const std::string temporary = path + ".part";
+  std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+  const bool opened = file.is_open();
+  if (opened) {
+    file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    file.close();
+  }
+  std::error_code ec;
+  if (file) std::filesystem::rename(temporary, path, ec);
+  if (!file || ec) {
+    if (opened) std::filesystem::remove(temporary, ec);
+    throw std::runtime_error("writeBodyVTK: cannot write \"" + path + "\"");
+  }
+}
