@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "bindings/bindDynamics.h"
+#include "bindings/bindSimulator.h"
 #include "bindings/bindSkeletonDynamics.h"
 #include "bindings/bindSkeletonModels.h"
 #include "bindings/bindSkeletonSystem.h"
@@ -16,16 +17,20 @@ PYBIND11_MODULE(duzavod, m) {
   m.doc() = "pybind11 example plugin";
 
   // Factory functions.
+  bindSimulatorFactory(m);
   m.def("make_simParams", [] { return std::make_shared<simParams>(); });
   bindSkeletonSystemFactory(m);
   bindSkeletonDynamicsFactory(m);
+  bindWorldFactory(m);
   bindToolFactories(m);
 
   // Enums.
   py::enum_<simParams::SETUP_MODE>(m, "SETUP_MODE", py::arithmetic())
       .value("GRAVITY", simParams::GRAVITY)
       .value("MANUAL", simParams::MANUAL);
+  bindCoupleMode(m);
   bindSkeletonEnums(m);
+  bindSaveFlag(m);
 
   // Classes.
   bindRenderData(m);
@@ -56,9 +61,10 @@ PYBIND11_MODULE(duzavod, m) {
   bindJointAndLink(m);
   bindMarkers(m);
   bindSkeletonDynamics(m);
-  bindFrame(m);              // DartWorld goes before it
-  bindTrajectoryClasses(m);  // after the skeleton and dynamics classes, before simulator3D
-
+  bindWorld(m);
+  bindFrame(m);
+  bindTrajectoryClasses(m);
+  bindSimulator(m);
   bindControllerClass(m);  // the last class
 
   // Skeleton file functions.

@@ -1,0 +1,104 @@
+#include "skWorld.h"
+
+#include <dart/collision/CollisionDetector.hpp>
+#include <dart/collision/CollisionGroup.hpp>
+#include <dart/collision/CollisionOption.hpp>
+#include <dart/constraint/ConstraintSolver.hpp>
+#include <dart/dynamics/SimpleFrame.hpp>
+#include <dart/simulation/World.hpp>
+
+#include <stdexcept>
+#include <string>
+
+#include "MeshLoad/Sampler/IBSamplerMesh.h"
+#include "duriz/mlsolver/couplingMode.h"
+#include "skSystem.h"
+
+skWorld::skWorld(const Eigen::Vector3d& gravity) : world(dart::simulation::World::create("world")) {
+  world->setGravity(gravity);
+}
+
+void skWorld::addSkeleton(std::shared_ptr<skSystem> system) {
+  if (!system) return;
+  std::shared_ptr<dart::collision::CollisionGroup> group =
+      world->getConstraintSolver()->getCollisionDetector()->createCollisionGroup();
+  // Shape nodes with a collision aspect: the link ellipsoids, not the joint spheres.
+  group->addShapeFramesOf(system->skeleton.get());
+  system->collisionGroup = group;
+  systems.push_back(system);
+  world->addSkeleton(system->skeleton);
+}
+
+std::shared_ptr<skSystem> skWorld::getSkeleton(std::size_t index) const {
+  if (index >= systems.size())
+    throw std::out_of_range("getSkeleton: index " + std::to_string(index) + " is out of range; the world holds " +
+                            std::to_string(systems.size()) + " bodies");
+  return systems[index];
+}
+
+float skWorld::getTimestep() const { return static_cast<float>(world->getTimeStep()); }
+
+void skWorld::step(int mode, float dt, float forceScale) {
+  time += dt;
+  world->setTimeStep(dt);
+
+  for (auto& system : systems) {
+    if (mode == TWO_WAY)
+      system->applyFluidForces(forceScale);
+    else if (mode == EMPIRICAL)
+      system->applyEmpiricalForces();
+  }
+  for (auto& system : systems)
+    for (auto& hook : system->preStepHooks) hook(system.get(), time, dt);
+
+  world->step(true);
+
+  // A body is collided when its shapes touch those of any other body; a body alone never is.
+  const dart::collision::CollisionOption option(false, 1, nullptr);
+  for (auto& system : systems) {
+    bool collided = false;
+    for (auto& other : systems) {
+      if (other == system) continue;
+      if (system->collisionGroup->collide(other->collisionGroup.get(), option, nullptr)) {
+        collided = true;
+        break;
+      }
+    }
+    system->beCollided = collided;
+  }
+
+  for (auto& system : systems)
+    for (auto& hook : system->postCollisionHooks) hook(system.get(), dt);
+  for (auto& system : systems)
+    for (auto& hook : system->postStepHooks) hook(system.get(), time, dt);
+
+  for (auto& system : systems) {
+    if (mode == EMPIRICAL)
+      system->updateEmpirical();
+    else
+      system->update();
+  }
+}
+
+std::vector<IBBoundaryMemMgr*> skWorld::getLagrangeBoundaries() {
+  std::vector<IBBoundaryMemMgr*> boundaries;
+  for (auto& system : systems) boundaries.push_back(&system->sampler->memMgr);
+  return boundaries;
+}
+
+void skWorld::setGravity(const Eigen::Vector3d& gravity) { world->setGravity(gravity); }
+
+void skWorld::setTimestep(float dt) { world->setTimeStep(dt); }
+
+void skWorld::reset() {
+  time = 0;
+  world->reset();
+  for (auto& system : systems) system->reset();
+}
+
+dart::dynamics::Frame* skWorld::getRefFrame() {
+  if (systems.empty()) return nullptr;
+  return systems.front()->simpleFrame.get();
+}
+
+bool skWorld::isInertialFrame() { return systems.empty() || systems.front()->baseFrameName.empty(); }

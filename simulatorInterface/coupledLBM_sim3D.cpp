@@ -1,0 +1,164 @@
+// Lifecycle, step and host/device sync of the coupled simulator.
+#include "coupledLBM_sim3D.h"
+
+#include <dart/dynamics/Frame.hpp>
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "FluidHelper.h"
+#include "Markers/Markers.h"
+#include "Markers/MarkersGPUKernel.h"
+#include "SkeletonDynamics/skSystem.h"
+#include "SkeletonDynamics/skWorld.h"
+#include "duriz/gpu_inc/cudaCheck.h"
+#include "duriz/mlsolver/d3q27.h"
+#include "duriz/mlsolver/mlSinglePhaseSolverNew.h"
+
+namespace {
+
+// Physical duration of one lattice step (s).
+float latticeTimestep(const mlLatticeUnits& u) { return u.l0p * u.u0k / (u.N * u.u0p[0]); }
+
+}  // namespace
+
+coupledLBM_sim3D::coupledLBM_sim3D(std::shared_ptr<simParams> param, int gpuId) {
+  if (!param) throw std::invalid_argument("simulator3D: no parameter record");
+  this->gpuId = gpuId;
+  params.push_back(std::move(param));
+  lattices.push_back(initFlow(params.front()));
+}
+
+coupledLBM_sim3D::~coupledLBM_sim3D() {
+  if (solver) solver->freeGpu();
+}
+
+void coupledLBM_sim3D::attachWorld(std::shared_ptr<skWorld> world) { this->world = std::move(world); }
+
+void coupledLBM_sim3D::commitInit() {
+  if (!world) throw std::logic_error("commitInit: no world attached; call attachWorld first");
+  // The replaced solver's device lattices would otherwise stay allocated for the life of the process.
+  if (solver) solver->freeGpu();
+
+  solver = std::make_shared<mlSinglePhaseSolverNew>();
+  solver->gpuDeviceId = gpuId;
+  solver->ibDeltaWidth = 4;
+  solver->units = params.front()->toLatticeUnits();
+  solver->units.tp = latticeTimestep(solver->units);
+  for (auto& p : params) solver->units_vec.push_back(p->toLatticeUnits());
+
+  // Every node at rest at density 1: the distributions are the equilibrium, that is the weights.
+  for (auto& l : lattices) {
+    for (std::size_t i = 0; i < l->count; ++i) {
+      l->rou[i] = 1.0f;
+      l->ux[i] = l->uy[i] = l->uz[i] = 0.0f;
+      for (int q = 0; q < d3q27::Q; ++q)
+        l->f[q * l->count + i] = l->fPost[q * l->count + i] = d3q27::equilibrium(q, 1.0f, 0.0f, 0.0f, 0.0f);
+    }
+  }
+  solver->ibDeviceId = solver->gpuDeviceId;
+
+  // One rigid-body step lasts one lattice step.
+  world->setTimestep(latticeTimestep(params.front()->toLatticeUnits()));
+  solver->couplingSolver = world;
+  solver->ibBoundaries = world->getLagrangeBoundaries();
+
+  // A box that follows a moving frame is centred on it.
+  const dart::dynamics::Frame* frame = world->getRefFrame();
+  if (frame && !world->isInertialFrame()) {
+    const Eigen::Vector3d t = frame->getWorldTransform().translation();
+    mlFlow& l = *lattices.front();
+    const float extent[3] = {l.param->width, l.param->height, l.param->depth};
+    for (int a = 0; a < 3; ++a) {
+      const float centre = static_cast<float>(t[a]);
+      l.start[a] = static_cast<float>(centre - 0.5 * extent[a]);
+    }
+  }
+
+  checkCudaErrors(cudaSetDevice(solver->gpuDeviceId));
+  for (auto& l : lattices) solver->addLattice(l.get());
+}
+
+void coupledLBM_sim3D::step(couplingMode couple_mode) {
+  requireCommitted("step");
+  if (copiesEnabled() && isFluidMode(couple_mode)) {
+    if (syncState == HOST_EDITED) uploadAll();
+    syncState = DEVICE_NEWER;
+  }
+
+  solver->solverStep(couple_mode);
+
+  // Without the fluid kernels only the device origin changed: a fresh host copy is stale from now on,
+  // and pending host edits keep their data but take the new origin.
+  if (copiesEnabled() && !isFluidMode(couple_mode) && !world->isInertialFrame() && world->getRefFrame()) {
+    if (syncState == HOST_FRESH)
+      syncState = DEVICE_NEWER;
+    else if (syncState == HOST_EDITED)
+      fetchDeviceOrigins();
+  }
+
+  for (auto& system : world->systems) {
+    Markers& markers = *system->markers;
+    launchGetMarkersProperties(solver->lbm_dev_gpu[0], markers.data_gpu.pos, markers.data_gpu.velocity,
+                               markers.data_gpu.pressure, static_cast<int>(markers.data_cpu.pos.size()));
+    markers.download();
+  }
+  ++iterNum;
+}
+
+int coupledLBM_sim3D::getIterPerSave(int frame_rate) {
+  if (frame_rate <= 0)
+    throw std::invalid_argument("getIterPerSave: frame_rate must be positive, got " + std::to_string(frame_rate));
+  const mlLatticeUnits u = params.front()->toLatticeUnits();
+  const float perSave = u.N * u.u0p[0] / (static_cast<float>(frame_rate) * u.l0p * u.u0k);
+  if (!(perSave < 2147483648.0f))
+    throw std::invalid_argument("getIterPerSave: the units give no finite number of steps per frame (N = " +
+                                std::to_string(u.N) + ", u0p = " + std::to_string(u.u0p[0]) +
+                                ", l0p = " + std::to_string(u.l0p) + ", u0k = " + std::to_string(u.u0k) + ")");
+  // A frame shorter than one lattice step still saves once per step.
+  return std::max(1, static_cast<int>(perSave));
+}
+
+void coupledLBM_sim3D::prepareHostWrite() {
+  if (syncState == DEVICE_NEWER && copiesEnabled()) downloadAll();
+  syncState = HOST_EDITED;
+}
+
+void coupledLBM_sim3D::prepareHostRead() {
+  if (syncState == DEVICE_NEWER && copiesEnabled()) {
+    downloadAll();
+    syncState = HOST_FRESH;
+  }
+}
+
+void coupledLBM_sim3D::requireCommitted(const char* operation) const {
+  if (!solver)
+    throw std::logic_error(std::string(operation) + ": the simulator is not committed; call commitInit first");
+  if (!world) throw std::logic_error(std::string(operation) + ": no world attached; call attachWorld first");
+}
+
+mlFlow& coupledLBM_sim3D::lattice(int scale, const char* operation) {
+  if (scale < 0 || static_cast<std::size_t>(scale) >= lattices.size())
+    throw std::out_of_range(std::string(operation) + ": scale " + std::to_string(scale) +
+                            " names no lattice; there are " + std::to_string(lattices.size()));
+  return *lattices[scale];
+}
+
+void coupledLBM_sim3D::downloadAll() {
+  for (std::size_t i = 0; i < lattices.size(); ++i) FluidHelper::download(*solver, static_cast<int>(i));
+}
+
+void coupledLBM_sim3D::uploadAll() {
+  for (std::size_t i = 0; i < lattices.size(); ++i) FluidHelper::upload(*solver, static_cast<int>(i));
+}
+
+void coupledLBM_sim3D::fetchDeviceOrigins() {
+  checkCudaErrors(cudaSetDevice(solver->gpuDeviceId));
+  for (std::size_t i = 0; i < lattices.size(); ++i) {
+    mlFlow record;
+    checkCudaErrors(cudaMemcpy(&record, solver->lbm_dev_gpu[i], sizeof(mlFlow), cudaMemcpyDeviceToHost));
+    std::copy(record.start, record.start + 3, lattices[i]->start);
+    record.dropPointers();
+  }
+}

@@ -1,0 +1,107 @@
+// The coupled simulation a script drives: the host lattice built from the parameters, the GPU fluid
+// solver, the attached multi-body world, and the sync state that keeps host and device lattices in step.
+//
+// Order of use: construct, attachWorld, commitInit, then step, the node edits, reset, log and saving.
+// Calls out of that order throw std::logic_error.
+#pragma once
+
+#include <Eigen/Core>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "MeshLoad/GpuCopyable.h"
+#include "duriz/mlsolver/couplingMode.h"
+#include "duriz/mlsolver/mlFlow.h"
+#include "duriz/mlsolver/simParams.h"
+
+class mlSinglePhaseSolverNew;
+class skWorld;
+
+// Bits of saveScene's save_flags.
+enum SCENE_SAVE_FLAG : int {
+  BODY = 1,   // the body surfaces
+  FLUID = 2,  // the lattices
+};
+
+class coupledLBM_sim3D : public GpuCopyable {
+ public:
+  // Which copy of the lattices is newer.
+  enum SyncState : int {
+    DEVICE_NEWER = 1,
+    HOST_FRESH = 0,   // just downloaded: host equals device
+    HOST_EDITED = 2,  // an upload is pending
+  };
+
+  // Builds the host lattice from the parameters; throws std::invalid_argument when they cannot lay it out.
+  coupledLBM_sim3D(std::shared_ptr<simParams> param, int gpuId);
+  coupledLBM_sim3D(const coupledLBM_sim3D&) = delete;
+  coupledLBM_sim3D& operator=(const coupledLBM_sim3D&) = delete;
+  // Frees the device lattices, then the host lattices.
+  ~coupledLBM_sim3D();
+
+  void attachWorld(std::shared_ptr<skWorld> world);
+  // Creates the GPU solver (freeing an earlier one's device memory), sets every node to rest at density 1,
+  // one rigid-body step to one lattice step, takes the world's point sets, places lattice 0 on a moving
+  // reference frame and mirrors the lattices on the device. Needs an attached world.
+  void commitInit();
+  // One lattice step in the mode: pending host edits go up first (fluid modes), then the fluid and
+  // rigid-body step, then the markers of every body sample lattice 0.
+  void step(couplingMode couple_mode);
+  int getIterNum() const { return iterNum; }
+  // Lattice steps per output frame, 1 / (tp * frame_rate) truncated, at least 1. Throws
+  // std::invalid_argument for a frame rate <= 0.
+  int getIterPerSave(int frame_rate);
+
+  // Before a host edit: download when the device is newer; the host is edited from then on.
+  void prepareHostWrite();
+  // Before a host read: download when the device is newer.
+  void prepareHostRead();
+
+  // Node edits of lattice `scale` at a physical point: a point outside the box [start, start + extent] is
+  // skipped; one on an upper face goes to the last node. Forces and velocities are in lattice units,
+  // forces scaled by the node density. A `scale` that names no lattice throws std::out_of_range; arrays
+  // whose row counts differ, or that are not N x 3, throw std::invalid_argument.
+  void set_force(float x, float y, float z, float fx, float fy, float fz, int scale = 0);
+  // Prints the lattice origin, then sets the force of every row's node.
+  void set_force_all(const Eigen::MatrixXd& positions, const Eigen::MatrixXd& forces, int scale = 0);
+  // Makes the node a prescribed-velocity node at the equilibrium of its density and that velocity.
+  void set_velocity(float x, float y, float z, float ux, float uy, float uz, int scale = 0);
+  void set_velocity_all(const Eigen::MatrixXd& positions, const Eigen::MatrixXd& velocities, int scale = 0);
+  // Every node of the lattice becomes a fluid node; velocities and distributions stay.
+  void dismissinlet(int scale = 0);
+  // Every node but empty and solid ones becomes a fluid node at rest at its density; the world and the
+  // step count go back to their start.
+  void reset();
+  // Prints the units and the lattice layout.
+  void log();
+
+  // Writes the body surfaces (BODY) and the lattices (FLUID) of frame `frame`, creating missing folders.
+  // A file that cannot be written throws std::runtime_error naming it, and is not left behind.
+  void saveScene(int frame, int save_flags);
+  // <main><objects>/<mesh><system>_<object_name>.vtk per mesh of every body; when either index is 10 or
+  // more, <mesh>_<system>_<object_name>.vtk.
+  void saveObjectsData(const std::string& object_name);
+  // <main><fluid>/<lattice>_<fluid_name>.vtk per lattice.
+  void saveFluidData(const std::string& fluid_name);
+
+  std::string mainDataFolderPath = "./data/vis_data/";  // output root; the sub-folders follow it directly
+  std::string objectsFolderName = "Objects";
+  std::string fluidFolderName = "Fluid";
+  std::shared_ptr<mlSinglePhaseSolverNew> solver;  // created by commitInit
+  int iterNum = 0;                                 // steps since construction or the last reset
+  std::vector<std::unique_ptr<mlFlow>> lattices;   // host lattices, one per parameter record
+  std::vector<std::shared_ptr<simParams>> params;
+  int syncState = DEVICE_NEWER;
+  std::shared_ptr<skWorld> world;
+
+ private:
+  bool copiesEnabled() const { return params.front()->useGpu == 1; }
+  void requireCommitted(const char* operation) const;
+  mlFlow& lattice(int scale, const char* operation);
+  void downloadAll();
+  void uploadAll();
+  // Copies the device lattices' origins into the host records, leaving the other host data alone.
+  void fetchDeviceOrigins();
+};

@@ -1,0 +1,75 @@
+// Scene saving of the coupled simulator: body surfaces and lattices as legacy VTK files.
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "SkeletonDynamics/skSystem.h"
+#include "SkeletonDynamics/skWorld.h"
+#include "coupledLBM_sim3D.h"
+#include "duriz/mlsolver/writeFluidVTK.h"
+#include "skeleton/SkeletonSystem.h"
+#include "writeBodyVTK.h"
+
+namespace {
+
+// The default folders do not exist in a fresh working directory: make them rather than save nothing.
+void makeFolder(const std::string& folder) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) throw std::runtime_error("cannot create the output folder \"" + folder + "\": " + ec.message());
+}
+
+// "<mesh><system>_" as long as both indices are single digits; beyond that the indices are separated, so
+// that mesh 1 of system 12 and mesh 11 of system 2 keep their own files.
+std::string bodyFilePrefix(std::size_t mesh, std::size_t system) {
+  std::ostringstream name;
+  name << mesh;
+  if (mesh >= 10 || system >= 10) name << "_";
+  name << system << "_";
+  return name.str();
+}
+
+}  // namespace
+
+void coupledLBM_sim3D::saveScene(int frame, int save_flags) {
+  requireCommitted("saveScene");
+  prepareHostRead();
+  char stem[256];
+  if (save_flags & BODY) {
+    std::snprintf(stem, sizeof stem, "vis_object_%05d", frame);
+    saveObjectsData(stem);
+  }
+  if (save_flags & FLUID) {
+    std::snprintf(stem, sizeof stem, "vis_fluid%05d", frame);
+    saveFluidData(stem);
+  }
+}
+
+void coupledLBM_sim3D::saveObjectsData(const std::string& object_name) {
+  requireCommitted("saveObjectsData");
+  prepareHostRead();
+  const std::string folder = mainDataFolderPath + objectsFolderName + "/";
+  makeFolder(folder);
+  for (std::size_t k = 0; k < world->systems.size(); ++k) {
+    skSystem& system = *world->systems[k];
+    SkeletalMesh& model = *system.description->mesh;
+    // The GPU road leaves the skinned surface on the device.
+    if (system.useGpu) model.update(true, true);
+    for (std::size_t j = 0; j < model.meshes.size(); ++j)
+      writeBodyVTK(model.meshes[j]->data_cpu, folder + bodyFilePrefix(j, k) + object_name + ".vtk");
+  }
+}
+
+void coupledLBM_sim3D::saveFluidData(const std::string& fluid_name) {
+  requireCommitted("saveFluidData");
+  prepareHostRead();
+  const std::string folder = mainDataFolderPath + fluidFolderName + "/";
+  makeFolder(folder);
+  for (std::size_t i = 0; i < lattices.size(); ++i) {
+    const std::string path = folder + std::to_string(i) + "_" + fluid_name + ".vtk";
+    if (!writeFluidVTK(*lattices[i], params[i]->toLatticeUnits(), path, world->getRefFrame()))
+      throw std::runtime_error("saveFluidData: cannot write \"" + path + "\"");
+  }
+}
