@@ -25,6 +25,10 @@ enum SCENE_SAVE_FLAG : int {
   FLUID = 2,  // the lattices
 };
 
+// File name of mesh `mesh` of body `system`: "<mesh><system>_<object_name>.vtk" while both indices are
+// single digits, "<mesh>_<system>_<object_name>.vtk" beyond, so that no two meshes share a file.
+std::string bodyFileName(std::size_t mesh, std::size_t system, const std::string& object_name);
+
 class coupledLBM_sim3D : public GpuCopyable {
  public:
   // Which copy of the lattices is newer.
@@ -80,8 +84,7 @@ class coupledLBM_sim3D : public GpuCopyable {
   // Writes the body surfaces (BODY) and the lattices (FLUID) of frame `frame`, creating missing folders.
   // A file that cannot be written throws std::runtime_error naming it, and is not left behind.
   void saveScene(int frame, int save_flags);
-  // <main><objects>/<mesh><system>_<object_name>.vtk per mesh of every body; when either index is 10 or
-  // more, <mesh>_<system>_<object_name>.vtk.
+  // <main><objects>/bodyFileName(mesh, system, object_name) per mesh of every body.
   void saveObjectsData(const std::string& object_name);
   // <main><fluid>/<lattice>_<fluid_name>.vtk per lattice.
   void saveFluidData(const std::string& fluid_name);

@@ -21,17 +21,15 @@ void makeFolder(const std::string& folder) {
   if (ec) throw std::runtime_error("cannot create the output folder \"" + folder + "\": " + ec.message());
 }
 
-// "<mesh><system>_" as long as both indices are single digits; beyond that the indices are separated, so
-// that mesh 1 of system 12 and mesh 11 of system 2 keep their own files.
-std::string bodyFilePrefix(std::size_t mesh, std::size_t system) {
+}  // namespace
+
+std::string bodyFileName(std::size_t mesh, std::size_t system, const std::string& object_name) {
   std::ostringstream name;
   name << mesh;
   if (mesh >= 10 || system >= 10) name << "_";
-  name << system << "_";
+  name << system << "_" << object_name << ".vtk";
   return name.str();
 }
-
-}  // namespace
 
 void coupledLBM_sim3D::saveScene(int frame, int save_flags) {
   requireCommitted("saveScene");
@@ -58,7 +56,7 @@ void coupledLBM_sim3D::saveObjectsData(const std::string& object_name) {
     // The GPU road leaves the skinned surface on the device.
     if (system.useGpu) model.update(true, true);
     for (std::size_t j = 0; j < model.meshes.size(); ++j)
-      writeBodyVTK(model.meshes[j]->data_cpu, folder + bodyFilePrefix(j, k) + object_name + ".vtk");
+      writeBodyVTK(model.meshes[j]->data_cpu, folder + bodyFileName(j, k, object_name));
   }
 }
 

@@ -67,7 +67,5 @@ def test_get_tp_in_gravity_mode_uses_the_spacing():
 
 
 def test_default_record_without_spacing_cannot_build_a_lattice():
-    if not hasattr(duzavod, "make_simulator"):
-        pytest.skip("the simulator, which builds the lattice from Python, is not bound yet")
     with pytest.raises(ValueError, match="dx = -1"):
         duzavod.make_simulator(duzavod.simParam(), 0)

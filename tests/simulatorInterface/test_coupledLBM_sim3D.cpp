@@ -1,0 +1,205 @@
+// Lifecycle, step modes and the host/device sync state of the coupled simulator.
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <numeric>
+
+#include "Markers/Markers.h"
+#include "duriz/mlsolver/d3q27.h"
+#include "gpu/launchLog.h"
+#include "simFixture.h"
+
+namespace {
+
+using namespace simtest;
+using Eigen::Vector3d;
+using Eigen::Vector3f;
+namespace fs = std::filesystem;
+using Sim = coupledLBM_sim3D;
+
+fs::path freshFolder(const std::string& name) {
+  const fs::path dir = fs::path(testing::TempDir()) / name;
+  fs::remove_all(dir);
+  return dir;
+}
+
+TEST(coupledLBM_sim3D, CommitPutsEveryNodeAtRestOnBothSides) {
+  auto world = std::make_shared<skWorld>(Vector3d::Zero());
+  const auto sim = committed(world);
+  EXPECT_EQ(sim->iterNum, 0);
+  EXPECT_EQ(sim->syncState, Sim::DEVICE_NEWER);
+  EXPECT_FLOAT_EQ(world->getTimestep(), 0.025f);  // l0p u0k / (N u0p)
+  EXPECT_FLOAT_EQ(sim->solver->units.tp, 0.025f);
+
+  const mlFlow& l = *sim->lattices[0];
+  const mlSinglePhaseSolverNew& s = *sim->solver;
+  ASSERT_EQ(l.count, 8u * 6 * 4);
+  const auto f = deviceArray(s.f_dev_vec[0], 27 * l.count), fPost = deviceArray(s.fPost_dev_vec[0], 27 * l.count);
+  const auto ux = deviceArray(s.ux_dev_vec[0], l.count);
+  const auto rou = deviceArray(s.rou_dev_vec[0], l.count);
+  for (int q = 0; q < 27; ++q)
+    for (std::size_t i = 0; i < l.count; ++i) {
+      const std::size_t k = q * l.count + i;
+      ASSERT_EQ(l.f[k], d3q27::w[q]);
+      ASSERT_EQ(l.fPost[k], d3q27::w[q]);
+      ASSERT_EQ(f[k], d3q27::w[q]);
+      ASSERT_EQ(fPost[k], d3q27::w[q]);
+    }
+  for (std::size_t i = 0; i < l.count; ++i) {
+    ASSERT_EQ(float(l.rou[i]), 1.0f);
+    ASSERT_EQ(float(rou[i]), 1.0f);
+    ASSERT_EQ(l.ux[i], 0.0f);
+    ASSERT_EQ(ux[i], 0.0f);
+  }
+}
+
+TEST(coupledLBM_sim3D, CallsOutOfOrderThrowNamingTheCall) {
+  Sim sim(box(), 0);
+  const Eigen::MatrixXd rows = Eigen::MatrixXd::Zero(1, 3);
+  const std::vector<std::pair<std::string, std::function<void()>>> calls = {
+      {"commitInit", [&] { sim.commitInit(); }},  // no world
+      {"step", [&] { sim.step(TWO_WAY); }},
+      {"reset", [&] { sim.reset(); }},
+      {"set_force", [&] { sim.set_force(0, 0, 0, 1, 1, 1); }},
+      {"set_force_all", [&] { sim.set_force_all(rows, rows); }},
+      {"set_velocity", [&] { sim.set_velocity(0, 0, 0, 1, 1, 1); }},
+      {"set_velocity_all", [&] { sim.set_velocity_all(rows, rows); }},
+      {"dismissinlet", [&] { sim.dismissinlet(); }},
+      {"log", [&] { sim.log(); }},
+      {"saveScene", [&] { sim.saveScene(0, BODY | FLUID); }},
+      {"saveObjectsData", [&] { sim.saveObjectsData("x"); }},
+      {"saveFluidData", [&] { sim.saveFluidData("x"); }},
+  };
+  for (const auto& [name, call] : calls) {
+    try {
+      call();
+      ADD_FAILURE() << name << " did not throw";
+    } catch (const std::logic_error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(name + ":", 0), 0u) << e.what();
+    }
+  }
+  EXPECT_EQ(sim.syncState, Sim::DEVICE_NEWER);
+}
+
+TEST(coupledLBM_sim3D, SecondCommitFreesTheReplacedDeviceLattice) {
+  const auto before = dz::device::counters();
+  {
+    const auto sim = committed(nullptr);
+    const auto once = dz::device::counters();
+    EXPECT_EQ(once.liveAllocations, before.liveAllocations + 14);  // 13 arrays and the record
+    sim->commitInit();
+    EXPECT_EQ(dz::device::counters().liveAllocations, once.liveAllocations);
+    EXPECT_EQ(dz::device::counters().liveBytes, once.liveBytes);
+  }
+  EXPECT_EQ(dz::device::counters().liveAllocations, before.liveAllocations);
+  EXPECT_EQ(dz::device::counters().liveBytes, before.liveBytes);
+}
+
+// An empty world: the fluid steps alone. A force set on the host waits through a NO_FLUID step, goes up
+// with the next TWO_WAY step, whose collision turns it into momentum, and a save brings that back.
+TEST(coupledLBM_sim3D, HostEditsReachTheDeviceWithTheNextFluidStep) {
+  const auto sim = committed(nullptr, box(2, 2, 2));
+  const mlFlow& l = *sim->lattices[0];
+  const std::size_t centre = (4 * 8 + 4) * 8 + 4;
+  const float fx = 1e-3f;
+
+  sim->set_force(0, 0, 0, fx, 0, 0);
+  EXPECT_EQ(sim->syncState, Sim::HOST_EDITED);
+  EXPECT_EQ(l.forcex[centre], fx);
+  sim->step(NO_FLUID);
+  EXPECT_EQ(sim->syncState, Sim::HOST_EDITED);
+  EXPECT_EQ(deviceArray(sim->solver->forcex_dev_vec[0], l.count)[centre], 0.0);
+
+  sim->step(TWO_WAY);
+  EXPECT_EQ(sim->syncState, Sim::DEVICE_NEWER);
+  EXPECT_EQ(sim->iterNum, 2);
+  sim->mainDataFolderPath = freshFolder("sync").string() + "/";
+  sim->saveScene(1, FLUID);
+  EXPECT_EQ(sim->syncState, Sim::HOST_FRESH);
+  EXPECT_TRUE(fs::exists(sim->mainDataFolderPath + "Fluid/0_vis_fluid00001.vtk"));
+  // Streaming only moves momentum: the lattice holds the one step's impulse of the force.
+  EXPECT_NEAR(std::accumulate(l.ux, l.ux + l.count, 0.0), fx, 1e-6);
+  EXPECT_NEAR(std::accumulate(l.uy, l.uy + l.count, 0.0), 0.0, 1e-6);
+}
+
+// The box follows a frame the test moves: centred on it at commit, then moved on the device by every
+// step, on the host by the next download. A step without fluid kernels makes a fresh host copy stale;
+// pending host edits keep their data and take the moved origin.
+TEST(coupledLBM_sim3D, BoxFollowsANonInertialFrameOnDeviceThenHost) {
+  auto world = std::make_shared<FrameWorld>();
+  world->frame.setTranslation(Vector3d(1, 2, 3));
+  const auto sim = committed(world);
+  EXPECT_EQ(hostOrigin(*sim), Vector3f(0, 1.25f, 2.5f));
+  EXPECT_EQ(deviceOrigin(*sim), Vector3f(0, 1.25f, 2.5f));
+
+  sim->mainDataFolderPath = freshFolder("frame").string() + "/";
+  sim->saveScene(0, 0);
+  EXPECT_EQ(sim->syncState, Sim::HOST_FRESH);
+  world->frame.setTranslation(Vector3d(1.5, 2, 3));
+  sim->step(NO_FLUID);
+  EXPECT_EQ(deviceOrigin(*sim), Vector3f(0.5f, 1.25f, 2.5f));
+  EXPECT_EQ(hostOrigin(*sim), Vector3f(0, 1.25f, 2.5f));
+  EXPECT_EQ(sim->syncState, Sim::DEVICE_NEWER);
+  sim->saveScene(1, FLUID);
+  EXPECT_EQ(hostOrigin(*sim), Vector3f(0.5f, 1.25f, 2.5f));
+  std::ifstream file(sim->mainDataFolderPath + "Fluid/0_vis_fluid00001.vtk");
+  std::string line;
+  for (int i = 0; i < 6; ++i) std::getline(file, line);
+  EXPECT_EQ(line, "ORIGIN 0.5 1.25 2.5");
+
+  sim->set_force(1.5f, 2, 3, 1e-3f, 0, 0);
+  const std::size_t node = (2 * 6 + 3) * 8 + 4;
+  world->frame.setTranslation(Vector3d(2, 2, 3));
+  sim->step(EMPIRICAL);
+  EXPECT_EQ(sim->syncState, Sim::HOST_EDITED);
+  EXPECT_EQ(hostOrigin(*sim), Vector3f(1, 1.25f, 2.5f));
+  EXPECT_EQ(sim->lattices[0]->forcex[node], 1e-3f);
+}
+
+int countOf(const std::vector<std::string>& launches, const std::string& kernel) {
+  return static_cast<int>(std::count_if(launches.begin(), launches.end(),
+                                        [&](const std::string& l) { return l.rfind(kernel + " ", 0) == 0; }));
+}
+
+// Every mode counts the step and samples the markers; only the fluid modes run the lattice and
+// immersed-boundary kernels and take pending host edits up.
+TEST(coupledLBM_sim3D, EachModeRunsItsStages) {
+  auto world = std::make_shared<skWorld>(Vector3d::Zero());
+  world->addSkeleton(fish(jointType::fixed, 200));
+  const auto sim = committed(world, box(0.8f, 0.4f, 0.4f, 20));
+  const struct {
+    couplingMode mode;
+    bool fluid;
+  } cases[] = {{TWO_WAY, true}, {ONE_WAY, true}, {NO_FLUID, false}, {EMPIRICAL, false}};
+  for (const auto& c : cases) {
+    sim->set_force(0, 0, 0, 1e-4f, 0, 0);
+    const int before = sim->iterNum;
+    const auto launches = gputest::launchesOf([&] { sim->step(c.mode); });
+    SCOPED_TRACE(c.mode);
+    EXPECT_EQ(sim->iterNum, before + 1);
+    EXPECT_EQ(countOf(launches, "mlCollideAddForceHighorderFiitingKernel"), c.fluid ? 1 : 0);
+    EXPECT_EQ(countOf(launches, "mlInterpolateFluidForceKernel"), c.fluid ? 1 : 0);
+    EXPECT_EQ(countOf(launches, "getMarkersPropertiesGPUKernel"), 1);
+    EXPECT_EQ(sim->syncState, c.fluid ? Sim::DEVICE_NEWER : Sim::HOST_EDITED);
+  }
+}
+
+TEST(coupledLBM_sim3D, IterationsPerSave) {
+  Sim sim(box(), 0);
+  simParams& p = *sim.params[0];
+  const struct {
+    float N, l0p, u0p, u0k;
+    int frameRate, expected;
+  } cases[] = {
+      {256, 4, 2, 0.1f, 30, 42},  // 256 * 2 / (30 * 4 * 0.1) = 42.7
+      {4, 1, 1, 0.1f, 1000, 1},   // a frame shorter than one step
+  };
+  for (const auto& c : cases) {
+    p.N = c.N, p.l0p = c.l0p, p.u0p = c.u0p, p.u0k = c.u0k;
+    EXPECT_EQ(sim.getIterPerSave(c.frameRate), c.expected);
+  }
+  EXPECT_THROW(sim.getIterPerSave(0), std::invalid_argument);
+  EXPECT_THROW(sim.getIterPerSave(-30), std::invalid_argument);
+}
+
+}  // namespace
