@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "MeshLoad/hierachyNode.h"
+#include "SkeletonDynamics/requireFinite.h"
 #include "skeleton/SkeletonJoint.h"
 
 skJoint::skJoint(dart::dynamics::JointPtr j, std::shared_ptr<SkeletonJoint> d)
@@ -37,21 +38,30 @@ std::size_t skJoint::requireDof(const char* operation, std::size_t index) const 
   return index;
 }
 
+double skJoint::requireValue(const char* operation, double value) const {
+  return requireFinite(value, "skJoint::" + std::string(operation) + ": the value for \"" + name + "\"");
+}
+
 std::size_t skJoint::getNumDofs() const { return joint->getNumDofs(); }
 
-void skJoint::setCommand(std::size_t index, double value) { joint->setCommand(requireDof("setCommand", index), value); }
+void skJoint::setCommand(std::size_t index, double value) {
+  joint->setCommand(requireDof("setCommand", index), requireValue("setCommand", value));
+}
 
-void skJoint::setForce(std::size_t index, double value) { joint->setForce(requireDof("setForce", index), value); }
+void skJoint::setForce(std::size_t index, double value) {
+  joint->setForce(requireDof("setForce", index), requireValue("setForce", value));
+}
 
 void skJoint::setPositions(const Eigen::VectorXd& positions) {
   if (static_cast<std::size_t>(positions.size()) != joint->getNumDofs())
     throw std::invalid_argument("skJoint::setPositions: " + std::to_string(positions.size()) + " values for the " +
                                 std::to_string(joint->getNumDofs()) + " degrees of freedom of \"" + name + "\"");
+  requireFinite(positions, "skJoint::setPositions: the positions of \"" + name + "\"");
   joint->setPositions(positions);
 }
 
 void skJoint::setPosition(std::size_t index, double value) {
-  joint->setPosition(requireDof("setPosition", index), value);
+  joint->setPosition(requireDof("setPosition", index), requireValue("setPosition", value));
 }
 
 Eigen::VectorXd skJoint::getPositions() const { return joint->getPositions(); }
@@ -59,13 +69,13 @@ Eigen::VectorXd skJoint::getPositions() const { return joint->getPositions(); }
 Eigen::VectorXd skJoint::getVelocities() const { return joint->getVelocities(); }
 
 void skJoint::setVelocity(std::size_t index, double value) {
-  joint->setVelocity(requireDof("setVelocity", index), value);
+  joint->setVelocity(requireDof("setVelocity", index), requireValue("setVelocity", value));
 }
 
 Eigen::VectorXd skJoint::getAccelerations() const { return joint->getAccelerations(); }
 
 void skJoint::setAcceleration(std::size_t index, double value) {
-  joint->setAcceleration(requireDof("setAcceleration", index), value);
+  joint->setAcceleration(requireDof("setAcceleration", index), requireValue("setAcceleration", value));
 }
 
 Eigen::VectorXd skJoint::getPositionLowerLimits() const { return joint->getPositionLowerLimits(); }

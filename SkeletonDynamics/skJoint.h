@@ -28,7 +28,7 @@ class skJoint {
   void update();
 
   // Forwarders to the DART joint. A degree-of-freedom index at or above getNumDofs throws
-  // std::out_of_range, a vector of another length std::invalid_argument.
+  // std::out_of_range, a vector of another length or a value that is not finite std::invalid_argument.
   std::size_t getNumDofs() const;
   void setCommand(std::size_t index, double value);
   void setForce(std::size_t index, double value);
@@ -56,4 +56,5 @@ class skJoint {
 
  private:
   std::size_t requireDof(const char* operation, std::size_t index) const;
+  double requireValue(const char* operation, double value) const;
 };

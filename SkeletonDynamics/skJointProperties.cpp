@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "SkeletonDynamics/requireFinite.h"
 #include "skeleton/SkeletonJoint.h"
 #include "skeleton/SkeletonLink.h"
 
@@ -23,24 +24,41 @@ void requireLimits(const SkeletonJoint& joint, std::size_t dofs) {
                  {"upper", joint.limit.upper},
                  {"velocity", joint.limit.velocity},
                  {"effort", joint.limit.effort}};
-  for (const auto& v : vectors)
+  for (const auto& v : vectors) {
+    for (std::size_t i = 0; i < dofs && i < v.values.size(); ++i)
+      if (std::isnan(v.values[i]))
+        throw std::invalid_argument("joint \"" + joint.name + "\": limit." + v.name + "[" + std::to_string(i) +
+                                    "] is NaN");
     if (v.values.size() < dofs)
       throw std::invalid_argument("joint \"" + joint.name + "\": useLimits is set but limit." + v.name + " has " +
                                   std::to_string(v.values.size()) + " entries for " + std::to_string(dofs) +
                                   " degrees of freedom");
+  }
 }
 
 const Eigen::Vector3d& axisOf(const SkeletonJoint& joint, std::size_t i) {
   if (joint.axis.size() <= i)
     throw std::invalid_argument("joint \"" + joint.name + "\" of kind " + jointTypeName(joint.type) + " needs " +
                                 std::to_string(i + 1) + " axes but has " + std::to_string(joint.axis.size()));
+  const Eigen::Vector3d& axis = requireFinite(joint.axis[i], "joint \"" + joint.name + "\": axis " + std::to_string(i));
+  if (axis.norm() == 0)
+    throw std::invalid_argument("joint \"" + joint.name + "\": axis " + std::to_string(i) + " is zero");
   return joint.axis[i];
+}
+
+// The two axes of a planar or universal joint must span a plane.
+void requireTwoDirections(const SkeletonJoint& joint) {
+  const Eigen::Vector3d a = axisOf(joint, 0).normalized(), b = axisOf(joint, 1).normalized();
+  if (a.cross(b).norm() < 1e-9)
+    throw std::invalid_argument("joint \"" + joint.name + "\" of kind " + jointTypeName(joint.type) +
+                                ": its axes 0 and 1 are parallel");
 }
 
 }  // namespace
 
 Joint::Properties makeJointProperties(const SkeletonJoint& joint) {
   if (!joint.node) throw std::invalid_argument("joint \"" + joint.name + "\" has no hierarchy node");
+  requireFinite(joint.node->localTransform().matrix(), "joint \"" + joint.name + "\": the node transform");
   return Joint::Properties(joint.name, joint.node->localTransform(), Eigen::Isometry3d::Identity(), false, Joint::FORCE,
                            nullptr, 1.0, 0.0);
 }
@@ -54,6 +72,11 @@ detail::GenericJointUniqueProperties<ConfigSpace> makeUniqueProperties(const Ske
   constexpr std::size_t n = ConfigSpace::NumDofs;
   detail::GenericJointUniqueProperties<ConfigSpace> p;
   if (joint.useLimits) requireLimits(joint, n);
+  requireFinite(joint.springStiffness, "joint \"" + joint.name + "\": the spring stiffness");
+  if (joint.useDynamics) {
+    requireFinite(joint.dynamics.damping, "joint \"" + joint.name + "\": the damping");
+    requireFinite(joint.dynamics.friction, "joint \"" + joint.name + "\": the friction");
+  }
   for (std::size_t i = 0; i < n; ++i) {
     if (joint.useLimits) {
       const double lower = joint.limit.lower[i], upper = joint.limit.upper[i];
@@ -122,6 +145,7 @@ FreeJoint::Properties makeFreeJointProperties(const SkeletonJoint& joint) {
 }
 
 PlanarJoint::Properties makePlanarJointProperties(const SkeletonJoint& joint) {
+  requireTwoDirections(joint);
   Joint::Properties base = makeJointProperties(joint);
   base.mIsPositionLimitEnforced = joint.useLimits;
   return PlanarJoint::Properties(
@@ -135,6 +159,7 @@ BallJoint::Properties makeBallJointProperties(const SkeletonJoint& joint) {
 }
 
 UniversalJoint::Properties makeUniversalJointProperties(const SkeletonJoint& joint) {
+  requireTwoDirections(joint);
   Joint::Properties base = makeJointProperties(joint);
   base.mIsPositionLimitEnforced = joint.useLimits;
   return UniversalJoint::Properties(

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "SkeletonDynamics/requireFinite.h"
+
 using dart::dynamics::Frame;
 
 namespace {
@@ -64,14 +66,21 @@ Eigen::Vector3d skLink::getRotation() const { return shapeTransform("getRotation
 Eigen::Vector3d skLink::getPosition() const { return shapeTransform("getPosition").translation(); }
 
 void skLink::addExtForce(const Eigen::Vector3d& force, const Eigen::Vector3d& offset) {
-  requireBody("addExtForce").addExtForce(force, offset, false, false);
+  requireBody("addExtForce")
+      .addExtForce(requireFinite(force, "skLink::addExtForce: the force on \"" + name + "\""),
+                   requireFinite(offset, "skLink::addExtForce: the offset on \"" + name + "\""), false, false);
 }
 
 void skLink::applyForce(const Eigen::Vector3d& force) {
-  requireBody("applyForce").addExtForce(force, Eigen::Vector3d::Zero(), false, true);
+  requireBody("applyForce")
+      .addExtForce(requireFinite(force, "skLink::applyForce: the force on \"" + name + "\""), Eigen::Vector3d::Zero(),
+                   false, true);
 }
 
-void skLink::addExtTorque(const Eigen::Vector3d& torque) { requireBody("addExtTorque").addExtTorque(torque, false); }
+void skLink::addExtTorque(const Eigen::Vector3d& torque) {
+  requireBody("addExtTorque")
+      .addExtTorque(requireFinite(torque, "skLink::addExtTorque: the torque on \"" + name + "\""), false);
+}
 
 Eigen::Vector3d skLink::getLinearAcceleration() const {
   return requireBody("getLinearAcceleration").getLinearAcceleration();

@@ -12,6 +12,7 @@
 #include "Markers/Markers.h"
 #include "Markers/MarkersGPUKernel.h"
 #include "MeshLoad/Sampler/IBSamplerMesh.h"
+#include "SkeletonDynamics/requireFinite.h"
 #include "SkeletonDynamics/skJointMgr.h"
 #include "SkeletonDynamics/skLinkMgr.h"
 #include "SkeletonDynamics/skSystem_CPU.h"
@@ -241,7 +242,8 @@ void skSystem::updateMarkers(bool gpu) {
 }
 
 void skSystem::setHead(const Eigen::Vector3d& position, const Eigen::Vector3d& target_orientation) {
-  Eigen::Vector3d a = baseLinkFwd, b = target_orientation;
+  requireFinite(position, "setHead: the position");
+  Eigen::Vector3d a = baseLinkFwd, b = requireFinite(target_orientation, "setHead: the target orientation");
   if (a.norm() > 0) a.normalize();
   if (b.norm() > 0) b.normalize();
   const Eigen::Quaterniond q = Eigen::Quaterniond::FromTwoVectors(a, b);
@@ -323,7 +325,7 @@ void skSystem::setCommands(const Eigen::VectorXd& commands) {
   if (static_cast<std::size_t>(commands.size()) != actuatedDofs.size())
     throw std::invalid_argument("setCommands: " + std::to_string(commands.size()) + " commands for " +
                                 std::to_string(actuatedDofs.size()) + " actuated degrees of freedom");
-  skeleton->setCommands(actuatedDofs, commands);
+  skeleton->setCommands(actuatedDofs, requireFinite(commands, "setCommands: the commands"));
 }
 
 Eigen::VectorXd skSystem::getForces() const { return skeleton->getForces(); }
@@ -332,7 +334,7 @@ void skSystem::setForces(const Eigen::VectorXd& forces) {
   if (static_cast<std::size_t>(forces.size()) != skeleton->getNumDofs())
     throw std::invalid_argument("setForces: " + std::to_string(forces.size()) + " forces for " +
                                 std::to_string(skeleton->getNumDofs()) + " degrees of freedom");
-  skeleton->setForces(forces);
+  skeleton->setForces(requireFinite(forces, "setForces: the forces"));
 }
 
 Eigen::Matrix4d skSystem::getMassWeightedTransform() const {

@@ -7,10 +7,12 @@
 #include <dart/dynamics/SphereShape.hpp>
 #include <dart/dynamics/WeldJoint.hpp>
 
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
 #include "MeshLoad/Sampler/IBSamplerMesh.h"
+#include "SkeletonDynamics/requireFinite.h"
 #include "SkeletonDynamics/skJointMgr.h"
 #include "SkeletonDynamics/skJointProperties.h"
 #include "SkeletonDynamics/skLinkMgr.h"
@@ -46,6 +48,7 @@ skSystem::skSystem(std::shared_ptr<SkeletonSystem> d, int sampleNum, int id, con
   if (!description->mesh) throw std::invalid_argument("skSystem: the skeleton description has no model");
   const std::shared_ptr<SkeletonJoint> root = description->rootJoint;
   if (!root) throw std::invalid_argument("skSystem: the skeleton description has no root joint");
+  requireGpuDevice(id, "skSystem");
   gpuId = id;
 
   description->createMarkers();
@@ -150,6 +153,11 @@ void skSystem::createDartJointAndNode(const std::shared_ptr<SkeletonJoint>& join
   setJointActuator(*dartJoint, joint->actuator);
   dartJoint->setLimitEnforcement(joint->useLimits);
 
+  if (!std::isfinite(link->mass) || link->mass <= 0)
+    throw std::invalid_argument("skSystem: link \"" + link->name + "\" has the mass " + std::to_string(link->mass) +
+                                "; a body needs a positive, finite mass");
+  if (!(requireFinite(link->size, "skSystem: the size of link \"" + link->name + "\"").array() >= 0).all())
+    throw std::invalid_argument("skSystem: link \"" + link->name + "\" has a negative size");
   const auto ellipsoid = std::make_shared<EllipsoidShape>(link->size.cwiseMax(kMinEllipsoidDiameter));
   auto* shapeNode = body->createShapeNodeWith<VisualAspect, CollisionAspect, DynamicsAspect>(ellipsoid);
   shapeNode->getVisualAspect()->setColor(Eigen::Vector3d(0.1, 0.1, 0.9));
@@ -174,6 +182,10 @@ void skSystem::createDartJointAndNode(const std::shared_ptr<SkeletonJoint>& join
 // Root placement: angles in degrees converted with 3.1415 (not pi), rotations about x, then y, then z.
 void skSystem::placeRoot(const Eigen::Vector3d& translation, const Eigen::Vector3d& rotation) {
   const std::shared_ptr<SkeletonJoint>& root = description->rootJoint;
+  requireFinite(translation, "skSystem: the translation");
+  requireFinite(rotation, "skSystem: the rotation");
+  requireFinite(root->node->position, "skSystem: the position of the root joint \"" + root->name + "\"");
+  requireFinite(root->node->rotation, "skSystem: the rotation of the root joint \"" + root->name + "\"");
   const Eigen::Vector3d a = (root->node->rotation + rotation) / 180 * 3.1415;
   const Eigen::Quaterniond q = Eigen::AngleAxisd(a.x(), Eigen::Vector3d::UnitX()) *
                                Eigen::AngleAxisd(a.y(), Eigen::Vector3d::UnitY()) *

@@ -11,11 +11,12 @@
 #include <string>
 
 #include "MeshLoad/Sampler/IBSamplerMesh.h"
+#include "SkeletonDynamics/requireFinite.h"
 #include "duriz/mlsolver/couplingMode.h"
 #include "skSystem.h"
 
 skWorld::skWorld(const Eigen::Vector3d& gravity) : world(dart::simulation::World::create("world")) {
-  world->setGravity(gravity);
+  world->setGravity(requireFinite(gravity, "DartWorld: the gravity"));
 }
 
 void skWorld::addSkeleton(std::shared_ptr<skSystem> system) {
@@ -86,9 +87,15 @@ std::vector<IBBoundaryMemMgr*> skWorld::getLagrangeBoundaries() {
   return boundaries;
 }
 
-void skWorld::setGravity(const Eigen::Vector3d& gravity) { world->setGravity(gravity); }
+void skWorld::setGravity(const Eigen::Vector3d& gravity) {
+  world->setGravity(requireFinite(gravity, "setGravity: the gravity"));
+}
 
-void skWorld::setTimestep(float dt) { world->setTimeStep(dt); }
+void skWorld::setTimestep(float dt) {
+  if (!(requireFinite(dt, "setTimestep: the time step") > 0))
+    throw std::invalid_argument("setTimestep: the time step " + std::to_string(dt) + " is not positive");
+  world->setTimeStep(dt);
+}
 
 void skWorld::reset() {
   time = 0;

@@ -30,6 +30,7 @@ enum cudaMemcpyKind : int {
 
 cudaError_t cudaSetDevice(int device);
 cudaError_t cudaGetDevice(int* device);
+cudaError_t cudaGetDeviceCount(int* count);
 cudaError_t cudaMalloc(void** devPtr, std::size_t size);
 cudaError_t cudaFree(void* devPtr);
 cudaError_t cudaMemcpy(void* dst, const void* src, std::size_t count, cudaMemcpyKind kind);

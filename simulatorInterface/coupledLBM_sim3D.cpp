@@ -25,6 +25,7 @@ float latticeTimestep(const mlLatticeUnits& u) { return u.l0p * u.u0k / (u.N * u
 
 coupledLBM_sim3D::coupledLBM_sim3D(std::shared_ptr<simParams> param, int gpuId) {
   if (!param) throw std::invalid_argument("simulator3D: no parameter record");
+  requireGpuDevice(gpuId, "simulator3D");
   this->gpuId = gpuId;
   params.push_back(std::move(param));
   lattices.push_back(initFlow(params.front()));

@@ -32,6 +32,7 @@ void printSubtree(const SkeletonJoint& joint, int depth) {
 }  // namespace
 
 SkeletonSystem::SkeletonSystem(const std::string& model_file, int gpuId) {
+  requireGpuDevice(gpuId, "SkeletonSystem");
   this->gpuId = gpuId;
   mesh = std::make_shared<SkeletalMesh>();
   if (!mesh->load(model_file, gpuId)) {
