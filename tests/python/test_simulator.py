@@ -9,11 +9,6 @@ from conftest import _build
 
 FISH = os.path.abspath(os.path.join(_build, "models", "fish.fbx"))
 
-SIMULATOR = ["attachWorld", "mainDataFolderPath", "fluidFolderName", "objectsFolderName", "log", "commitInit", "step",
-             "saveScene", "saveObjectsData", "saveFluidData", "set_force", "set_force_all", "set_velocity_all",
-             "set_velocity", "getIterNum", "getIterPerSave", "dismissinlet", "reset"]
-WORLD = ["addSkeleton", "getSkeleton", "setTimestep", "getTimestep", "setGravity", "reset", "time"]
-
 
 def box():
     """2 x 1.5 x 1 m, spacing 0.25 m: 8 x 6 x 4 nodes, tp = 0.025 s."""
@@ -24,24 +19,12 @@ def box():
     return p
 
 
-def public(cls):
-    return [n for n in vars(cls) if not n.startswith("_")]
-
-
-def test_members_enums_and_positional_factories():
-    assert public(duzavod.simulator3D) == SIMULATOR
-    assert public(duzavod.DartWorld) == WORLD
-    assert {n: int(v) for n, v in duzavod.COUPLE_MODE.__members__.items()} == {
-        "NO_FLUID": 2, "ONE_WAY": 1, "TWO_WAY": 0, "EMPIRICAL": 3}
-    assert {n: int(v) for n, v in duzavod.SAVE_FLAG.__members__.items()} == {"BODY": 1, "FLUID": 2}
-    assert duzavod.SAVE_FLAG.BODY | duzavod.SAVE_FLAG.FLUID == 3
+def test_positional_factories():
     with pytest.raises(TypeError):
         duzavod.make_simulator(param=box(), gpuId=0)
     with pytest.raises(TypeError):
         duzavod.make_skWorld(Gravity=np.zeros(3))
     assert duzavod.DartWorld().time == 0.0
-    with pytest.raises(AttributeError):
-        duzavod.DartWorld().time = 1.0
 
 
 def test_script_errors_become_python_exceptions(tmp_path):
@@ -59,7 +42,7 @@ def test_script_errors_become_python_exceptions(tmp_path):
         (lambda: sim.getIterPerSave(0), ValueError, "frame_rate"),
         (lambda: sim.set_force(0, 0, 0, 1, 1, 1, 1), IndexError, "scale 1"),
         (lambda: sim.set_force_all(np.zeros((2, 3)), np.zeros((3, 3))), ValueError, "2 positions but 3 forces"),
-        (lambda: sim.set_velocity_all(np.zeros(3), np.zeros(3)), ValueError, "N x 3"),
+        (lambda: sim.set_velocity_all(np.zeros((2, 2)), np.zeros((2, 2))), TypeError, r"float64\[m, 3\]"),
         (lambda: duzavod.DartWorld().getSkeleton(0), IndexError, "index 0"),
         (lambda: sim.saveScene(1, duzavod.SAVE_FLAG.FLUID), RuntimeError, str(plain)),
         (lambda: duzavod.make_simulator(duzavod.simParam(), 0), ValueError, "dx = -1"),

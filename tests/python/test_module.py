@@ -1,0 +1,241 @@
+"""The module's surface (names in registration order, classes, enums, properties) and the rules every entry
+keeps: what a read returns, how long objects live, and that bad script input raises instead of crashing."""
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import duzavod as dz
+
+from conftest import _build
+
+FISH = os.path.abspath(os.path.join(_build, "models", "fish.fbx"))
+
+FACTORIES = ["make_simulator", "make_simParams", "make_skeletonSystem", "make_skDynamics", "make_skWorld",
+             "make_trajectory", "make_tpPoint", "make_controller"]
+ENUMS = {
+    "SETUP_MODE": {"GRAVITY": 1, "MANUAL": 0},
+    "COUPLE_MODE": {"NO_FLUID": 2, "ONE_WAY": 1, "TWO_WAY": 0, "EMPIRICAL": 3},
+    "actuatorType": {"force": 0, "passive": 1, "servo": 2, "mimic": 3, "acceleration": 4, "locked": 6},
+    "jointType": {"revolute": 1, "continuous": 2, "prismatic": 3, "fixed": 4, "floating": 5, "planar": 6, "ball": 7,
+                  "universal": 8},
+    "SAVE_FLAG": {"BODY": 1, "FLUID": 2},
+}
+# Class, bound base, whether Python can construct it, its members in registration order (a trailing "*"
+# marks a read-only property).
+CLASSES = [
+    ("RenderData", None, False, "pos normal uv indices"),
+    ("simParam", None, True, "x0 y0 z0 width height depth N l0p u0k u0p rou0p visp slip_ratio pml_width setup_mode "
+                             "dx dtp get_tp"),
+    ("hierachyNode", None, False, "rotation getWorldTrans"),
+    ("Limit", None, False, "effort lower upper velocity"),
+    ("Dynamics", None, False, "friction damping"),
+    ("SkeletonJoint", None, False, "node limit dynamics useLimits useDynamics axis type actuator springStiffness name*"),
+    ("SkeletonLink", None, False, "getWorldTrans name* size mass"),
+    ("SkeletonSystem", None, True, "getRenderData update joints links"),
+    ("skJoint", None, False, "getJointType getName getNumDofs setCommand setForce setPositions setPosition "
+                             "getPositions getVelocities setVelocity getAccelerations setAcceleration "
+                             "getPositionLowerLimits getPositionUpperLimits getForceLowerLimits getForceUpperLimits "
+                             "getVelocityLowerLimits getVelocityUpperLimits"),
+    ("skLink", None, False, "getMass getName getAngularVelocity getLinearVelocity getAngularAcceleration "
+                            "getLinearAcceleration getPosition getRotation getFrame applyForce"),
+    ("Markers", None, False, "getMarkersPos getMarkersNormal getMarkersPressure getMarkersVel"),
+    ("SkeletonDynamics", None, True, "setHead sample getBaseLinkFwd getBaseLinkRight getBaseLinkUp getBaseLink "
+                                     "baseLinkName* beCollided* getLink getJoint getJoints getLinks update getNumDofs "
+                                     "getVelocities getPositions getAccelerations getCOM getMass getCOMLinearVelocity "
+                                     "getCOMAngularVelocity getCOMLinearAcceleration getForceUpperLimits "
+                                     "getForceLowerLimits getCommands setCommands getMarkers setRefFrame "
+                                     "empirical_force_amplifier getRenderData"),
+    ("DartWorld", None, True, "addSkeleton getSkeleton setTimestep getTimestep setGravity reset time*"),
+    ("skFrame", None, False, ""),
+    ("trajectoryPoint3d", None, True, "data"),
+    ("trajectoryPosePoint3d", "trajectoryPoint3d", True, "getPosition getOrientation"),
+    ("trajectory3d", None, True, "setPoints fit"),
+    ("poseTrajectory", "trajectory3d", True, "sample getLastIdx getTargetPose getSampleNum getPose getCurvature "
+                                             "getReferencePose"),
+    ("debugLine", None, True, "vertices"),
+    ("VTKWriter", None, False, "writeLines writeTrajectory"),
+    ("simulator3D", None, True, "attachWorld mainDataFolderPath fluidFolderName objectsFolderName log commitInit step "
+                                "saveScene saveObjectsData saveFluidData set_force set_force_all set_velocity_all "
+                                "set_velocity getIterNum getIterPerSave dismissinlet reset"),
+    ("PDControl1D", None, True, "feedback set_value set_dvalue reset"),
+]
+FILE_FUNCTIONS = ["skeletonFromJson", "SkeletonToJson", "skeletonFromFBX"]
+
+
+def fish():
+    return dz.skeletonFromFBX(FISH, 0)
+
+
+def body(skeleton=None):
+    return dz.SkeletonDynamics(skeleton or fish(), 100, 0, np.zeros(3), np.zeros(3))
+
+
+def test_names_in_registration_order_and_the_docstring():
+    assert [n for n in vars(dz) if not n.startswith("__")] == (
+        FACTORIES + list(ENUMS) + [c[0] for c in CLASSES] + FILE_FUNCTIONS)
+    assert dz.__doc__ == "pybind11 example plugin"
+    assert "apply force to link" in dz.skLink.applyForce.__doc__
+
+
+@pytest.mark.parametrize("name, members", ENUMS.items())
+def test_enums_are_arithmetic_and_reached_through_the_enum(name, members):
+    enum = getattr(dz, name)
+    assert {n: int(v) for n, v in enum.__members__.items()} == members
+    assert list(enum.__members__) == list(members)
+    values = list(enum.__members__.values())
+    for a in values:
+        assert not hasattr(dz, a.name)
+        for b in values:
+            assert (a | b, a & b, a ^ b, a < b) == (int(a) | int(b), int(a) & int(b), int(a) ^ int(b), int(a) < int(b))
+    assert hash(values[0]) == hash(int(values[0]))
+
+
+@pytest.mark.parametrize("name, base, constructible, members", CLASSES)
+def test_class_surface(name, base, constructible, members):
+    cls = getattr(dz, name)
+    listed = members.split()
+    assert [m for m in vars(cls) if not m.startswith("_")] == [m.rstrip("*") for m in listed]
+    assert [b.__name__ for b in cls.__bases__] == [base or "pybind11_object"]
+    for member in listed:
+        attribute = vars(cls)[member.rstrip("*")]
+        if isinstance(attribute, property):
+            assert (attribute.fset is None) == member.endswith("*"), member
+    if not constructible:
+        with pytest.raises(TypeError, match="No constructor defined!"):
+            cls()
+    if name == "VTKWriter":
+        assert all(isinstance(vars(cls)[m], staticmethod) for m in listed)
+
+
+def test_read_only_properties_refuse_assignment():
+    skeleton = fish()
+    cases = [(skeleton.joints[0], "name"), (skeleton.links[0], "name"), (body(), "baseLinkName"),
+             (body(), "beCollided"), (dz.DartWorld(), "time")]
+    for obj, name in cases:
+        with pytest.raises(AttributeError):
+            setattr(obj, name, getattr(obj, name))
+
+
+def test_class_members_are_the_owners_records_lists_and_arrays_are_copies():
+    skeleton = fish()
+    joint = skeleton.joints[1]
+    joint.limit.lower.append(1.0)
+    joint.limit.lower[0] = 1.0
+    joint.node.rotation[0] = 45.0
+    joint.axis[0][0] = 1.0
+    assert joint.limit.lower == [0.0] and joint.node.rotation[0] == 0.0 and list(joint.axis[0]) == [0, 1, 0]
+    limit, node = joint.limit, joint.node
+    limit.lower = [-0.5]
+    node.rotation = np.array([45.0, 0.0, 0.0])
+    joint.dynamics.damping = 0.25
+    assert joint.limit.lower == [-0.5] and joint.node.rotation[0] == 45.0 and joint.dynamics.damping == 0.25
+    assert skeleton.joints[1].node is node
+
+
+# A link, a joint, a frame and a limit kept by a script outlive the body, world, simulator and skeleton
+# they came from. Run apart: a dangling reference would take the interpreter down.
+LIFETIME = """
+import gc, sys
+import numpy as np
+sys.path.insert(0, {python!r})
+import duzavod as dz
+p = dz.simParam()
+p.setup_mode = dz.SETUP_MODE.MANUAL
+p.width, p.height, p.depth, p.N, p.l0p, p.u0p = 1.0, 0.5, 0.5, 10.0, 1.0, 1.0
+skeleton = dz.skeletonFromFBX({fish!r}, 0)
+body = dz.SkeletonDynamics(skeleton, 100)
+world = dz.DartWorld(np.zeros(3))
+world.addSkeleton(body)
+sim = dz.simulator3D(p, 0)
+sim.attachWorld(world)
+sim.commitInit()
+sim.step(dz.COUPLE_MODE.TWO_WAY)
+links, joint, limit = body.getLinks(), body.getJoint("tail"), skeleton.joints[1].limit
+frame, markers = links[1].getFrame(), body.getMarkers()
+before = links[1].getPosition()
+del sim, world, body, skeleton
+gc.collect()
+assert np.array_equal(links[1].getPosition(), before) and links[1].getMass() > 0
+joint.setPosition(0, 0.1)
+assert joint.getPositions()[0] == 0.1 and limit.lower == [0.0] and markers.getMarkersPos() == []
+other = dz.SkeletonDynamics(dz.skeletonFromFBX({fish!r}, 0), 100)
+other.setRefFrame(frame)
+other.update()
+for bodiless in (links[0], links[-1]):
+    try:
+        bodiless.getMass()
+        raise SystemExit("a link without body answered getMass")
+    except RuntimeError as e:
+        assert "has no body" in str(e)
+print("alive")
+"""
+
+
+def test_objects_handed_to_python_outlive_their_owners():
+    script = LIFETIME.format(python=os.path.abspath(os.path.join(_build, "python")), fish=FISH)
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert (run.returncode, run.stdout.split()[-1:]) == (0, ["alive"]), run.stderr
+
+
+def edited(edit):
+    skeleton = fish()
+    edit(skeleton)
+    return skeleton
+
+
+def with_axes(*axes):
+    def edit(s):
+        s.joints[1].type = dz.jointType.planar
+        s.joints[1].axis = [np.array(a, float) for a in axes]
+        s.joints[1].useLimits = False
+    return edit
+
+
+def set_attr(obj, name, value):
+    setattr(obj, name, value)
+
+
+# Values a script may hand over that would otherwise end the process (a bad device id at the first
+# checked device call, NaN or degenerate values inside the dynamics library).
+SCRIPT_ERRORS = [
+    (lambda: dz.skeletonFromFBX(FISH, 1), ValueError, "gpuId 1 names no device"),
+    (lambda: dz.SkeletonDynamics(fish(), 100, -1), ValueError, "gpuId -1"),
+    (lambda: dz.simulator3D(dz.simParam(), 3), ValueError, "gpuId 3"),
+    (lambda: body(edited(lambda s: set_attr(s.links[0], "mass", 0.0))), ValueError, "positive, finite mass"),
+    (lambda: body(edited(lambda s: set_attr(s.links[1], "size", np.array([0.1, -1, 1])))), ValueError,
+     "negative size"),
+    (lambda: body(edited(lambda s: set_attr(s.joints[1], "axis", [np.zeros(3)]))), ValueError, "axis 0 is zero"),
+    (lambda: body(edited(with_axes([1, 0, 0], [2, 0, 0]))), ValueError, "parallel"),
+    (lambda: body(edited(lambda s: set_attr(s.joints[1].limit, "upper", [np.nan]))), ValueError, r"upper\[0\] is NaN"),
+    (lambda: dz.SkeletonDynamics(fish(), 100, 0, np.array([np.nan, 0, 0])), ValueError, "translation must be finite"),
+    (lambda: body().setCommands(np.full(3, np.inf)), ValueError, "commands must be finite"),
+    (lambda: body().setHead(np.zeros(3), np.array([np.nan, 0, 0])), ValueError, "target orientation"),
+    (lambda: body().getJoint("tail").setPosition(0, np.nan), ValueError, "setPosition"),
+    (lambda: body().getLinks()[1].applyForce(np.array([np.nan, 0, 0])), ValueError, "applyForce"),
+    (lambda: dz.DartWorld(np.array([0, np.nan, 0])), ValueError, "gravity"),
+    (lambda: dz.DartWorld().setTimestep(0.0), ValueError, "not positive"),
+]
+
+
+@pytest.mark.parametrize("call, error, match", SCRIPT_ERRORS)
+def test_bad_script_values_raise(call, error, match):
+    with pytest.raises(error, match=match):
+        call()
+
+
+def test_a_diverged_fluid_raises_instead_of_reaching_the_dynamics():
+    p = dz.simParam()
+    p.setup_mode = dz.SETUP_MODE.MANUAL
+    p.width, p.height, p.depth, p.N, p.l0p, p.u0p = 1.0, 0.5, 0.5, 10.0, 1.0, 1.0
+    world = dz.DartWorld()
+    world.addSkeleton(body())
+    sim = dz.simulator3D(p, 0)
+    sim.attachWorld(world)
+    sim.commitInit()
+    sim.set_velocity(0.0, 0.0, 0.0, np.nan, 0.0, 0.0)
+    with pytest.raises(RuntimeError, match="is not finite: the fluid or the coupling has diverged"):
+        for _ in range(5):
+            sim.step(dz.COUPLE_MODE.TWO_WAY)
