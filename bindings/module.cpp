@@ -1,4 +1,7 @@
-// The Python module: factory functions, then enums, then classes, each group in its fixed order.
+// The Python module: factory functions, then enums, then classes, then the skeleton file functions, each
+// group in its fixed order. The entry that PYBIND11_MODULE generates first refuses an interpreter whose
+// version is not the one the module was built for (ImportError "Python version mismatch: module was
+// compiled for Python X.Y, but the interpreter version is incompatible: <version>.").
 #include <pybind11/pybind11.h>
 
 #include <memory>

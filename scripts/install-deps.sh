@@ -6,6 +6,7 @@ packages=(
   build-essential cmake
   libdart-dev libassimp-dev libeigen3-dev pybind11-dev nlohmann-json3-dev libnanoflann-dev
   libboost-system-dev libthrust-dev python3-dev python3-numpy python3-pytest libgtest-dev
+  python3-matplotlib
 )
 
 missing=()
