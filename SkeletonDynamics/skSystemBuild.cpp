@@ -105,6 +105,11 @@ void skSystem::buildSkeletonTree(const std::shared_ptr<SkeletonJoint>& joint,
 void skSystem::createDartJointAndNode(const std::shared_ptr<SkeletonJoint>& joint,
                                       const std::shared_ptr<SkeletonLink>& parentLink,
                                       const std::shared_ptr<SkeletonLink>& link) {
+  if (!std::isfinite(link->mass) || link->mass <= 0)
+    throw std::invalid_argument("skSystem: link \"" + link->name + "\" has the mass " + std::to_string(link->mass) +
+                                "; a body needs a positive, finite mass");
+  if (!(requireFinite(link->size, "skSystem: the size of link \"" + link->name + "\"").array() >= 0).all())
+    throw std::invalid_argument("skSystem: link \"" + link->name + "\" has a negative size");
   const BodyNode::Properties bodyProperties(makeBodyNodeProperties(*link));
   BodyNode* parentBody = joint->parent.lock() && parentLink ? skeleton->getBodyNode(parentLink->name) : nullptr;
 
@@ -153,11 +158,6 @@ void skSystem::createDartJointAndNode(const std::shared_ptr<SkeletonJoint>& join
   setJointActuator(*dartJoint, joint->actuator);
   dartJoint->setLimitEnforcement(joint->useLimits);
 
-  if (!std::isfinite(link->mass) || link->mass <= 0)
-    throw std::invalid_argument("skSystem: link \"" + link->name + "\" has the mass " + std::to_string(link->mass) +
-                                "; a body needs a positive, finite mass");
-  if (!(requireFinite(link->size, "skSystem: the size of link \"" + link->name + "\"").array() >= 0).all())
-    throw std::invalid_argument("skSystem: link \"" + link->name + "\" has a negative size");
   const auto ellipsoid = std::make_shared<EllipsoidShape>(link->size.cwiseMax(kMinEllipsoidDiameter));
   auto* shapeNode = body->createShapeNodeWith<VisualAspect, CollisionAspect, DynamicsAspect>(ellipsoid);
   shapeNode->getVisualAspect()->setColor(Eigen::Vector3d(0.1, 0.1, 0.9));
