@@ -10,6 +10,7 @@
 namespace {
 
 constexpr double kInflowLimit = 0.2;  // inward first-moment component above which inflow is cut
+constexpr int kMaxRuns = 64;          // runs batched per pass of the host's boundary rule
 
 }  // namespace
 
@@ -18,69 +19,130 @@ struct mlNeePlanes {
   int lo;
   int hi[3];
   int n[3];
+
+  __device__ __forceinline__ bool inside(int a, int p) const { return p >= lo && p <= hi[a]; }
+  __device__ __forceinline__ bool onPlane(int a, int p) const { return p == lo || p == hi[a]; }
+  // Inward offset along axis a of a node on one of its planes: +1 on the low plane, -1 on the high one.
+  // An axis with fewer than three nodes from plane to plane has no inner node to copy from (the step
+  // would leave the lattice, or planes would read each other while they are written), so its planes
+  // copy along the other axes only.
+  __device__ __forceinline__ int offset(int a, int p) const {
+    if (hi[a] - lo < 2) return 0;
+    return p == lo ? 1 : -1;
+  }
 };
 
-// Inward offset along one axis: +1 on the low plane, -1 on the high plane. An axis with fewer than three
-// nodes from plane to plane has no inner node to copy from (the step would leave the lattice, or planes
-// would read each other while they are written), so its planes copy along the other axes only.
-__device__ __forceinline__ int mlPlaneOffset(bool onPlane, int p, int lo, int hi) {
-  if (!onPlane || hi - lo < 2) return 0;
-  return p == lo ? 1 : -1;
+// Limits the inward components of the first moment m in a fixed box; true when one was cut. o is the
+// node's inward offset: a component is inward when its sign equals the offset.
+__device__ __forceinline__ bool mlLimitInflow(const float m[3], const int o[3], bool inertial, float lim[3]) {
+  bool limited = false;
+  for (int a = 0; a < 3; ++a) {
+    lim[a] = m[a];
+    const int sign = m[a] > 0.0f ? 1 : -1;
+    if (inertial && o[a] != 0 && sign == o[a] && std::fabs(static_cast<double>(m[a])) > kInflowLimit) {
+      lim[a] = 0.0f;
+      limited = true;
+    }
+  }
+  return limited;
 }
 
-// The rule for node i at (x, y, z); nodes on no plane and prescribed-velocity nodes are left alone.
-__device__ __forceinline__ void mlNeeNode(float* f, mlDensity<float>* rou, const MLLATTICENODE_FLAG* flag,
-                                          const mlNeePlanes& p, int count, bool inertial, int i, int x, int y, int z) {
-  const int lo = p.lo;
-  const bool inX = x >= lo && x <= p.hi[0], inY = y >= lo && y <= p.hi[1], inZ = z >= lo && z <= p.hi[2];
-  const bool onX = (x == lo || x == p.hi[0]) && inY && inZ;
-  const bool onY = (y == lo || y == p.hi[1]) && inX && inZ;
-  const bool onZ = (z == lo || z == p.hi[2]) && inX && inY;
-  if (!(onX || onY || onZ)) return;
-  if (flag[i] == NODE_VELOCITY) return;
-
-  // Straight inward on a face, diagonally inward at edges and corners.
-  const int o[3] = {mlPlaneOffset(onX, x, lo, p.hi[0]), mlPlaneOffset(onY, y, lo, p.hi[1]),
-                    mlPlaneOffset(onZ, z, lo, p.hi[2])};
-  const int nb = i + o[0] + p.n[0] * (o[1] + p.n[1] * o[2]);
-
-  float g[27];
-  float rho = 0.0f, m[3] = {0.0f, 0.0f, 0.0f};
-  for (int q = 0; q < 27; ++q) {
-    g[q] = mlDirection(f, q, count)[nb];
-    rho += g[q];
-    m[0] += ex_cas1[q] * g[q];
-    m[1] += ey_cas1[q] * g[q];
-    m[2] += ez_cas1[q] * g[q];
-  }
-  rou[nb] = rho;
-  rou[i] = rho;
-  // A node that is its own neighbour keeps its populations (nothing can be limited without an offset).
-  if (nb == i) return;
-
-  // A fixed box lets nothing stronger than the limit flow in across its planes.
-  float lim[3] = {m[0], m[1], m[2]};
-  bool limited = false;
-  if (inertial)
-    for (int a = 0; a < 3; ++a) {
-      const int sign = m[a] > 0.0f ? 1 : -1;
-      if (o[a] != 0 && sign == o[a] && std::fabs(static_cast<double>(m[a])) > kInflowLimit) {
-        lim[a] = 0.0f;
-        limited = true;
-      }
-    }
-
-  // Unlimited, the two equilibria cancel: the node takes the neighbour's populations exactly.
-  if (!limited) {
-    for (int q = 0; q < 27; ++q) mlDirection(f, q, count)[i] = g[q];
-    return;
-  }
-  // The first moment stands in for the velocity in both equilibria.
+// f_i = feq(rho, m') + g - feq(rho, m) with g the neighbour's populations; the first moment stands in
+// for the velocity in both equilibria.
+__device__ __forceinline__ void mlWriteLimited(float* f, int count, int i, int nb, float rho, const float m[3],
+                                               const float lim[3]) {
   float feqLimited[27], feq[27];
   mlEquilibrium(rho, lim[0], lim[1], lim[2], feqLimited);
   mlEquilibrium(rho, m[0], m[1], m[2], feq);
-  for (int q = 0; q < 27; ++q) mlDirection(f, q, count)[i] = feqLimited[q] + g[q] - feq[q];
+  for (int q = 0; q < 27; ++q) mlDirection(f, q, count)[i] = feqLimited[q] + mlDirection(f, q, count)[nb] - feq[q];
 }
+
+#ifndef DUZAVOD_CUDA
+// A run of plane nodes i .. i + len - 1 of one row that share their inward offset o, so their neighbours
+// are the run shifted by nb - i.
+struct mlNeeRun {
+  int i, len, shift;
+  int o[3];
+};
+
+// The host's rule over a batch of runs. Every node first takes a copy of its neighbour's populations and
+// sums them into density and first moment (in direction order, as on the device); then it stores the
+// densities and, where inflow is limited, overwrites its copy. No node written here is another node's
+// neighbour, so the early copy is safe, and it stores each population right after loading it: the
+// direction arrays lie a power of two apart on common lattices, so the 27 lines of one node share a
+// cache set and would be gone again before a later store.
+__device__ __forceinline__ void mlNeeRuns(float* f, mlDensity<float>* rou, int count, bool inertial, int first,
+                                          const mlNeeRun* runs, int nRuns, float* acc, int stride) {
+  float* rho = acc;
+  float* mx = acc + stride;
+  float* my = acc + 2 * stride;
+  float* mz = acc + 3 * stride;
+  // Single nodes (the ends of rows) touch one cache line in each direction array: each is copied node by
+  // node, every population stored right after it is loaded, so each line is fetched once and many
+  // fetches are under way at a time. Longer runs go one direction at a time as vector loops.
+  int longRun[kMaxRuns];
+  int nLong = 0;
+  for (int r = 0; r < nRuns; ++r) {
+    const mlNeeRun& run = runs[r];
+    if (run.len > 1) {
+      longRun[nLong++] = r;
+      for (int k = 0; k < run.len; ++k) {
+        const int j = run.i + k - first;
+        rho[j] = mx[j] = my[j] = mz[j] = 0.0f;
+      }
+      continue;
+    }
+    const int j = run.i - first;
+    float r0 = 0.0f, m0 = 0.0f, m1 = 0.0f, m2 = 0.0f;
+    for (int q = 0; q < 27; ++q) {
+      float* fq = mlDirection(f, q, count);
+      const float g = fq[run.i + run.shift];
+      if (run.shift != 0) fq[run.i] = g;
+      r0 += g;
+      m0 += ex_cas1[q] * g;
+      m1 += ey_cas1[q] * g;
+      m2 += ez_cas1[q] * g;
+    }
+    rho[j] = r0;
+    mx[j] = m0;
+    my[j] = m1;
+    mz[j] = m2;
+  }
+  for (int q = 0; q < 27; ++q) {
+    const float cx = ex_cas1[q], cy = ey_cas1[q], cz = ez_cas1[q];
+    float* fq = mlDirection(f, q, count);
+    for (int l = 0; l < nLong; ++l) {
+      const mlNeeRun& run = runs[longRun[l]];
+      const int j0 = run.i - first;
+      const float* g = fq + run.i + run.shift;
+      if (run.shift != 0) {
+        float* dst = fq + run.i;
+#pragma omp simd
+        for (int k = 0; k < run.len; ++k) dst[k] = g[k];
+      }
+#pragma omp simd
+      for (int k = 0; k < run.len; ++k) {
+        rho[j0 + k] += g[k];
+        mx[j0 + k] += cx * g[k];
+        my[j0 + k] += cy * g[k];
+        mz[j0 + k] += cz * g[k];
+      }
+    }
+  }
+  for (int r = 0; r < nRuns; ++r) {
+    const mlNeeRun& run = runs[r];
+    for (int k = 0; k < run.len; ++k) {
+      const int i = run.i + k, j = i - first;
+      rou[i + run.shift] = rho[j];
+      rou[i] = rho[j];
+      const float m[3] = {mx[j], my[j], mz[j]};
+      float lim[3];
+      if (run.shift != 0 && mlLimitInflow(m, run.o, inertial, lim))
+        mlWriteLimited(f, count, i, i + run.shift, rho[j], m, lim);
+    }
+  }
+}
+#endif
 
 __global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int count, bool inertial) {
   float* f = flow->f;
@@ -92,31 +154,88 @@ __global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int c
   const int i = mlBlockThread(threadIdx.x, threadIdx.y);
   if (i < 0 || i >= count) return;
   const mlLatticeNode n = mlNodeOf(i, nx, ny);
-  mlNeeNode(f, rou, flag, p, count, inertial, i, n.x, n.y, n.z);
+  // Plane membership; edge and corner nodes lie on two or three planes.
+  const bool in[3] = {p.inside(0, n.x), p.inside(1, n.y), p.inside(2, n.z)};
+  const bool on[3] = {p.onPlane(0, n.x) && in[1] && in[2], p.onPlane(1, n.y) && in[0] && in[2],
+                      p.onPlane(2, n.z) && in[0] && in[1]};
+  if (!(on[0] || on[1] || on[2]) || flag[i] == NODE_VELOCITY) return;
+
+  // Straight inward on a face, diagonally inward at edges and corners.
+  const int o[3] = {on[0] ? p.offset(0, n.x) : 0, on[1] ? p.offset(1, n.y) : 0, on[2] ? p.offset(2, n.z) : 0};
+  const int nb = i + o[0] + nx * (o[1] + ny * o[2]);
+  float g[27];
+  float rho = 0.0f, m[3] = {0.0f, 0.0f, 0.0f};
+  for (int q = 0; q < 27; ++q) {
+    g[q] = mlDirection(f, q, count)[nb];
+    rho += g[q];
+    m[0] += ex_cas1[q] * g[q];
+    m[1] += ey_cas1[q] * g[q];
+    m[2] += ez_cas1[q] * g[q];
+  }
+  rou[nb] = rho;
+  rou[i] = rho;
+  // A node that is its own neighbour keeps its populations (nothing is limited without an offset).
+  if (nb == i) return;
+  float lim[3];
+  if (mlLimitInflow(m, o, inertial, lim)) {
+    mlWriteLimited(f, count, i, nb, rho, m, lim);
+    return;
+  }
+  // Unlimited, the two equilibria cancel: the node takes the neighbour's populations exactly.
+  for (int q = 0; q < 27; ++q) mlDirection(f, q, count)[i] = g[q];
 #else
-  // The host runs the block's nodes row by row and visits only plane nodes: every node of a row on a y or
-  // z plane, the two ends of any other row between the planes. A block without them returns at once.
+  // The host visits only the block's plane nodes, row by row: every node of a row on a y or z plane, the
+  // two ends of any other row between the planes; a block without them returns at once. Runs of nodes
+  // that share an offset are batched and handled by mlNeeRuns.
   dz::device::claimBlock();
+  // Accumulators of density and first moment per node of the block, four arrays whose starts are not a
+  // multiple of 4 KiB apart (loads that seem to alias an earlier store would wait for it).
+  constexpr int kStride = 1024 + 16;
+  const int size = static_cast<int>(blockDim.x * blockDim.y);
   const int first = mlBlockThread(0, 0);
-  const int end = first + static_cast<int>(blockDim.x * blockDim.y) < count
-                      ? first + static_cast<int>(blockDim.x * blockDim.y)
-                      : count;
+  const int end = first + size < count ? first + size : count;
+  mlNeeRun runs[kMaxRuns];
+  float acc[4 * kStride];
+  int nRuns = 0;
+  // Adds plane nodes x0 .. x1 of a row as runs of equal offset, without prescribed-velocity nodes.
+  auto add = [&](int row, int x0, int x1, int y, int z) {
+    const int oy = p.onPlane(1, y) ? p.offset(1, y) : 0, oz = p.onPlane(2, z) ? p.offset(2, z) : 0;
+    for (int x = x0; x <= x1;) {
+      const int ox = p.onPlane(0, x) ? p.offset(0, x) : 0;
+      int x2 = x;  // the run ends where the offset changes (at the x planes) or at a prescribed node
+      while (x2 + 1 <= x1 && !p.onPlane(0, x2 + 1) && !p.onPlane(0, x)) ++x2;
+      int k = x;
+      while (k <= x2) {
+        while (k <= x2 && flag[row + k] == NODE_VELOCITY) ++k;
+        int e = k;
+        while (e + 1 <= x2 && flag[row + e + 1] != NODE_VELOCITY) ++e;
+        if (k <= x2) {
+          if (nRuns == kMaxRuns) {
+            mlNeeRuns(f, rou, count, inertial, first, runs, nRuns, acc, kStride);
+            nRuns = 0;
+          }
+          runs[nRuns++] = mlNeeRun{row + k, e - k + 1, ox + nx * (oy + ny * oz), {ox, oy, oz}};
+        }
+        k = e + 1;
+      }
+      x = x2 + 1;
+    }
+  };
   for (int rowStart = first; rowStart < end;) {
     const mlLatticeNode head = mlNodeOf(rowStart, nx, ny);
     const int rowEnd = rowStart - head.x + nx < end ? rowStart - head.x + nx : end;
     const int xa = head.x, xb = head.x + (rowEnd - rowStart) - 1;  // the block's part of this row
     const int y = head.y, z = head.z, row = rowStart - head.x;
     rowStart = rowEnd;
-    if (y < w || y > p.hi[1] || z < w || z > p.hi[2]) continue;
-    if (y == w || y == p.hi[1] || z == w || z == p.hi[2]) {
-      const int x0 = xa > w ? xa : w, x1 = xb < p.hi[0] ? xb : p.hi[0];
-      for (int x = x0; x <= x1; ++x) mlNeeNode(f, rou, flag, p, count, inertial, row + x, x, y, z);
+    if (!p.inside(1, y) || !p.inside(2, z)) continue;
+    if (p.onPlane(1, y) || p.onPlane(2, z)) {
+      add(row, xa > w ? xa : w, xb < p.hi[0] ? xb : p.hi[0], y, z);
     } else {
-      if (w >= xa && w <= xb) mlNeeNode(f, rou, flag, p, count, inertial, row + w, w, y, z);
-      if (p.hi[0] != w && p.hi[0] >= xa && p.hi[0] <= xb)
-        mlNeeNode(f, rou, flag, p, count, inertial, row + p.hi[0], p.hi[0], y, z);
+      if (w >= xa && w <= xb) add(row, w, w, y, z);
+      if (p.hi[0] != w && p.hi[0] >= xa && p.hi[0] <= xb) add(row, p.hi[0], p.hi[0], y, z);
     }
   }
+  if (nRuns > 0) mlNeeRuns(f, rou, count, inertial, first, runs, nRuns, acc, kStride);
 #endif
 }
 
