@@ -2,7 +2,9 @@
 // the fast single-precision intrinsics and the atomics, all as plain C++.
 #pragma once
 
+#include <immintrin.h>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -78,3 +80,44 @@ __forceinline__ int atomicAdd(int* address, int val) { return __atomic_fetch_add
 __forceinline__ unsigned int atomicAdd(unsigned int* address, unsigned int val) {
   return __atomic_fetch_add(address, val, __ATOMIC_RELAXED);
 }
+
+// Streaming (non-temporal) stores write whole cache lines past the caches: the line is not read before
+// it is written (no write-allocate), and nothing the next kernel needs is evicted for it. They pay off
+// where a kernel writes an array far larger than the last-level cache, and lose where the next kernel
+// would have found the array there. Kernels ask useStreamingStores with the size of the array they
+// write; tests and benchmarks may force either way (the values stored are the same).
+namespace dz::device {
+
+enum class StreamingStores { automatic, always, never };
+inline StreamingStores streamingStores = StreamingStores::automatic;
+inline constexpr std::size_t kStreamingStoreMinBytes = std::size_t(32) << 20;  // this machine's L3
+
+__forceinline__ bool useStreamingStores(std::size_t bytes) {
+  if (streamingStores == StreamingStores::automatic) return bytes >= kStreamingStoreMinBytes;
+  return streamingStores == StreamingStores::always;
+}
+
+// True when p starts a cache line.
+__forceinline__ bool lineAligned(const void* p) { return (reinterpret_cast<std::uintptr_t>(p) & 63) == 0; }
+
+// Stores the 64 bytes at v into the line at dst (which lineAligned) past the caches.
+__forceinline__ void streamLine(void* dst, const void* v) {
+#if defined(__AVX512F__)
+  _mm512_stream_si512(static_cast<__m512i*>(dst), _mm512_loadu_si512(v));
+#elif defined(__AVX__)
+  auto* d = static_cast<__m256i*>(dst);
+  const auto* s = static_cast<const __m256i*>(v);
+  _mm256_stream_si256(d, _mm256_loadu_si256(s));
+  _mm256_stream_si256(d + 1, _mm256_loadu_si256(s + 1));
+#else
+  auto* d = static_cast<__m128i*>(dst);
+  const auto* s = static_cast<const __m128i*>(v);
+  for (int k = 0; k < 4; ++k) _mm_stream_si128(d + k, _mm_loadu_si128(s + k));
+#endif
+}
+
+// Streaming stores are weakly ordered: a block that made them ends with this, before other threads may
+// read what it wrote.
+__forceinline__ void streamFence() { _mm_sfence(); }
+
+}  // namespace dz::device

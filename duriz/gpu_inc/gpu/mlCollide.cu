@@ -54,7 +54,7 @@ __device__ __forceinline__ float mlWaleViscosity(const float G[3][3], float rho)
 
 __global__ void mlCollideAddForceHighorderFiitingKernel(mlFlow* flow, float, int nx, int ny, int nz, int count) {
   const float* f = flow->f;
-  float* fPost = flow->fPost;
+  float* const fPost = flow->fPost;
   const mlDensity<float>* rou = flow->rou;
   const float* uxs = flow->ux;
   const float* uys = flow->uy;
@@ -67,8 +67,7 @@ __global__ void mlCollideAddForceHighorderFiitingKernel(mlFlow* flow, float, int
   const float* g = flow->param->bodyAccel;
   const float bodyAccel[3] = {g[0], g[1], g[2]};
   mlPrefetchDirections(f, count, false);
-  mlPrefetchDirections(fPost, count, true);
-  mlForThreadNode(nx, ny, nz, [=](mlLatticeNode n) {
+  mlForThreadNodeOut(nx, ny, nz, fPost, [=](mlLatticeNode n, mlNodeOut post) {
     const int i = n.i;
     float k[27];
     for (int s = 0; s < 27; ++s) k[s] = mlDirection(f, mlProductSlotDirection[s], count)[i];
@@ -158,7 +157,7 @@ __global__ void mlCollideAddForceHighorderFiitingKernel(mlFlow* flow, float, int
     k[K(2, 2, 1)] += static_cast<float>(h2 * cs4 * Fz);
 
     mlPopulations(k, u[0], u[1], u[2]);
-    for (int s = 0; s < 27; ++s) mlDirection(fPost, mlProductSlotDirection[s], count)[i] = k[s];
+    for (int s = 0; s < 27; ++s) post[mlProductSlotDirection[s]] = k[s];
   });
 }
 

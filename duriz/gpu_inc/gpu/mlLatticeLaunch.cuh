@@ -75,6 +75,61 @@ ML_BLOCK_FUNCTION void mlForThreadNode(int nx, int ny, int nz, Body body) {
   }
 #endif
 }
+
+// Where a kernel writes the 27 populations of its node: population q goes to (*this)[q]. On the device
+// that is the node's own entry of each direction of a direction-major array; on the host it is a row
+// buffer that mlForThreadNodeOut copies out after each block row.
+struct mlNodeOut {
+  float* p;
+  std::ptrdiff_t stride;
+  __device__ __forceinline__ float& operator[](int q) const { return p[q * stride]; }
+};
+
+// mlForThreadNode for a kernel that writes all 27 populations of every node into out (direction-major,
+// count = nx * ny * nz nodes): body(node, slot) writes them through slot. The host gathers each block
+// row in a buffer and copies it out direction by direction, with streaming stores for lattices far
+// larger than the cache (dz::device::useStreamingStores): whole lines are written without being read
+// first, and the 27 directions, a power of two apart on common lattices, do not compete for one cache
+// set while the row is computed.
+template <class Body>
+ML_BLOCK_FUNCTION void mlForThreadNodeOut(int nx, int ny, int nz, float* out, Body body) {
+  const int count = nx * ny * nz;
+#ifdef DUZAVOD_CUDA
+  const int i = mlBlockThread(threadIdx.x, threadIdx.y);
+  if (i >= 0 && i < count) body(mlNodeOf(i, nx, ny), mlNodeOut{out + i, count});
+#else
+  constexpr int kLanes = 32;  // the block width of every lattice launch
+  dz::device::claimBlock();
+  const bool streaming = dz::device::useStreamingStores(sizeof(float) * 27 * static_cast<std::size_t>(count));
+  alignas(64) float row[27 * kLanes];
+  for (unsigned int r = 0; r < blockDim.y; ++r) {
+    const int first = mlBlockThread(0, r);
+    if (first >= count) break;
+    const mlLatticeNode head = mlNodeOf(first, nx, ny);
+    if (head.x + kLanes <= nx) {
+#pragma omp simd
+      for (int lane = 0; lane < kLanes; ++lane)
+        body(mlLatticeNode{first + lane, head.x + lane, head.y, head.z}, mlNodeOut{row + lane, kLanes});
+    } else {
+#pragma omp simd
+      for (int lane = 0; lane < kLanes; ++lane)
+        if (first + lane < count) body(mlNodeOf(first + lane, nx, ny), mlNodeOut{row + lane, kLanes});
+    }
+    const int valid = count - first < kLanes ? count - first : kLanes;
+    for (int q = 0; q < 27; ++q) {
+      float* dst = out + static_cast<std::ptrdiff_t>(q) * count + first;
+      const float* src = row + q * kLanes;
+      if (streaming && valid == kLanes && dz::device::lineAligned(dst)) {
+        dz::device::streamLine(dst, src);
+        dz::device::streamLine(dst + 16, src + 16);
+      } else {
+        for (int k = 0; k < valid; ++k) dst[k] = src[k];
+      }
+    }
+  }
+  if (streaming) dz::device::streamFence();
+#endif
+}
 #undef ML_BLOCK_FUNCTION
 
 // Start of direction q in a direction-major array of count nodes (64-bit, so big lattices do not wrap).

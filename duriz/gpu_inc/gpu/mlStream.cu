@@ -25,30 +25,56 @@ __global__ void mlCuStream3dOptKernel(mlFlow* flow, int nx, int ny, int nz, int 
 #else
   // Each node and direction is independent, so the host runs the block one direction at a time: two
   // arrays in flight instead of 54, which the caches and prefetchers follow (the 27 direction arrays lie
-  // a power of two apart on common lattices and would share one cache set).
+  // a power of two apart on common lattices and would share one cache set). On lattices far larger than
+  // the cache, whole lines of f are written with streaming stores.
   dz::device::claimBlock();
+  const bool streaming = dz::device::useStreamingStores(sizeof(float) * 27 * static_cast<std::size_t>(count));
   const int first = mlBlockThread(0, 0);
   const int size = static_cast<int>(blockDim.x * blockDim.y);
   const int end = first + size < count ? first + size : count;
+  // The block's parts of lattice rows: begin .. stop - 1, the row starting at node base.
+  struct Row {
+    int begin, stop, base, y, z;
+  };
+  Row rows[1024];
+  int nRows = 0;
+  for (int begin = first; begin < end;) {
+    const mlLatticeNode head = mlNodeOf(begin, nx, ny);
+    const int stop = begin - head.x + nx < end ? begin - head.x + nx : end;
+    rows[nRows++] = Row{begin, stop, begin - head.x, head.y, head.z};
+    begin = stop;
+  }
   for (int q = 0; q < 27; ++q) {
     const int cx = static_cast<int>(ex_cas1[q]), cy = static_cast<int>(ey_cas1[q]), cz = static_cast<int>(ez_cas1[q]);
     float* dst = mlDirection(f, q, count);
     const float* src = mlDirection(fPost, q, count) - (cx + nx * (cy + ny * cz));
-    for (int rowStart = first; rowStart < end;) {
-      const mlLatticeNode head = mlNodeOf(rowStart, nx, ny);
-      const int rowEnd = rowStart - head.x + nx < end ? rowStart - head.x + nx : end;
-      const int begin = rowStart;
-      rowStart = rowEnd;
-      if (head.y - cy < 0 || head.y - cy >= ny || head.z - cz < 0 || head.z - cz >= nz) continue;
+    for (int r = 0; r < nRows; ++r) {
+      const Row& row = rows[r];
+      if (row.y - cy < 0 || row.y - cy >= ny || row.z - cz < 0 || row.z - cz >= nz) continue;
       // x - cx must lie in 0 .. nx - 1.
-      const int row = begin - head.x;
-      const int lo = begin > row + cx ? begin : row + cx;
-      const int hi = rowEnd < row + nx + cx ? rowEnd : row + nx + cx;
+      const int lo = row.begin > row.base + cx ? row.begin : row.base + cx;
+      const int hi = row.stop < row.base + nx + cx ? row.stop : row.base + nx + cx;
+      int i = lo;
+      if (streaming) {
+        for (; i < hi && !dz::device::lineAligned(dst + i); ++i)
+          if (flag[i] != NODE_VELOCITY) dst[i] = src[i];
+        for (; i + 16 <= hi; i += 16) {
+          bool keep = false;
+          for (int k = 0; k < 16; ++k) keep |= flag[i + k] == NODE_VELOCITY;
+          if (!keep) {
+            dz::device::streamLine(dst + i, src + i);
+            continue;
+          }
+          for (int k = i; k < i + 16; ++k)
+            if (flag[k] != NODE_VELOCITY) dst[k] = src[k];
+        }
+      }
 #pragma omp simd
-      for (int i = lo; i < hi; ++i)
-        if (flag[i] != NODE_VELOCITY) dst[i] = src[i];
+      for (int k = i; k < hi; ++k)
+        if (flag[k] != NODE_VELOCITY) dst[k] = src[k];
     }
   }
+  if (streaming) dz::device::streamFence();
 #endif
 }
 
