@@ -4,7 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <vector>
 
 #include "duriz/gpu_inc/cudaCheck.h"
 #include "mlDeltaFunction.cuh"
@@ -99,37 +99,31 @@ __device__ __forceinline__ void mlInterpolateNodes(const mlFlow& flow, std::int6
   }
 }
 
-// The bits of a float with the exponent field kept and 1 added below it: the top bit is set exactly when
-// the exponent is all ones (infinity or NaN). Or-ing these over many values needs no branch.
-__device__ __forceinline__ std::uint32_t mlNonFiniteBit(float v) {
-#ifdef __CUDA_ARCH__
-  const std::uint32_t bits = __float_as_uint(v);
-#else
-  std::uint32_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-#endif
-  return (bits & 0x7f800000u) + 0x00800000u;
-}
-
-// True when ux, uy and uz are finite on every node of lo..hi (at most Row nodes along x). The flags are
-// gathered per column position, so that a row costs a few vector operations on the host.
+// True when ux, uy and uz are finite on every node of lo..hi (at most Row nodes along x). A sum that
+// meets an infinity or a NaN stays infinite or NaN, so a few sums tell (a finite sum that overflows only
+// sends the point down the exact full-range path). Full rows have a fixed length, so that the host
+// compiler keeps their sums in vector registers.
 template <int Row>
 __device__ __forceinline__ bool mlVelocityIsFinite(const mlFlow& flow, std::int64_t nx, std::int64_t ny,
                                                    const std::int64_t lo[3], const std::int64_t hi[3]) {
-  std::uint32_t any[Row] = {};
   const std::int64_t len = hi[0] - lo[0] + 1;
-  for (std::int64_t z = lo[2]; z <= hi[2]; ++z)
-    for (std::int64_t y = lo[1]; y <= hi[1]; ++y) {
-      const std::int64_t row = mlNodeIndex(lo[0], y, z, nx, ny);
-      const float* ux = flow.ux + row;
-      const float* uy = flow.uy + row;
-      const float* uz = flow.uz + row;
-      for (std::int64_t k = 0; k < len; ++k)
-        any[k] |= mlNonFiniteBit(ux[k]) | mlNonFiniteBit(uy[k]) | mlNonFiniteBit(uz[k]);
-    }
-  std::uint32_t all = 0;
-  for (int k = 0; k < Row; ++k) all |= any[k];
-  return (all & 0x80000000u) == 0;
+  float all = 0.0f;
+  if (len == Row) {
+    float sum[Row] = {};
+    for (std::int64_t z = lo[2]; z <= hi[2]; ++z)
+      for (std::int64_t y = lo[1]; y <= hi[1]; ++y) {
+        const std::int64_t row = mlNodeIndex(lo[0], y, z, nx, ny);
+        for (int k = 0; k < Row; ++k) sum[k] += (flow.ux[row + k] + flow.uy[row + k]) + flow.uz[row + k];
+      }
+    for (int k = 0; k < Row; ++k) all += sum[k];
+  } else {
+    for (std::int64_t z = lo[2]; z <= hi[2]; ++z)
+      for (std::int64_t y = lo[1]; y <= hi[1]; ++y) {
+        const std::int64_t row = mlNodeIndex(lo[0], y, z, nx, ny);
+        for (std::int64_t k = 0; k < len; ++k) all += (flow.ux[row + k] + flow.uy[row + k]) + flow.uz[row + k];
+      }
+  }
+  return all - all == 0.0f;
 }
 
 // Block grid for count points: L = ceil(count / 400) thread layers, four per block layer, both ceilings
@@ -220,16 +214,40 @@ __global__ void mlInterpolateFluidForceKernel(mlLagrangeBoundary* boundary, mlFl
   b.forcez[t] = (1.0 - s) * fullZ + s * normZ;
 }
 
+#ifndef DUZAVOD_CUDA
+// What the host's spreading kernel leaves for each point: the nonzero weights per axis (nodes first[a] ..
+// first[a] + len[a] - 1; len 0 when the point spreads nothing) and its force in lattice units times its
+// area. The range holds every node of the kernel's node range, so nothing is cut.
+struct mlSpreadRecord {
+  static constexpr int kCapacity = 2 * kMaxDeltaWidth + 5;
+  std::int32_t first[3];
+  std::int32_t len[3];
+  double force[3];
+  float phi[3][kCapacity];
+};
+#endif
+
 // Spreads the point's force onto the nodes around it in lattice units: node force += weight * area_L *
-// F_L, with area_L = area (N / l0p)^2 and F_L = F l0p u0k^2 / (u0p^2 N rou0p). Many points share
-// nodes, so every addition is atomic.
+// F_L, with area_L = area (N / l0p)^2 and F_L = F l0p u0k^2 / (u0p^2 N rou0p). Many points share nodes.
+// On the device every addition is atomic (double atomics are cheap there), so the order of additions,
+// and the last bits of a node's sum, vary from run to run. The host instead records each point's
+// weights and force here, and mlSpreadDeposit adds them up without atomics in a fixed order.
 __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, float N, float l0p, float rou0p,
                                     float u0k, mlVelocity3D<float> u0p, int width, std::int64_t layerX,
                                     std::int64_t layerY, std::int64_t /*layers: bounded by the count test*/,
-                                    std::int64_t nx, std::int64_t ny, std::int64_t nz) {
+                                    std::int64_t nx, std::int64_t ny, std::int64_t nz
+#ifndef DUZAVOD_CUDA
+                                    ,
+                                    mlSpreadRecord* records
+#endif
+) {
   const mlLagrangeBoundary& b = *boundary;
   const std::int64_t t = mlPointIndex(layerX, layerY);
   if (t < 0 || t >= b.count) return;
+#ifndef DUZAVOD_CUDA
+  mlSpreadRecord& record = records[t];
+  record.len[0] = record.len[1] = record.len[2] = 0;
+#endif
 
   const float invdx = mlFastDivide(N, l0p);
   float X[3];
@@ -251,9 +269,9 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
 
   const double areaL = static_cast<double>(b.area * (invdx * invdx));
   const double toLattice = static_cast<double>(l0p * u0k * u0k);
-  const double forceX = areaL * (b.forcex[t] * toLattice / static_cast<double>(u0p.x * u0p.x * N * rou0p));
-  const double forceY = areaL * (b.forcey[t] * toLattice / static_cast<double>(u0p.y * u0p.y * N * rou0p));
-  const double forceZ = areaL * (b.forcez[t] * toLattice / static_cast<double>(u0p.z * u0p.z * N * rou0p));
+  const double force[3] = {areaL * (b.forcex[t] * toLattice / static_cast<double>(u0p.x * u0p.x * N * rou0p)),
+                           areaL * (b.forcey[t] * toLattice / static_cast<double>(u0p.y * u0p.y * N * rou0p)),
+                           areaL * (b.forcez[t] * toLattice / static_cast<double>(u0p.z * u0p.z * N * rou0p))};
 
   // Node coordinates come from the nodes' physical positions, start + k dx.
   const float dx = flow->param->dx;
@@ -267,6 +285,7 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
       Weights(width, lo[2], hi[2],
               [&](std::int64_t k) { return X[2] - ((start[2] + static_cast<float>(k) * dx) - start[2]) * invdx; })};
 
+#ifdef DUZAVOD_CUDA
   double* fx = flow->forcex;
   double* fy = flow->forcey;
   double* fz = flow->forcez;
@@ -279,13 +298,103 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
         // Adding zero changes no sum.
         if (weight == 0.0f) continue;
         const std::int64_t i = mlNodeIndex(x, y, z, nx, ny);
-        atomicAdd(&fx[i], weight * forceX);
-        atomicAdd(&fy[i], weight * forceY);
-        atomicAdd(&fz[i], weight * forceZ);
+        atomicAdd(&fx[i], weight * force[0]);
+        atomicAdd(&fy[i], weight * force[1]);
+        atomicAdd(&fz[i], weight * force[2]);
       }
     }
   }
+#else
+  for (int a = 0; a < 3; ++a) {
+    if (w[a].first > w[a].last) return;  // no weight along this axis: nothing to spread
+    record.force[a] = force[a];
+  }
+  for (int a = 0; a < 3; ++a) {
+    record.first[a] = static_cast<std::int32_t>(w[a].first);
+    record.len[a] = static_cast<std::int32_t>(w[a].last - w[a].first + 1);
+    for (std::int32_t k = 0; k < record.len[a]; ++k) record.phi[a][k] = w[a](w[a].first + k);
+  }
+#endif
 }
+
+#ifndef DUZAVOD_CUDA
+// The host's additions of the recorded point forces into the node forces: each node receives its points'
+// forces in the order of the points, whatever the number of threads, so the sums are the same bit for
+// bit as those of a plain loop over the points. Points are binned by the z planes they reach (a stable
+// counting sort over contiguous chunks of points keeps each plane's list in point order); then the planes
+// are shared out over the threads, each plane adding its list.
+struct mlSpreadBins {
+  std::vector<mlSpreadRecord> records;
+  std::vector<std::int64_t> counts;  // per chunk and plane, then where the chunk's entries of a plane start
+  std::vector<std::int64_t> planeStart;
+  std::vector<std::int32_t> entries;  // point indices, plane by plane
+};
+
+mlSpreadBins& mlSpreadScratch() {
+  static thread_local mlSpreadBins bins;
+  return bins;
+}
+
+void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, std::int64_t nx, std::int64_t ny,
+                     std::int64_t nz) {
+  const mlSpreadRecord* records = bins.records.data();
+  const int chunks = dz::device::hostThreads();
+  const std::int64_t planes = nz;
+  auto chunkBegin = [&](int c) { return static_cast<int>(static_cast<std::int64_t>(count) * c / chunks); };
+  bins.counts.assign(static_cast<std::size_t>(chunks) * planes, 0);
+  bins.planeStart.assign(planes + 1, 0);
+  std::int64_t* counts = bins.counts.data();
+
+#pragma omp parallel for num_threads(chunks) schedule(static, 1)
+  for (int c = 0; c < chunks; ++c)
+    for (int t = chunkBegin(c); t < chunkBegin(c + 1); ++t) {
+      const mlSpreadRecord& r = records[t];
+      for (std::int32_t z = r.first[2]; z < r.first[2] + r.len[2]; ++z) ++counts[c * planes + z];
+    }
+  std::int64_t total = 0;
+  for (std::int64_t z = 0; z < planes; ++z) {
+    bins.planeStart[z] = total;
+    for (int c = 0; c < chunks; ++c) {
+      const std::int64_t n = counts[c * planes + z];
+      counts[c * planes + z] = total;
+      total += n;
+    }
+  }
+  bins.planeStart[planes] = total;
+  if (total == 0) return;
+  bins.entries.resize(total);
+  std::int32_t* entries = bins.entries.data();
+#pragma omp parallel for num_threads(chunks) schedule(static, 1)
+  for (int c = 0; c < chunks; ++c)
+    for (int t = chunkBegin(c); t < chunkBegin(c + 1); ++t) {
+      const mlSpreadRecord& r = records[t];
+      for (std::int32_t z = r.first[2]; z < r.first[2] + r.len[2]; ++z) entries[counts[c * planes + z]++] = t;
+    }
+
+  double* fx = flow->forcex;
+  double* fy = flow->forcey;
+  double* fz = flow->forcez;
+  const std::int64_t* planeStart = bins.planeStart.data();
+#pragma omp parallel for num_threads(chunks) schedule(dynamic, 1)
+  for (std::int64_t z = 0; z < planes; ++z)
+    for (std::int64_t e = planeStart[z]; e < planeStart[z + 1]; ++e) {
+      const mlSpreadRecord& r = records[entries[e]];
+      const float wz = r.phi[2][z - r.first[2]];
+      for (std::int32_t ky = 0; ky < r.len[1]; ++ky) {
+        const float wy = r.phi[1][ky];
+        const std::int64_t row = mlNodeIndex(r.first[0], r.first[1] + ky, z, nx, ny);
+        for (std::int32_t kx = 0; kx < r.len[0]; ++kx) {
+          const float weight = r.phi[0][kx] * wy * wz;
+          // Adding zero changes no sum.
+          if (weight == 0.0f) continue;
+          fx[row + kx] += weight * r.force[0];
+          fy[row + kx] += weight * r.force[1];
+          fz[row + kx] += weight * r.force[2];
+        }
+      }
+    }
+}
+#endif
 
 void mlInterpolateFluidForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow* flow, const MLFluidParam& param,
                                 mlVelocity3D<float> u0p, int width, float N, float l0p, float rou0p, float u0k) {
@@ -307,7 +416,20 @@ void mlSpreadForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow* flow, con
   std::int64_t layers = 0;
   const dim3 grid = mlPointGrid(count, layers);
   const dim3 block(kBlockEdge, kBlockEdge, kBlockEdge);
+#ifdef DUZAVOD_CUDA
   DZ_LAUNCH(mlSpreadForceKernel, grid, block, boundary, flow, N, l0p, rou0p, u0k, u0p, width, kLayerWidth, kLayerWidth,
             layers, nx, ny, nz);
   checkCudaLaunch();
+#else
+  // The kernel handles the points below the record's count that the grid reaches (a host build may read
+  // the device record).
+  const std::int64_t reached = static_cast<std::int64_t>(grid.z) * kBlockEdge * kLayerWidth * kLayerWidth;
+  const int handled = static_cast<int>(boundary->count < reached ? boundary->count : reached);
+  mlSpreadBins& bins = mlSpreadScratch();
+  if (bins.records.size() < static_cast<std::size_t>(handled)) bins.records.resize(handled);
+  DZ_LAUNCH(mlSpreadForceKernel, grid, block, boundary, flow, N, l0p, rou0p, u0k, u0p, width, kLayerWidth, kLayerWidth,
+            layers, nx, ny, nz, bins.records.data());
+  checkCudaLaunch();
+  mlSpreadDeposit(bins, handled, flow, nx, ny, nz);
+#endif
 }
