@@ -126,6 +126,36 @@ __device__ __forceinline__ bool mlVelocityIsFinite(const mlFlow& flow, std::int6
   return all - all == 0.0f;
 }
 
+// The interpolation's nodes floor(X) - w .. floor(X) + w per axis, clamped to the lattice.
+__device__ __forceinline__ void mlInterpolationRange(const float X[3], int width, const std::int64_t n[3],
+                                                     std::int64_t lo[3], std::int64_t hi[3]) {
+  for (int a = 0; a < 3; ++a) {
+    const std::int64_t base = static_cast<std::int64_t>(floorf(X[a]));
+    lo[a] = mlMax(base - width, 0);
+    hi[a] = mlMin(base + width + 1, n[a]) - 1;
+  }
+}
+
+#ifndef DUZAVOD_CUDA
+// Finiteness of ux, uy, uz by tiles of 8 x 8 x 8 nodes, found by the host before an interpolation for the
+// tiles that the points' ranges reach. A point whose range lies in finite tiles needs no check of its
+// own; any other point checks its own range, so the result never depends on the map.
+struct mlFiniteTiles {
+  static constexpr int kEdge = 8;
+  enum : std::uint8_t { kUnknown = 0, kWanted = 1, kFinite = 2, kNotFinite = 3 };
+  const std::uint8_t* state;
+  std::int64_t tx, ty;  // tiles along x and y
+
+  __device__ __forceinline__ bool finite(const std::int64_t lo[3], const std::int64_t hi[3]) const {
+    for (std::int64_t z = lo[2] / kEdge; z <= hi[2] / kEdge; ++z)
+      for (std::int64_t y = lo[1] / kEdge; y <= hi[1] / kEdge; ++y)
+        for (std::int64_t x = lo[0] / kEdge; x <= hi[0] / kEdge; ++x)
+          if (state[(z * ty + y) * tx + x] != kFinite) return false;
+    return true;
+  }
+};
+#endif
+
 // Block grid for count points: L = ceil(count / 400) thread layers, four per block layer, both ceilings
 // in single precision.
 dim3 mlPointGrid(int count, std::int64_t& layers) {
@@ -136,6 +166,15 @@ dim3 mlPointGrid(int count, std::int64_t& layers) {
   return dim3(kLayerWidth / kBlockEdge, kLayerWidth / kBlockEdge, blockLayers);
 }
 
+#ifndef DUZAVOD_CUDA
+// The points a point launch handles: those below the record's count that the grid reaches (the host may
+// read the device record).
+int mlHandledPoints(const mlLagrangeBoundary& b, const dim3& grid) {
+  const std::int64_t reached = static_cast<std::int64_t>(grid.z) * kBlockEdge * kLayerWidth * kLayerWidth;
+  return static_cast<int>(b.count < reached ? b.count : reached);
+}
+#endif
+
 }  // namespace
 
 // Velocity at the point from the lattice's ux, uy, uz (delta-weighted over the stencil), then the force
@@ -145,7 +184,12 @@ __global__ void mlInterpolateFluidForceKernel(mlLagrangeBoundary* boundary, mlFl
                                               float l0p, float rou0p, float u0k, mlVelocity3D<float> u0p, int width,
                                               std::int64_t layerX, std::int64_t layerY,
                                               std::int64_t /*layers: bounded by the count test*/, std::int64_t nx,
-                                              std::int64_t ny, std::int64_t nz) {
+                                              std::int64_t ny, std::int64_t nz
+#ifndef DUZAVOD_CUDA
+                                              ,
+                                              mlFiniteTiles tiles
+#endif
+) {
   const mlLagrangeBoundary& b = *boundary;
   const std::int64_t t = mlPointIndex(layerX, layerY);
   if (t < 0 || t >= b.count) return;
@@ -159,21 +203,21 @@ __global__ void mlInterpolateFluidForceKernel(mlLagrangeBoundary* boundary, mlFl
   float X[3];
   if (!mlPointInLattice(b, *flow, t, invdx, nx, ny, nz, X)) return;
 
-  // Nodes floor(X) - w .. floor(X) + w per axis, clamped to the lattice.
   const std::int64_t n[3] = {nx, ny, nz};
   std::int64_t lo[3], hi[3];
-  for (int a = 0; a < 3; ++a) {
-    const std::int64_t base = static_cast<std::int64_t>(floorf(X[a]));
-    lo[a] = mlMax(base - width, 0);
-    hi[a] = mlMin(base + width + 1, n[a]) - 1;
-  }
+  mlInterpolationRange(X, width, n, lo, hi);
 
   // A node of weight 0 leaves the sums as they are unless its velocity is infinite or NaN (0 * inf is
   // NaN). So with finite velocities only the box of nonzero weights is summed, from per-axis weights;
   // otherwise, and for the widths that weigh every node 0, every node is, as the NaN report needs.
   constexpr int kNodes = 2 * kMaxDeltaWidth + 1;
   float sum[3] = {0.0f, 0.0f, 0.0f};
-  if (mlHasWeights(width) && mlVelocityIsFinite<kNodes>(*flow, nx, ny, lo, hi)) {
+#ifdef DUZAVOD_CUDA
+  const bool finite = mlVelocityIsFinite<kNodes>(*flow, nx, ny, lo, hi);
+#else
+  const bool finite = tiles.finite(lo, hi) || mlVelocityIsFinite<kNodes>(*flow, nx, ny, lo, hi);
+#endif
+  if (mlHasWeights(width) && finite) {
     using Weights = mlAxisWeights<kNodes>;
     const Weights w[3] = {Weights(width, lo[0], hi[0], [&](std::int64_t x) { return X[0] - static_cast<float>(x); }),
                           Weights(width, lo[1], hi[1], [&](std::int64_t y) { return X[1] - static_cast<float>(y); }),
@@ -335,8 +379,7 @@ mlSpreadBins& mlSpreadScratch() {
   return bins;
 }
 
-void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, std::int64_t nx, std::int64_t ny,
-                     std::int64_t nz) {
+void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, std::int64_t nx, std::int64_t ny, std::int64_t nz) {
   const mlSpreadRecord* records = bins.records.data();
   const int chunks = dz::device::hostThreads();
   const std::int64_t planes = nz;
@@ -396,6 +439,42 @@ void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, std::int64_t n
 }
 #endif
 
+#ifndef DUZAVOD_CUDA
+// Builds the tile map for the points the interpolation will handle: marks the tiles their ranges reach
+// (placing the points as the kernel does), then checks each marked tile once.
+mlFiniteTiles mlFindFiniteTiles(const mlLagrangeBoundary& b, int handled, const mlFlow& flow, int width, float N,
+                                float l0p, std::int64_t nx, std::int64_t ny, std::int64_t nz) {
+  constexpr int kEdge = mlFiniteTiles::kEdge;
+  const std::int64_t tx = (nx + kEdge - 1) / kEdge, ty = (ny + kEdge - 1) / kEdge, tz = (nz + kEdge - 1) / kEdge;
+  static thread_local std::vector<std::uint8_t> state;
+  state.assign(tx * ty * tz, mlFiniteTiles::kUnknown);
+  std::uint8_t* tile = state.data();
+  const float invdx = mlFastDivide(N, l0p);
+  const std::int64_t n[3] = {nx, ny, nz};
+  const int threads = dz::device::hostThreads();
+#pragma omp parallel for num_threads(threads) schedule(static)
+  for (int t = 0; t < handled; ++t) {
+    float X[3];
+    if (!mlPointInLattice(b, flow, t, invdx, nx, ny, nz, X)) continue;
+    std::int64_t lo[3], hi[3];
+    mlInterpolationRange(X, width, n, lo, hi);
+    for (std::int64_t z = lo[2] / kEdge; z <= hi[2] / kEdge; ++z)
+      for (std::int64_t y = lo[1] / kEdge; y <= hi[1] / kEdge; ++y)
+        for (std::int64_t x = lo[0] / kEdge; x <= hi[0] / kEdge; ++x)
+          __atomic_store_n(&tile[(z * ty + y) * tx + x], mlFiniteTiles::kWanted, __ATOMIC_RELAXED);
+  }
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 16)
+  for (std::int64_t k = 0; k < tx * ty * tz; ++k) {
+    if (tile[k] != mlFiniteTiles::kWanted) continue;
+    const std::int64_t x = k % tx * kEdge, y = k / tx % ty * kEdge, z = k / (tx * ty) * kEdge;
+    const std::int64_t lo[3] = {x, y, z};
+    const std::int64_t hi[3] = {mlMin(x + kEdge, nx) - 1, mlMin(y + kEdge, ny) - 1, mlMin(z + kEdge, nz) - 1};
+    tile[k] = mlVelocityIsFinite<kEdge>(flow, nx, ny, lo, hi) ? mlFiniteTiles::kFinite : mlFiniteTiles::kNotFinite;
+  }
+  return mlFiniteTiles{tile, tx, ty};
+}
+#endif
+
 void mlInterpolateFluidForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow* flow, const MLFluidParam& param,
                                 mlVelocity3D<float> u0p, int width, float N, float l0p, float rou0p, float u0k) {
   // An empty point set has nothing to do, and an empty grid is not a valid launch.
@@ -404,8 +483,15 @@ void mlInterpolateFluidForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow*
   std::int64_t layers = 0;
   const dim3 grid = mlPointGrid(count, layers);
   const dim3 block(kBlockEdge, kBlockEdge, kBlockEdge);
+#ifdef DUZAVOD_CUDA
   DZ_LAUNCH(mlInterpolateFluidForceKernel, grid, block, boundary, flow, static_cast<double>(param.slip_ratio), N, l0p,
             rou0p, u0k, u0p, width, kLayerWidth, kLayerWidth, layers, nx, ny, nz);
+#else
+  const mlFiniteTiles tiles =
+      mlFindFiniteTiles(*boundary, mlHandledPoints(*boundary, grid), *flow, width, N, l0p, nx, ny, nz);
+  DZ_LAUNCH(mlInterpolateFluidForceKernel, grid, block, boundary, flow, static_cast<double>(param.slip_ratio), N, l0p,
+            rou0p, u0k, u0p, width, kLayerWidth, kLayerWidth, layers, nx, ny, nz, tiles);
+#endif
   checkCudaLaunch();
 }
 
@@ -421,10 +507,7 @@ void mlSpreadForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow* flow, con
             layers, nx, ny, nz);
   checkCudaLaunch();
 #else
-  // The kernel handles the points below the record's count that the grid reaches (a host build may read
-  // the device record).
-  const std::int64_t reached = static_cast<std::int64_t>(grid.z) * kBlockEdge * kLayerWidth * kLayerWidth;
-  const int handled = static_cast<int>(boundary->count < reached ? boundary->count : reached);
+  const int handled = mlHandledPoints(*boundary, grid);
   mlSpreadBins& bins = mlSpreadScratch();
   if (bins.records.size() < static_cast<std::size_t>(handled)) bins.records.resize(handled);
   DZ_LAUNCH(mlSpreadForceKernel, grid, block, boundary, flow, N, l0p, rou0p, u0k, u0p, width, kLayerWidth, kLayerWidth,
