@@ -1,19 +1,20 @@
 // Throughput of the whole fluid step, with and without immersed bodies.
 //
-// Usage: bench_solverStep [nx ny nz [steps]]  (default 128 64 64, 10 steps)
-// For 1 thread and all threads: the bandwidth of a plain copy, then for 0, 1 and 4 point sets of 10 000
-// points the step's MLUPS and its time split into the five lattice kernels and the immersed-boundary
-// stage (each timed on its own over the same steps).
+// Usage: bench_solverStep [nx ny nz [steps]]  (default 128 128 128, 10 steps per round)
+// For 1 thread and all threads: the copy yardstick, then for 0, 1 and 4 point sets of 10 000 points the
+// step's MLUPS and ms, the immersed-boundary stage's ms (timed on its own over as many calls) and its
+// share of the step, and the bytes per node of the five lattice kernels with the memory traffic they
+// make beside the streaming copy's; last the step without bodies with plain stores only. Figures are
+// medians of three rounds.
 #include <omp.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
-#include "bench/copyBandwidth.h"
+#include "bench/benchLattice.h"
 #include "duriz/gpu_inc/gpu/mlBoundaryNEE.h"
 #include "duriz/gpu_inc/gpu/mlCollide.h"
 #include "duriz/gpu_inc/gpu/mlMoments.h"
@@ -27,10 +28,6 @@
 #include "supplement/IBBoundaryMemMgr.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
 // Bodies that hold still: the step's cost is the fluid's and the coupling's, not the bodies'.
 class StillBodies : public mlBaseCouplingSolver {
@@ -68,8 +65,8 @@ std::unique_ptr<mlLagrangeBoundary> sphere(int n, float cx, float cy, float cz, 
 
 int main(int argc, char** argv) {
   const int nx = argc > 3 ? std::atoi(argv[1]) : 128;
-  const int ny = argc > 3 ? std::atoi(argv[2]) : 64;
-  const int nz = argc > 3 ? std::atoi(argv[3]) : 64;
+  const int ny = argc > 3 ? std::atoi(argv[2]) : 128;
+  const int nz = argc > 3 ? std::atoi(argv[3]) : 128;
   const int steps = argc > 4 ? std::atoi(argv[4]) : 10;
 
   // Lattice units: dx = 1 m, u0p = u0k, so physical and lattice velocities agree.
@@ -109,44 +106,35 @@ int main(int argc, char** argv) {
     mirrors.back()->upload();
   }
 
-  const MLFluidParam& param = *lattice->param;
-  const float s = solver.units.u0k / solver.units.u0p[0];
-  const double scale = s * s * solver.units.l0p / solver.units.N;
-  mlTransform4d identity{};
-  for (int d = 0; d < 4; ++d) identity.m[d * 5] = 1.0;
-  auto latticeKernels = [&] {
-    mlAddForcetoUOptGpu(record, param, {scale, scale, scale}, {}, {}, {}, identity, s);
-    mlCollideAddForceHighorderFiitingGpu(record, param);
-    mlCuStream3dOptGpu(record, param);
-    mlBndCondNEEGpu(record, param, true);
-    mlCalOneOrderMomentOptGpu(record, param);
-  };
-
-  std::printf("lattice %d x %d x %d (%.2f M nodes), %d steps, point sets of 10000 points\n", nx, ny, nz, nodes / 1e6,
-              steps);
+  std::printf("lattice %d x %d x %d (%.2f M nodes), medians of 3 rounds of %d steps, point sets of 10000 points\n", nx,
+              ny, nz, nodes / 1e6, steps);
+  const bool streaming = dz::device::useStreamingStores(sizeof(float) * 27 * lattice->count);
   for (int threads : {1, omp_get_max_threads()}) {
     dz::device::setHostThreads(threads);
-    std::printf("\n%d thread(s): plain copy %.1f GB/s\n", threads, copyBandwidth(27 * lattice->count, threads) / 1e9);
-    std::printf("  %-6s %10s %10s %12s %12s %10s\n", "sets", "MLUPS", "ms/step", "lattice ms", "IB ms", "IB share");
-    for (int sets_used : {0, 1, 4}) {
+    const CopyBandwidth bw = copyBandwidth(threads);
+    std::printf("\n");
+    bench::printYardstick(threads, bw);
+    std::printf("  %-22s %8s %9s %8s %9s %8s %9s\n", "point sets", "MLUPS", "ms/step", "IB ms", "IB share", "B/node",
+                "of copy");
+    auto row = [&](const char* name, int sets, bool stores) {
       solver.ibBoundaries.clear();
-      for (int b = 0; b < sets_used; ++b) solver.ibBoundaries.push_back(mirrors[b].get());
+      for (int b = 0; b < sets; ++b) solver.ibBoundaries.push_back(mirrors[b].get());
       bodies->boundaries = solver.ibBoundaries;
-      solver.solverStep(TWO_WAY);  // warm-up
-
-      auto t0 = Clock::now();
-      for (int k = 0; k < steps; ++k) solver.solverStep(TWO_WAY);
-      const double step = since(t0) / steps;
-      t0 = Clock::now();
-      for (int k = 0; k < steps; ++k) latticeKernels();
-      const double lattice = since(t0) / steps;
-      t0 = Clock::now();
-      for (int k = 0; k < steps; ++k) mlImmersedSolver::step(solver, 0);
-      const double ib = since(t0) / steps;
-      std::printf("  %-6d %10.1f %10.2f %12.2f %12.2f %9.1f%%\n", sets_used, nodes / step / 1e6, 1e3 * step,
-                  1e3 * lattice, 1e3 * ib, 100 * ib / (lattice + ib));
-    }
+      const double step = bench::secondsPerCall(steps, [&] { solver.solverStep(TWO_WAY); });
+      const double ib = sets == 0 ? 0.0 : bench::secondsPerCall(steps, [&] { mlImmersedSolver::step(solver, 0); });
+      const double bytes = bench::kernelBytes(nx, ny, nz, stores).step();
+      const double traffic = nodes / step * bytes;
+      std::printf("  %-22s %8.1f %9.2f %8.2f %8.1f%% %8.0f %8.0f%%\n", name, nodes / step / 1e6, 1e3 * step, 1e3 * ib,
+                  100 * ib / step, bytes, 100 * traffic / bw.streamingTraffic);
+    };
+    row("0", 0, streaming);
+    row("1", 1, streaming);
+    row("4", 4, streaming);
+    dz::device::streamingStores = dz::device::StreamingStores::never;
+    row("0, plain stores only", 0, false);
+    dz::device::streamingStores = dz::device::StreamingStores::automatic;
   }
+  dz::device::setHostThreads(0);
   mirrors.clear();
   solver.freeGpu();
   return 0;

@@ -1,15 +1,11 @@
-// Throughput of the fluid kernels against the memory bandwidth of a plain copy.
+// Throughput of the five lattice kernels of the fluid step against the machine's memory bandwidth.
 //
-// Usage: mlKernelBench [nx ny nz [steps]]  (default 128 64 64, 20 steps)
-// For 1 thread and for all threads: the bandwidth of a plain copy of two arrays as large as f (the same
-// working set as the kernels, so the same level of the memory hierarchy) and of two 1 GiB arrays (main
-// memory), then per kernel and for the five-kernel sequence the MLUPS, the bytes per node the kernel must
-// move (each array read or written once), the bandwidth that makes, and the share of the limit
-// copy-bandwidth / bytes-per-node.
+// Usage: mlKernelBench [nx ny nz [steps]]  (default 128 128 128, 10 steps per round)
+// For one thread and for all threads: the copy yardstick, then per kernel and for the five in sequence the
+// MLUPS, ms per call, the bytes per node the kernel moves (write-allocate included), the memory traffic
+// that makes and its share of the streaming copy's. Figures are medians of three rounds.
 #include <omp.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/copyBandwidth.h"
+#include "bench/benchLattice.h"
 #include "duriz/gpu_inc/gpu/mlBoundaryNEE.h"
 #include "duriz/gpu_inc/gpu/mlCollide.h"
 #include "duriz/gpu_inc/gpu/mlMoments.h"
@@ -28,10 +24,6 @@
 #include "duriz/mlsolver/mlSinglePhaseSolverNew.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 // A lattice with a gentle shear flow, so the collision works on non-trivial values.
 std::unique_ptr<mlFlow> benchLattice(int nx, int ny, int nz) {
@@ -84,7 +76,7 @@ struct Job {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int nx = 128, ny = 64, nz = 64, steps = 20;
+  int nx = 128, ny = 128, nz = 128, steps = 10;
   if (argc >= 4) {
     nx = std::atoi(argv[1]);
     ny = std::atoi(argv[2]);
@@ -106,17 +98,6 @@ int main(int argc, char** argv) {
   solver.allocAndUpload(host.get(), dev, 0);
   const MLFluidParam& param = *host->param;
 
-  // Bytes each kernel must move per node. Frame forcing: flag, u, rho, forces read; forces, u written.
-  // Collision: f, u, rho, forces, Sopt read; fPost, Sopt written. Streaming: flag, fPost read; f written.
-  // Open boundary: the plane nodes read their neighbour's f and write their own f and two densities.
-  // Moments: f read; rho, u, forces written.
-  const double planeNodes = static_cast<double>(n) - static_cast<double>(nx - 2) * (ny - 2) * (nz - 2);
-  const double bytesFrame = 4 + 12 + 4 + 24 + 24 + 12;
-  const double bytesCollide = 108 + 12 + 4 + 24 + 4 + 108 + 4;
-  const double bytesStream = 4 + 108 + 108;
-  const double bytesBoundary = planeNodes * (4 + 108 + 108 + 8) / n;
-  const double bytesMoments = 108 + 4 + 12 + 24;
-
   const mlVelocity3D<double> one{1, 1, 1}, zero{0, 0, 0};
   const mlTransform4d Tinv{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
   auto frame = [&] { mlAddForcetoUOptGpu(dev, param, one, zero, zero, zero, Tinv, 1.0f); };
@@ -124,44 +105,34 @@ int main(int argc, char** argv) {
   auto stream = [&] { mlCuStream3dOptGpu(dev, param); };
   auto boundary = [&] { mlBndCondNEEGpu(dev, param, true); };
   auto moments = [&] { mlCalOneOrderMomentOptGpu(dev, param); };
-  const std::vector<Job> jobs = {
-      {"mlAddForcetoUOpt", bytesFrame, frame},
-      {"mlCollideAddForceHighorderFiiting", bytesCollide, collide},
-      {"mlCuStream3dOpt", bytesStream, stream},
-      {"mlBndCondNEE", bytesBoundary, boundary},
-      {"mlCalOneOrderMomentOpt", bytesMoments, moments},
-      {"sequence (5 kernels)", bytesFrame + bytesCollide + bytesStream + bytesBoundary + bytesMoments,
-       [&] {
-         frame();
-         collide();
-         stream();
-         boundary();
-         moments();
-       }},
+  auto sequence = [&] {
+    frame();
+    collide();
+    stream();
+    boundary();
+    moments();
   };
+  const bool streaming = dz::device::useStreamingStores(sizeof(float) * 27 * n);
+  const bench::KernelBytes bytes = bench::kernelBytes(nx, ny, nz, streaming);
+  const std::vector<Job> jobs = {
+      {"mlAddForcetoUOpt", bytes.frame, frame},           {"mlCollideAddForceHighorderFiiting", bytes.collide, collide},
+      {"mlCuStream3dOpt", bytes.stream, stream},          {"mlBndCondNEE", bytes.boundary, boundary},
+      {"mlCalOneOrderMomentOpt", bytes.moments, moments}, {"sequence (5 kernels)", bytes.step(), sequence}};
 
-  std::printf("lattice %d x %d x %d (%zu nodes), %d steps per figure\n", nx, ny, nz, n, steps);
-  const int allThreads = omp_get_max_threads();
-  for (int threads : {1, allThreads}) {
+  std::printf("lattice %d x %d x %d (%.2f M nodes), medians of 3 rounds of %d calls, streaming stores %s\n", nx, ny, nz,
+              n / 1e6, steps, streaming ? "on" : "off");
+  for (int threads : {1, omp_get_max_threads()}) {
     dz::device::setHostThreads(threads);
-    const double copyBW = copyBandwidth(27 * n, threads);
-    const double bigCopyBW = copyBandwidth(std::size_t(1) << 28, threads);
-    std::printf("\n%d thread%s: plain copy %.1f GB/s (arrays as large as f; the limit below), %.1f GB/s (2 x 1 GiB)\n",
-                threads, threads == 1 ? "" : "s", copyBW / 1e9, bigCopyBW / 1e9);
-    std::printf("  %-36s %9s %10s %9s %9s %8s %9s\n", "kernel", "MLUPS", "ms/step", "B/node", "GB/s", "limit",
-                "of limit");
+    const CopyBandwidth bw = copyBandwidth(threads);
+    std::printf("\n");
+    bench::printYardstick(threads, bw);
+    std::printf("  %-36s %9s %9s %8s %9s %10s\n", "kernel", "MLUPS", "ms/call", "B/node", "GB/s", "of copy");
     for (const Job& job : jobs) {
-      job.run();  // warm up
-      double best = 1e30;
-      for (int rep = 0; rep < 3; ++rep) {
-        const auto t0 = Clock::now();
-        for (int s = 0; s < steps; ++s) job.run();
-        best = std::min(best, seconds(t0, Clock::now()) / steps);
-      }
-      const double mlups = n / best / 1e6;
-      const double limit = copyBW / job.bytesPerNode / 1e6;
-      std::printf("  %-36s %9.1f %10.3f %9.1f %9.1f %8.1f %8.0f%%\n", job.name.c_str(), mlups, best * 1e3,
-                  job.bytesPerNode, mlups * job.bytesPerNode / 1e3, limit, 100 * mlups / limit);
+      const double s = bench::secondsPerCall(steps, job.run);
+      const double mlups = n / s / 1e6;
+      const double traffic = mlups * 1e6 * job.bytesPerNode;
+      std::printf("  %-36s %9.1f %9.3f %8.1f %9.1f %9.0f%%\n", job.name.c_str(), mlups, s * 1e3, job.bytesPerNode,
+                  traffic / 1e9, 100 * traffic / bw.streamingTraffic);
     }
   }
   dz::device::setHostThreads(0);

@@ -54,13 +54,17 @@ void launch(const char* name, dim3 grid, dim3 block, const Args&... args) {
     return;
   }
 
+  // Threads take runs of consecutive blocks as they become free, about 16 runs each: work that differs
+  // from block to block (the boundary planes, the points of a body) and threads slowed by other work on
+  // the machine still even out, and each run is long enough for the prefetchers.
   const long long total = static_cast<long long>(blocks);
+  const long long run = total / (16LL * threads) > 0 ? total / (16LL * threads) : 1;
   const unsigned long long planeBlocks = 1ull * grid.x * grid.y;
 #pragma omp parallel num_threads(threads)
   {
     gridDim = grid;
     blockDim = block;
-#pragma omp for schedule(static)
+#pragma omp for schedule(dynamic, run)
     for (long long b = 0; b < total; ++b) {
       const auto ub = static_cast<unsigned long long>(b);
       const auto bz = static_cast<unsigned int>(ub / planeBlocks);

@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <vector>
 
+#ifndef DUZAVOD_CUDA
+#include <omp.h>
+#endif
+
 #include "duriz/gpu_inc/cudaCheck.h"
 #include "mlDeltaFunction.cuh"
 
@@ -387,55 +391,61 @@ void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, std::int64_t n
   bins.counts.assign(static_cast<std::size_t>(chunks) * planes, 0);
   bins.planeStart.assign(planes + 1, 0);
   std::int64_t* counts = bins.counts.data();
-
-#pragma omp parallel for num_threads(chunks) schedule(static, 1)
-  for (int c = 0; c < chunks; ++c)
-    for (int t = chunkBegin(c); t < chunkBegin(c + 1); ++t) {
-      const mlSpreadRecord& r = records[t];
-      for (std::int32_t z = r.first[2]; z < r.first[2] + r.len[2]; ++z) ++counts[c * planes + z];
-    }
-  std::int64_t total = 0;
-  for (std::int64_t z = 0; z < planes; ++z) {
-    bins.planeStart[z] = total;
-    for (int c = 0; c < chunks; ++c) {
-      const std::int64_t n = counts[c * planes + z];
-      counts[c * planes + z] = total;
-      total += n;
-    }
-  }
-  bins.planeStart[planes] = total;
-  if (total == 0) return;
-  bins.entries.resize(total);
-  std::int32_t* entries = bins.entries.data();
-#pragma omp parallel for num_threads(chunks) schedule(static, 1)
-  for (int c = 0; c < chunks; ++c)
-    for (int t = chunkBegin(c); t < chunkBegin(c + 1); ++t) {
-      const mlSpreadRecord& r = records[t];
-      for (std::int32_t z = r.first[2]; z < r.first[2] + r.len[2]; ++z) entries[counts[c * planes + z]++] = t;
-    }
-
+  std::int64_t* planeStart = bins.planeStart.data();
   double* fx = flow->forcex;
   double* fy = flow->forcey;
   double* fz = flow->forcez;
-  const std::int64_t* planeStart = bins.planeStart.data();
-#pragma omp parallel for num_threads(chunks) schedule(dynamic, 1)
-  for (std::int64_t z = 0; z < planes; ++z)
-    for (std::int64_t e = planeStart[z]; e < planeStart[z + 1]; ++e) {
-      const mlSpreadRecord& r = records[entries[e]];
-      const float wz = r.phi[2][z - r.first[2]];
-      for (std::int32_t ky = 0; ky < r.len[1]; ++ky) {
-        const float wy = r.phi[1][ky];
-        const std::int64_t row = mlNodeIndex(r.first[0], r.first[1] + ky, z, nx, ny);
-        for (std::int32_t kx = 0; kx < r.len[0]; ++kx) {
-          const float weight = r.phi[0][kx] * wy * wz;
-          // Adding zero changes no sum.
-          if (weight == 0.0f) continue;
-          fx[row + kx] += weight * r.force[0];
-          fy[row + kx] += weight * r.force[1];
-          fz[row + kx] += weight * r.force[2];
+
+  // One parallel region: count, number the entries, fill the lists, add up plane by plane.
+#pragma omp parallel num_threads(chunks)
+  {
+    const int me = omp_get_thread_num(), team = omp_get_num_threads();
+    for (int c = me; c < chunks; c += team)
+      for (int t = chunkBegin(c); t < chunkBegin(c + 1); ++t) {
+        const mlSpreadRecord& r = records[t];
+        for (std::int32_t z = r.first[2]; z < r.first[2] + r.len[2]; ++z) ++counts[c * planes + z];
+      }
+#pragma omp barrier
+#pragma omp single
+    {
+      std::int64_t total = 0;
+      for (std::int64_t z = 0; z < planes; ++z) {
+        planeStart[z] = total;
+        for (int c = 0; c < chunks; ++c) {
+          const std::int64_t n = counts[c * planes + z];
+          counts[c * planes + z] = total;
+          total += n;
         }
       }
+      planeStart[planes] = total;
+      if (bins.entries.size() < static_cast<std::size_t>(total)) bins.entries.resize(total);
     }
+    std::int32_t* entries = bins.entries.data();
+    for (int c = me; c < chunks; c += team)
+      for (int t = chunkBegin(c); t < chunkBegin(c + 1); ++t) {
+        const mlSpreadRecord& r = records[t];
+        for (std::int32_t z = r.first[2]; z < r.first[2] + r.len[2]; ++z) entries[counts[c * planes + z]++] = t;
+      }
+#pragma omp barrier
+#pragma omp for schedule(dynamic, 1)
+    for (std::int64_t z = 0; z < planes; ++z)
+      for (std::int64_t e = planeStart[z]; e < planeStart[z + 1]; ++e) {
+        const mlSpreadRecord& r = records[entries[e]];
+        const float wz = r.phi[2][z - r.first[2]];
+        for (std::int32_t ky = 0; ky < r.len[1]; ++ky) {
+          const float wy = r.phi[1][ky];
+          const std::int64_t row = mlNodeIndex(r.first[0], r.first[1] + ky, z, nx, ny);
+          for (std::int32_t kx = 0; kx < r.len[0]; ++kx) {
+            const float weight = r.phi[0][kx] * wy * wz;
+            // Adding zero changes no sum.
+            if (weight == 0.0f) continue;
+            fx[row + kx] += weight * r.force[0];
+            fy[row + kx] += weight * r.force[1];
+            fz[row + kx] += weight * r.force[2];
+          }
+        }
+      }
+  }
 }
 #endif
 
@@ -451,25 +461,27 @@ mlFiniteTiles mlFindFiniteTiles(const mlLagrangeBoundary& b, int handled, const 
   std::uint8_t* tile = state.data();
   const float invdx = mlFastDivide(N, l0p);
   const std::int64_t n[3] = {nx, ny, nz};
-  const int threads = dz::device::hostThreads();
-#pragma omp parallel for num_threads(threads) schedule(static)
-  for (int t = 0; t < handled; ++t) {
-    float X[3];
-    if (!mlPointInLattice(b, flow, t, invdx, nx, ny, nz, X)) continue;
-    std::int64_t lo[3], hi[3];
-    mlInterpolationRange(X, width, n, lo, hi);
-    for (std::int64_t z = lo[2] / kEdge; z <= hi[2] / kEdge; ++z)
-      for (std::int64_t y = lo[1] / kEdge; y <= hi[1] / kEdge; ++y)
-        for (std::int64_t x = lo[0] / kEdge; x <= hi[0] / kEdge; ++x)
-          __atomic_store_n(&tile[(z * ty + y) * tx + x], mlFiniteTiles::kWanted, __ATOMIC_RELAXED);
-  }
-#pragma omp parallel for num_threads(threads) schedule(dynamic, 16)
-  for (std::int64_t k = 0; k < tx * ty * tz; ++k) {
-    if (tile[k] != mlFiniteTiles::kWanted) continue;
-    const std::int64_t x = k % tx * kEdge, y = k / tx % ty * kEdge, z = k / (tx * ty) * kEdge;
-    const std::int64_t lo[3] = {x, y, z};
-    const std::int64_t hi[3] = {mlMin(x + kEdge, nx) - 1, mlMin(y + kEdge, ny) - 1, mlMin(z + kEdge, nz) - 1};
-    tile[k] = mlVelocityIsFinite<kEdge>(flow, nx, ny, lo, hi) ? mlFiniteTiles::kFinite : mlFiniteTiles::kNotFinite;
+#pragma omp parallel num_threads(dz::device::hostThreads())
+  {
+#pragma omp for schedule(static)
+    for (int t = 0; t < handled; ++t) {
+      float X[3];
+      if (!mlPointInLattice(b, flow, t, invdx, nx, ny, nz, X)) continue;
+      std::int64_t lo[3], hi[3];
+      mlInterpolationRange(X, width, n, lo, hi);
+      for (std::int64_t z = lo[2] / kEdge; z <= hi[2] / kEdge; ++z)
+        for (std::int64_t y = lo[1] / kEdge; y <= hi[1] / kEdge; ++y)
+          for (std::int64_t x = lo[0] / kEdge; x <= hi[0] / kEdge; ++x)
+            __atomic_store_n(&tile[(z * ty + y) * tx + x], mlFiniteTiles::kWanted, __ATOMIC_RELAXED);
+    }
+#pragma omp for schedule(dynamic, 16)
+    for (std::int64_t k = 0; k < tx * ty * tz; ++k) {
+      if (tile[k] != mlFiniteTiles::kWanted) continue;
+      const std::int64_t x = k % tx * kEdge, y = k / tx % ty * kEdge, z = k / (tx * ty) * kEdge;
+      const std::int64_t lo[3] = {x, y, z};
+      const std::int64_t hi[3] = {mlMin(x + kEdge, nx) - 1, mlMin(y + kEdge, ny) - 1, mlMin(z + kEdge, nz) - 1};
+      tile[k] = mlVelocityIsFinite<kEdge>(flow, nx, ny, lo, hi) ? mlFiniteTiles::kFinite : mlFiniteTiles::kNotFinite;
+    }
   }
   return mlFiniteTiles{tile, tx, ty};
 }
