@@ -52,8 +52,8 @@ inline KernelBytes kernelBytes(int nx, int ny, int nz, bool streaming) {
   const double rowEnds = 2.0 * std::max(ny - 2, 0) * std::max(nz - 2, 0);
   const double planeRowNodes = static_cast<double>(nx) * std::max(2 * ny + 2 * nz - 4, 0);
   b.boundary = (rowEnds * (27 * 128 + 128 + 64) + planeRowNodes * (3 * populations + 3 * 4 + 4)) / nodes;
-  // Moments: f read; rho, u and forces written (allocate, write back).
-  b.moments = populations + 2 * (4 + 12 + 24);
+  // Moments: f read; rho, u and forces written.
+  b.moments = populations + (streaming ? 1 : 2) * (4 + 12 + 24);
   return b;
 }
 
