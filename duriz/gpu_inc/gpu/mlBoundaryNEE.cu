@@ -188,37 +188,33 @@ __global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int c
   // two ends of any other row between the planes; a block without them returns at once. Runs of nodes
   // that share an offset are batched and handled by mlNeeRuns.
   dz::device::claimBlock();
-  // Accumulators of density and first moment per node of the block, four arrays whose starts are not a
-  // multiple of 4 KiB apart (loads that seem to alias an earlier store would wait for it).
-  constexpr int kStride = 1024 + 16;
+  constexpr int kMaxBlock = 1024;
   const int size = static_cast<int>(blockDim.x * blockDim.y);
   const int first = mlBlockThread(0, 0);
   const int end = first + size < count ? first + size : count;
   mlNeeRun runs[kMaxRuns];
-  float acc[4 * kStride];
+  float acc[4 * kMaxBlock];  // density and first moment of each node of the block
   int nRuns = 0;
-  // Adds plane nodes x0 .. x1 of a row as runs of equal offset, without prescribed-velocity nodes.
+  auto push = [&](int row, int x0, int x1, int oy, int oz) {
+    if (nRuns == kMaxRuns) {
+      mlNeeRuns(f, rou, count, inertial, first, runs, nRuns, acc, kMaxBlock);
+      nRuns = 0;
+    }
+    const int ox = p.onPlane(0, x0) ? p.offset(0, x0) : 0;
+    runs[nRuns++] = mlNeeRun{row + x0, x1 - x0 + 1, ox + nx * (oy + ny * oz), {ox, oy, oz}};
+  };
+  // Adds the plane nodes x0 .. x1 of a row as runs of one offset: a run ends before a prescribed-velocity
+  // node and around the nodes on the x planes, whose offset differs.
   auto add = [&](int row, int x0, int x1, int y, int z) {
     const int oy = p.onPlane(1, y) ? p.offset(1, y) : 0, oz = p.onPlane(2, z) ? p.offset(2, z) : 0;
-    for (int x = x0; x <= x1;) {
-      const int ox = p.onPlane(0, x) ? p.offset(0, x) : 0;
-      int x2 = x;  // the run ends where the offset changes (at the x planes) or at a prescribed node
-      while (x2 + 1 <= x1 && !p.onPlane(0, x2 + 1) && !p.onPlane(0, x)) ++x2;
-      int k = x;
-      while (k <= x2) {
-        while (k <= x2 && flag[row + k] == NODE_VELOCITY) ++k;
-        int e = k;
-        while (e + 1 <= x2 && flag[row + e + 1] != NODE_VELOCITY) ++e;
-        if (k <= x2) {
-          if (nRuns == kMaxRuns) {
-            mlNeeRuns(f, rou, count, inertial, first, runs, nRuns, acc, kStride);
-            nRuns = 0;
-          }
-          runs[nRuns++] = mlNeeRun{row + k, e - k + 1, ox + nx * (oy + ny * oz), {ox, oy, oz}};
-        }
-        k = e + 1;
+    int open = -1;  // first node of the run being built
+    for (int x = x0; x <= x1 + 1; ++x) {
+      const bool node = x <= x1 && flag[row + x] != NODE_VELOCITY;
+      if (open >= 0 && (!node || p.onPlane(0, x) || p.onPlane(0, open))) {
+        push(row, open, x - 1, oy, oz);
+        open = -1;
       }
-      x = x2 + 1;
+      if (node && open < 0) open = x;
     }
   };
   for (int rowStart = first; rowStart < end;) {
@@ -235,7 +231,7 @@ __global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int c
       if (p.hi[0] != w && p.hi[0] >= xa && p.hi[0] <= xb) add(row, p.hi[0], p.hi[0], y, z);
     }
   }
-  if (nRuns > 0) mlNeeRuns(f, rou, count, inertial, first, runs, nRuns, acc, kStride);
+  if (nRuns > 0) mlNeeRuns(f, rou, count, inertial, first, runs, nRuns, acc, kMaxBlock);
 #endif
 }
 
