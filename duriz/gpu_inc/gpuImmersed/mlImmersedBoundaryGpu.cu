@@ -217,11 +217,11 @@ __global__ void mlInterpolateFluidForceKernel(mlLagrangeBoundary* boundary, mlFl
   constexpr int kNodes = 2 * kMaxDeltaWidth + 1;
   float sum[3] = {0.0f, 0.0f, 0.0f};
 #ifdef DUZAVOD_CUDA
-  const bool finite = mlVelocityIsFinite<kNodes>(*flow, nx, ny, lo, hi);
+  auto finite = [&] { return mlVelocityIsFinite<kNodes>(*flow, nx, ny, lo, hi); };
 #else
-  const bool finite = tiles.finite(lo, hi) || mlVelocityIsFinite<kNodes>(*flow, nx, ny, lo, hi);
+  auto finite = [&] { return tiles.finite(lo, hi) || mlVelocityIsFinite<kNodes>(*flow, nx, ny, lo, hi); };
 #endif
-  if (mlHasWeights(width) && finite) {
+  if (mlHasWeights(width) && finite()) {
     using Weights = mlAxisWeights<kNodes>;
     const Weights w[3] = {Weights(width, lo[0], hi[0], [&](std::int64_t x) { return X[0] - static_cast<float>(x); }),
                           Weights(width, lo[1], hi[1], [&](std::int64_t y) { return X[1] - static_cast<float>(y); }),
