@@ -285,6 +285,46 @@ TEST(ImmersedReference, SpreadingMatchesThePerNodeFormula) {
   dz::device::setHostThreads(0);
 }
 
+// Far from the origin the nodes' coordinates, start + k dx rounded to single precision, are off by more
+// than half a spacing, and a point weighs more nodes than the usual w + 1 per axis: still the formula's
+// sums, bit for bit.
+TEST(ImmersedReference, SpreadingFarFromTheOriginMatchesThePerNodeFormula) {
+  std::mt19937 rng(31);
+  const Units u{10, 1, 1.25f, 0.1f, {5, 4, 2}};
+  DeviceLattice lattice(16, 16, 16, kDx);
+  lattice.toDevice();
+  const float far[3] = {1.2e7f, -1.3e7f, 1.1e7f};  // floats here are 1 apart, ten spacings
+  std::copy(far, far + 3, lattice.host->start);
+  ASSERT_EQ(cudaMemcpy(lattice.dev->start, far, sizeof far, cudaMemcpyHostToDevice), cudaSuccess);
+  DevicePoints points(60, 0.013f);
+  std::uniform_real_distribution<float> pos(3.0f, 12.0f);
+  for (int t = 0; t < 60; ++t) {
+    const float X[3] = {pos(rng), pos(rng), pos(rng)};
+    points.place(t, X, lattice, u);
+  }
+  randomPointData(points, rng);
+  points.toDevice();
+
+  Forces expected;
+  for (auto& f : expected.f) f.assign(lattice.host->count, 0.0);
+  referenceSpreading(points.host, *lattice.host, u, 4, expected);
+  // Some point weighs more than w + 2 nodes along an axis.
+  int widest = 0;
+  for (int t = 0; t < 60; ++t) {
+    float X[3];
+    ASSERT_TRUE(locate(points.host, t, *lattice.host, u, X));
+    for (int a = 0; a < 3; ++a) {
+      int nodes = 0;
+      for (int k = 0; k < 16; ++k)
+        nodes += mlDelta(4, X[a] - ((far[a] + static_cast<float>(k) * kDx) - far[a]) * (u.N / u.l0p)) != 0.0f;
+      widest = std::max(widest, nodes);
+    }
+  }
+  EXPECT_GT(widest, 6);
+  spread(points, lattice, u, 4);
+  expectSameBits(expected, nodeForces(lattice), "far from the origin");
+}
+
 // A velocity that is infinite or NaN reaches the point's force and the report even where the point weighs
 // the node 0 (0 * inf and 0 * NaN are NaN), as it does at a node of nonzero weight; one just beyond the
 // range (in the same block of 8 x 8 x 8 nodes) does not.

@@ -262,16 +262,45 @@ __global__ void mlInterpolateFluidForceKernel(mlLagrangeBoundary* boundary, mlFl
   b.forcez[t] = (1.0 - s) * fullZ + s * normZ;
 }
 
+// The spreading's weights of a point at lattice coordinates X along each axis: nodes floor(X) - w - 2 ..
+// floor(X) + w + 2 (two wider than the interpolation's on each side; they weigh 0 for widths <= 4),
+// clamped to the lattice, each weighed at its coordinate recomputed from its physical position start +
+// k dx.
+using mlSpreadAxisWeights = mlAxisWeights<2 * kMaxDeltaWidth + 5>;
+struct mlSpreadWeights {
+  mlSpreadAxisWeights w[3];
+
+  __device__ __forceinline__ mlSpreadWeights(const float X[3], int width, const std::int64_t n[3], const float start[3],
+                                             float dx, float invdx)
+      : w{axis(0, X, width, n, start, dx, invdx), axis(1, X, width, n, start, dx, invdx),
+          axis(2, X, width, n, start, dx, invdx)} {}
+
+  __device__ __forceinline__ static mlSpreadAxisWeights axis(int a, const float X[3], int width,
+                                                             const std::int64_t n[3], const float start[3], float dx,
+                                                             float invdx) {
+    const std::int64_t base = static_cast<std::int64_t>(floorf(X[a]));
+    const std::int64_t lo = mlMax(base - width - 2, 0), hi = mlMin(base + width + 2, n[a] - 1);
+    return mlSpreadAxisWeights(width, lo, hi, [&](std::int64_t k) {
+      return X[a] - ((start[a] + static_cast<float>(k) * dx) - start[a]) * invdx;
+    });
+  }
+};
+
 #ifndef DUZAVOD_CUDA
-// What the host's spreading kernel leaves for each point: the nonzero weights per axis (nodes first[a] ..
-// first[a] + len[a] - 1; len 0 when the point spreads nothing) and its force in lattice units times its
-// area. The range holds every node of the kernel's node range, so nothing is cut.
-struct mlSpreadRecord {
-  static constexpr int kCapacity = 2 * kMaxDeltaWidth + 5;
+// What the host's spreading kernel leaves for each point: its force in lattice units times its area and,
+// per axis, the nodes first[a] .. first[a] + len[a] - 1 from its first to its last nonzero weight (len
+// 0 when it spreads nothing) with their weights. At most w + 1 nodes per axis weigh anything, give or
+// take the rounding of node coordinates; a point with more (only where that rounding is off by half a
+// spacing, far from the origin) keeps its coordinates instead, and its weights are formed again.
+struct alignas(64) mlSpreadRecord {
+  static constexpr int kCapacity = kMaxDeltaWidth + 2;
   std::int32_t first[3];
-  std::int32_t len[3];
+  std::int16_t len[3];
+  float X[3];
   double force[3];
   float phi[3][kCapacity];
+
+  bool wide() const { return len[0] > kCapacity || len[1] > kCapacity || len[2] > kCapacity; }
 };
 #endif
 
@@ -304,34 +333,14 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
   // Every weight of another width is 0, and nodes of weight 0 get nothing.
   if (!mlHasWeights(width)) return;
 
-  // Two nodes wider than the interpolation stencil on each side (those nodes weigh 0 for widths <= 4).
-  const std::int64_t n[3] = {nx, ny, nz};
-  std::int64_t lo[3], hi[3];
-  for (int a = 0; a < 3; ++a) {
-    const std::int64_t base = static_cast<std::int64_t>(floorf(X[a]));
-    lo[a] = mlMax(base - width - 2, 0);
-    hi[a] = base + width + 2;
-    if (hi[a] >= n[a]) hi[a] = n[a] - 1;
-  }
-  if (lo[2] > hi[2]) return;
-
   const double areaL = static_cast<double>(b.area * (invdx * invdx));
   const double toLattice = static_cast<double>(l0p * u0k * u0k);
   const double force[3] = {areaL * (b.forcex[t] * toLattice / static_cast<double>(u0p.x * u0p.x * N * rou0p)),
                            areaL * (b.forcey[t] * toLattice / static_cast<double>(u0p.y * u0p.y * N * rou0p)),
                            areaL * (b.forcez[t] * toLattice / static_cast<double>(u0p.z * u0p.z * N * rou0p))};
-
-  // Node coordinates come from the nodes' physical positions, start + k dx.
-  const float dx = flow->param->dx;
-  const float* start = flow->start;
-  using Weights = mlAxisWeights<2 * kMaxDeltaWidth + 5>;
-  const Weights w[3] = {
-      Weights(width, lo[0], hi[0],
-              [&](std::int64_t k) { return X[0] - ((start[0] + static_cast<float>(k) * dx) - start[0]) * invdx; }),
-      Weights(width, lo[1], hi[1],
-              [&](std::int64_t k) { return X[1] - ((start[1] + static_cast<float>(k) * dx) - start[1]) * invdx; }),
-      Weights(width, lo[2], hi[2],
-              [&](std::int64_t k) { return X[2] - ((start[2] + static_cast<float>(k) * dx) - start[2]) * invdx; })};
+  const std::int64_t n[3] = {nx, ny, nz};
+  const mlSpreadWeights weights(X, width, n, flow->start, flow->param->dx, invdx);
+  const mlSpreadAxisWeights* w = weights.w;
 
 #ifdef DUZAVOD_CUDA
   double* fx = flow->forcex;
@@ -353,15 +362,17 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
     }
   }
 #else
-  for (int a = 0; a < 3; ++a) {
+  for (int a = 0; a < 3; ++a)
     if (w[a].first > w[a].last) return;  // no weight along this axis: nothing to spread
-    record.force[a] = force[a];
-  }
   for (int a = 0; a < 3; ++a) {
+    record.force[a] = force[a];
+    record.X[a] = X[a];
     record.first[a] = static_cast<std::int32_t>(w[a].first);
-    record.len[a] = static_cast<std::int32_t>(w[a].last - w[a].first + 1);
-    for (std::int32_t k = 0; k < record.len[a]; ++k) record.phi[a][k] = w[a](w[a].first + k);
+    record.len[a] = static_cast<std::int16_t>(w[a].last - w[a].first + 1);
   }
+  if (record.wide()) return;
+  for (int a = 0; a < 3; ++a)
+    for (int k = 0; k < record.len[a]; ++k) record.phi[a][k] = w[a](w[a].first + k);
 #endif
 }
 
@@ -383,7 +394,8 @@ mlSpreadBins& mlSpreadScratch() {
   return bins;
 }
 
-void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, std::int64_t nx, std::int64_t ny, std::int64_t nz) {
+void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, int width, float invdx, std::int64_t nx,
+                     std::int64_t ny, std::int64_t nz) {
   const mlSpreadRecord* records = bins.records.data();
   const int chunks = dz::device::hostThreads();
   const std::int64_t planes = nz;
@@ -395,6 +407,23 @@ void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, std::int64_t n
   double* fx = flow->forcex;
   double* fy = flow->forcey;
   double* fz = flow->forcez;
+  const std::int64_t n[3] = {nx, ny, nz};
+  // Adds point r's force into plane z, phi(a, k) being its weight at node first[a] + k along axis a.
+  auto add = [&](const mlSpreadRecord& r, std::int64_t z, auto phi) {
+    const float wz = phi(2, z - r.first[2]);
+    for (std::int32_t ky = 0; ky < r.len[1]; ++ky) {
+      const float wy = phi(1, ky);
+      const std::int64_t row = mlNodeIndex(r.first[0], r.first[1] + ky, z, nx, ny);
+      for (std::int32_t kx = 0; kx < r.len[0]; ++kx) {
+        const float weight = phi(0, kx) * wy * wz;
+        // Adding zero changes no sum.
+        if (weight == 0.0f) continue;
+        fx[row + kx] += weight * r.force[0];
+        fy[row + kx] += weight * r.force[1];
+        fz[row + kx] += weight * r.force[2];
+      }
+    }
+  };
 
   // One parallel region: count, number the entries, fill the lists, add up plane by plane.
 #pragma omp parallel num_threads(chunks)
@@ -431,18 +460,11 @@ void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, std::int64_t n
     for (std::int64_t z = 0; z < planes; ++z)
       for (std::int64_t e = planeStart[z]; e < planeStart[z + 1]; ++e) {
         const mlSpreadRecord& r = records[entries[e]];
-        const float wz = r.phi[2][z - r.first[2]];
-        for (std::int32_t ky = 0; ky < r.len[1]; ++ky) {
-          const float wy = r.phi[1][ky];
-          const std::int64_t row = mlNodeIndex(r.first[0], r.first[1] + ky, z, nx, ny);
-          for (std::int32_t kx = 0; kx < r.len[0]; ++kx) {
-            const float weight = r.phi[0][kx] * wy * wz;
-            // Adding zero changes no sum.
-            if (weight == 0.0f) continue;
-            fx[row + kx] += weight * r.force[0];
-            fy[row + kx] += weight * r.force[1];
-            fz[row + kx] += weight * r.force[2];
-          }
+        if (r.wide()) {
+          const mlSpreadWeights again(r.X, width, n, flow->start, flow->param->dx, invdx);
+          add(r, z, [&](int a, std::int64_t k) { return again.w[a](r.first[a] + k); });
+        } else {
+          add(r, z, [&](int a, std::int64_t k) { return r.phi[a][k]; });
         }
       }
   }
@@ -525,6 +547,6 @@ void mlSpreadForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow* flow, con
   DZ_LAUNCH(mlSpreadForceKernel, grid, block, boundary, flow, N, l0p, rou0p, u0k, u0p, width, kLayerWidth, kLayerWidth,
             layers, nx, ny, nz, bins.records.data());
   checkCudaLaunch();
-  mlSpreadDeposit(bins, handled, flow, nx, ny, nz);
+  mlSpreadDeposit(bins, handled, flow, width, mlFastDivide(N, l0p), nx, ny, nz);
 #endif
 }
