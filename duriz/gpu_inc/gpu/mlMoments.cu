@@ -34,47 +34,58 @@ __global__ void mlCalOneOrderMomentOptKernel(mlFlow* flow, int nx, int ny, int n
     forcez[n.i] = 0.0;
   });
 #else
-  // The host sums the block's nodes one direction at a time (in direction order, as above): a run of
-  // consecutive values per direction instead of 27 streams that share one cache set. The results are
-  // whole runs of lines, written with streaming stores on lattices far larger than the cache.
-  (void)nx, (void)ny, (void)nz;  // the block is a run of consecutive nodes
+  // The host runs each block row as one vector loop (as mlForThreadNode does), gathers the row's results
+  // and writes them out as whole lines, with streaming stores on lattices far larger than the cache.
+  constexpr int kLanes = 32;  // the block width of every lattice launch
   dz::device::claimBlock();
-  constexpr int kMaxBlock = 1024;
-  const int first = mlBlockThread(0, 0);
-  const int size = static_cast<int>(blockDim.x * blockDim.y);
-  const int len = first + size < count ? size : count - first;
-  if (len <= 0) return;
-  alignas(64) float sum[4][kMaxBlock];
-  for (int k = 0; k < len; ++k) sum[0][k] = sum[1][k] = sum[2][k] = sum[3][k] = 0.0f;
-  for (int q = 0; q < 27; ++q) {
-    const float cx = ex_cas1[q], cy = ey_cas1[q], cz = ez_cas1[q];
-    const float* fq = mlDirection(f, q, count) + first;
-#pragma omp simd
-    for (int k = 0; k < len; ++k) {
-      sum[0][k] += fq[k];
-      sum[1][k] += cx * fq[k];
-      sum[2][k] += cy * fq[k];
-      sum[3][k] += cz * fq[k];
-    }
-  }
+  const bool streaming = dz::device::useStreamingStores(sizeof(float) * 27 * static_cast<std::size_t>(count));
+  alignas(64) float sums[4][kLanes];
+  alignas(64) static const double zeros[kLanes] = {};
+  float* const out[4] = {reinterpret_cast<float*>(rou), ux, uy, uz};
+  double* const cleared[3] = {forcex, forcey, forcez};
   static_assert(sizeof(mlDensity<float>) == sizeof(float), "densities are stored as floats");
-  float* out[4] = {reinterpret_cast<float*>(rou) + first, ux + first, uy + first, uz + first};
-  double* cleared[3] = {forcex + first, forcey + first, forcez + first};
-  const bool streaming =
-      dz::device::useStreamingStores(sizeof(float) * 27 * static_cast<std::size_t>(count)) && len % 16 == 0;
-  for (int a = 0; a < 4; ++a) {
-    if (streaming && dz::device::lineAligned(out[a])) {
-      for (int k = 0; k < len; k += 16) dz::device::streamLine(out[a] + k, sum[a] + k);
+  (void)nx, (void)ny, (void)nz;  // a block row is a run of consecutive nodes
+  for (unsigned int r = 0; r < blockDim.y; ++r) {
+    const int first = mlBlockThread(0, r);
+    if (first >= count) break;
+    const int valid = count - first < kLanes ? count - first : kLanes;
+    auto node = [=, &sums](int lane) {
+      float rho = 0.0f, mx = 0.0f, my = 0.0f, mz = 0.0f;
+      for (int q = 0; q < 27; ++q) {
+        const float fq = mlDirection(f, q, count)[first + lane];
+        rho += fq;
+        mx += ex_cas1[q] * fq;
+        my += ey_cas1[q] * fq;
+        mz += ez_cas1[q] * fq;
+      }
+      sums[0][lane] = rho;
+      sums[1][lane] = mx;
+      sums[2][lane] = my;
+      sums[3][lane] = mz;
+    };
+    if (valid == kLanes) {
+#pragma omp simd
+      for (int lane = 0; lane < kLanes; ++lane) node(lane);
     } else {
-      for (int k = 0; k < len; ++k) out[a][k] = sum[a][k];
+      for (int lane = 0; lane < valid; ++lane) node(lane);
     }
-  }
-  alignas(64) static const double zeros[8] = {};
-  for (int a = 0; a < 3; ++a) {
-    if (streaming && dz::device::lineAligned(cleared[a])) {
-      for (int k = 0; k < len; k += 8) dz::device::streamLine(cleared[a] + k, zeros);
-    } else {
-      for (int k = 0; k < len; ++k) cleared[a][k] = 0.0;
+    const bool whole = streaming && valid == kLanes;
+    for (int a = 0; a < 4; ++a) {
+      float* dst = out[a] + first;
+      if (whole && dz::device::lineAligned(dst)) {
+        dz::device::streamLine(dst, sums[a]);
+        dz::device::streamLine(dst + 16, sums[a] + 16);
+      } else {
+        for (int k = 0; k < valid; ++k) dst[k] = sums[a][k];
+      }
+    }
+    for (int a = 0; a < 3; ++a) {
+      double* dst = cleared[a] + first;
+      if (whole && dz::device::lineAligned(dst)) {
+        for (int k = 0; k < kLanes; k += 8) dz::device::streamLine(dst + k, zeros + k);
+      } else {
+        for (int k = 0; k < valid; ++k) dst[k] = 0.0;
+      }
     }
   }
   if (streaming) dz::device::streamFence();
