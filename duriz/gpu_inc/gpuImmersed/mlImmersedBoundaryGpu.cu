@@ -58,6 +58,7 @@ __device__ __forceinline__ bool mlHasWeights(int width) { return width >= 2 && w
 // first..last bound the nonzero weights (first > last when there are none).
 template <int Capacity>
 struct mlAxisWeights {
+  static constexpr int kCapacity = Capacity;
   std::int64_t lo, first, last;
   float phi[Capacity];
 
@@ -379,14 +380,14 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
 #ifndef DUZAVOD_CUDA
 // The host's additions of the recorded point forces into the node forces: each node receives its points'
 // forces in the order of the points, whatever the number of threads, so the sums are the same bit for
-// bit as those of a plain loop over the points. Points are binned by the z planes they reach (a stable
-// counting sort over contiguous chunks of points keeps each plane's list in point order); then the planes
-// are shared out over the threads, each plane adding its list.
+// bit as those of a plain loop over the points. The points are cut into one contiguous chunk per thread,
+// and each thread sorts its chunk's points by the z planes they reach (a stable counting sort, so each
+// list keeps point order); then the planes are shared out over the threads, each plane adding the
+// lists of the chunks in chunk order. One barrier separates the two.
 struct mlSpreadBins {
   std::vector<mlSpreadRecord> records;
-  std::vector<std::int64_t> counts;  // per chunk and plane, then where the chunk's entries of a plane start
-  std::vector<std::int64_t> planeStart;
-  std::vector<std::int32_t> entries;  // point indices, plane by plane
+  std::vector<std::int64_t> starts;   // per chunk: where its list of each plane starts in its part of entries
+  std::vector<std::int32_t> entries;  // per chunk a part of kCapacity places per point: point indices
 };
 
 mlSpreadBins& mlSpreadScratch() {
@@ -396,14 +397,14 @@ mlSpreadBins& mlSpreadScratch() {
 
 void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, int width, float invdx, std::int64_t nx,
                      std::int64_t ny, std::int64_t nz) {
+  constexpr std::int64_t kPlanesPerPoint = mlSpreadAxisWeights::kCapacity;
   const mlSpreadRecord* records = bins.records.data();
   const int chunks = dz::device::hostThreads();
   const std::int64_t planes = nz;
   auto chunkBegin = [&](int c) { return static_cast<int>(static_cast<std::int64_t>(count) * c / chunks); };
-  bins.counts.assign(static_cast<std::size_t>(chunks) * planes, 0);
-  bins.planeStart.assign(planes + 1, 0);
-  std::int64_t* counts = bins.counts.data();
-  std::int64_t* planeStart = bins.planeStart.data();
+  bins.starts.assign(static_cast<std::size_t>(chunks) * (planes + 1), 0);
+  if (bins.entries.size() < static_cast<std::size_t>(kPlanesPerPoint * count))
+    bins.entries.resize(kPlanesPerPoint * count);
   double* fx = flow->forcex;
   double* fy = flow->forcey;
   double* fz = flow->forcez;
@@ -425,46 +426,35 @@ void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, int width, flo
     }
   };
 
-  // One parallel region: count, number the entries, fill the lists, add up plane by plane.
 #pragma omp parallel num_threads(chunks)
   {
     const int me = omp_get_thread_num(), team = omp_get_num_threads();
-    for (int c = me; c < chunks; c += team)
-      for (int t = chunkBegin(c); t < chunkBegin(c + 1); ++t) {
-        const mlSpreadRecord& r = records[t];
-        for (std::int32_t z = r.first[2]; z < r.first[2] + r.len[2]; ++z) ++counts[c * planes + z];
-      }
-#pragma omp barrier
-#pragma omp single
-    {
-      std::int64_t total = 0;
-      for (std::int64_t z = 0; z < planes; ++z) {
-        planeStart[z] = total;
-        for (int c = 0; c < chunks; ++c) {
-          const std::int64_t n = counts[c * planes + z];
-          counts[c * planes + z] = total;
-          total += n;
-        }
-      }
-      planeStart[planes] = total;
-      if (bins.entries.size() < static_cast<std::size_t>(total)) bins.entries.resize(total);
+    for (int c = me; c < chunks; c += team) {
+      std::int64_t* start = bins.starts.data() + c * (planes + 1);
+      std::int32_t* list = bins.entries.data() + kPlanesPerPoint * chunkBegin(c);
+      for (int t = chunkBegin(c); t < chunkBegin(c + 1); ++t)
+        for (std::int32_t z = records[t].first[2]; z < records[t].first[2] + records[t].len[2]; ++z) ++start[z + 1];
+      for (std::int64_t z = 0; z < planes; ++z) start[z + 1] += start[z];
+      for (int t = chunkBegin(c); t < chunkBegin(c + 1); ++t)
+        for (std::int32_t z = records[t].first[2]; z < records[t].first[2] + records[t].len[2]; ++z)
+          list[start[z]++] = t;
+      for (std::int64_t z = planes; z > 0; --z) start[z] = start[z - 1];  // back to the starts
+      start[0] = 0;
     }
-    std::int32_t* entries = bins.entries.data();
-    for (int c = me; c < chunks; c += team)
-      for (int t = chunkBegin(c); t < chunkBegin(c + 1); ++t) {
-        const mlSpreadRecord& r = records[t];
-        for (std::int32_t z = r.first[2]; z < r.first[2] + r.len[2]; ++z) entries[counts[c * planes + z]++] = t;
-      }
 #pragma omp barrier
 #pragma omp for schedule(dynamic, 1)
     for (std::int64_t z = 0; z < planes; ++z)
-      for (std::int64_t e = planeStart[z]; e < planeStart[z + 1]; ++e) {
-        const mlSpreadRecord& r = records[entries[e]];
-        if (r.wide()) {
-          const mlSpreadWeights again(r.X, width, n, flow->start, flow->param->dx, invdx);
-          add(r, z, [&](int a, std::int64_t k) { return again.w[a](r.first[a] + k); });
-        } else {
-          add(r, z, [&](int a, std::int64_t k) { return r.phi[a][k]; });
+      for (int c = 0; c < chunks; ++c) {
+        const std::int64_t* start = bins.starts.data() + c * (planes + 1);
+        const std::int32_t* list = bins.entries.data() + kPlanesPerPoint * chunkBegin(c);
+        for (std::int64_t e = start[z]; e < start[z + 1]; ++e) {
+          const mlSpreadRecord& r = records[list[e]];
+          if (r.wide()) {
+            const mlSpreadWeights again(r.X, width, n, flow->start, flow->param->dx, invdx);
+            add(r, z, [&](int a, std::int64_t k) { return again.w[a](r.first[a] + k); });
+          } else {
+            add(r, z, [&](int a, std::int64_t k) { return r.phi[a][k]; });
+          }
         }
       }
   }
