@@ -10,7 +10,6 @@
 namespace {
 
 constexpr double kInflowLimit = 0.2;  // inward first-moment component above which inflow is cut
-constexpr int kMaxRuns = 64;          // runs batched per pass of the host's boundary rule
 
 }  // namespace
 
@@ -58,6 +57,8 @@ __device__ __forceinline__ void mlWriteLimited(float* f, int count, int i, int n
 }
 
 #ifndef DUZAVOD_CUDA
+constexpr int kMaxRuns = 64;  // runs batched per pass of the host's boundary rule
+
 // A run of plane nodes i .. i + len - 1 of one row that share their inward offset o, so their neighbours
 // are the run shifted by nb - i.
 struct mlNeeRun {

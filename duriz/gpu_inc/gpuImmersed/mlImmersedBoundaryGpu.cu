@@ -58,7 +58,6 @@ __device__ __forceinline__ bool mlHasWeights(int width) { return width >= 2 && w
 // first..last bound the nonzero weights (first > last when there are none).
 template <int Capacity>
 struct mlAxisWeights {
-  static constexpr int kCapacity = Capacity;
   std::int64_t lo, first, last;
   float phi[Capacity];
 
@@ -267,7 +266,8 @@ __global__ void mlInterpolateFluidForceKernel(mlLagrangeBoundary* boundary, mlFl
 // floor(X) + w + 2 (two wider than the interpolation's on each side; they weigh 0 for widths <= 4),
 // clamped to the lattice, each weighed at its coordinate recomputed from its physical position start +
 // k dx.
-using mlSpreadAxisWeights = mlAxisWeights<2 * kMaxDeltaWidth + 5>;
+constexpr int kSpreadNodes = 2 * kMaxDeltaWidth + 5;  // per axis
+using mlSpreadAxisWeights = mlAxisWeights<kSpreadNodes>;
 struct mlSpreadWeights {
   mlSpreadAxisWeights w[3];
 
@@ -397,7 +397,7 @@ mlSpreadBins& mlSpreadScratch() {
 
 void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, int width, float invdx, std::int64_t nx,
                      std::int64_t ny, std::int64_t nz) {
-  constexpr std::int64_t kPlanesPerPoint = mlSpreadAxisWeights::kCapacity;
+  constexpr std::int64_t kPlanesPerPoint = kSpreadNodes;
   const mlSpreadRecord* records = bins.records.data();
   const int chunks = dz::device::hostThreads();
   const std::int64_t planes = nz;
