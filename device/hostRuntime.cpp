@@ -10,6 +10,17 @@
 #include <map>
 #include <mutex>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define DZ_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DZ_ASAN 1
+#endif
+#endif
+#ifdef DZ_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace {
 
 constexpr std::size_t kAlignment = 256;  // what cudaMalloc guarantees
@@ -48,6 +59,29 @@ bool insideAllocation(const DeviceState& s, const void* p, std::size_t n) {
 
 bool touchesDevice(const DeviceState& s, const void* p) { return insideAllocation(s, p, 1); }
 
+// cudaMalloc rounds every allocation up to the alignment.
+std::size_t roundedSize(std::size_t size) { return (size + kAlignment - 1) / kAlignment * kAlignment; }
+
+// Under AddressSanitizer the tail past the requested size is poisoned, so that a kernel overrunning a
+// small array is reported instead of landing in the padding; it is unpoisoned again before the free.
+void poisonTail(void* base, std::size_t size) {
+#ifdef DZ_ASAN
+  ASAN_POISON_MEMORY_REGION(static_cast<char*>(base) + size, roundedSize(size) - size);
+#else
+  (void)base;
+  (void)size;
+#endif
+}
+
+void release(void* base, std::size_t size) {
+#ifdef DZ_ASAN
+  ASAN_UNPOISON_MEMORY_REGION(base, roundedSize(size));
+#else
+  (void)size;
+#endif
+  std::free(base);
+}
+
 }  // namespace
 
 cudaError_t cudaSetDevice(int device) {
@@ -81,9 +115,9 @@ cudaError_t cudaMalloc(void** devPtr, std::size_t size) {
   *devPtr = nullptr;
   if (size == 0) return cudaSuccess;
   if (size > SIZE_MAX - kAlignment) return fail(s, cudaErrorMemoryAllocation);
-  const std::size_t rounded = (size + kAlignment - 1) / kAlignment * kAlignment;
-  void* p = std::aligned_alloc(kAlignment, rounded);
+  void* p = std::aligned_alloc(kAlignment, roundedSize(size));
   if (p == nullptr) return fail(s, cudaErrorMemoryAllocation);
+  poisonTail(p, size);
   s.allocations.emplace(reinterpret_cast<std::uintptr_t>(p), size);
   ++s.counters.liveAllocations;
   s.counters.liveBytes += size;
@@ -99,8 +133,8 @@ cudaError_t cudaFree(void* devPtr) {
   if (it == s.allocations.end()) return fail(s, cudaErrorInvalidDevicePointer);
   --s.counters.liveAllocations;
   s.counters.liveBytes -= it->second;
+  release(devPtr, it->second);
   s.allocations.erase(it);
-  std::free(devPtr);
   return cudaSuccess;
 }
 
@@ -155,7 +189,7 @@ cudaError_t cudaDeviceSynchronize() { return cudaSuccess; }
 cudaError_t cudaDeviceReset() {
   auto& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  for (const auto& [base, size] : s.allocations) std::free(reinterpret_cast<void*>(base));
+  for (const auto& [base, size] : s.allocations) release(reinterpret_cast<void*>(base), size);
   s.allocations.clear();
   s.counters.liveAllocations = 0;
   s.counters.liveBytes = 0;

@@ -98,4 +98,15 @@ TEST(HostRuntime, DeviceResetReleasesEverything) {
   cudaGetLastError();
 }
 
+#ifdef __SANITIZE_ADDRESS__
+// Allocations are rounded up to 256 bytes; an overrun into that padding must still be reported.
+TEST(HostRuntimeDeathTest, OverrunIntoThePaddingIsReported) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  int* dev = nullptr;
+  ASSERT_EQ(cudaMalloc(&dev, 10 * sizeof(int)), cudaSuccess);
+  EXPECT_DEATH(static_cast<volatile int*>(dev)[10] = 1, "use-after-poison");
+  EXPECT_EQ(cudaFree(dev), cudaSuccess);
+}
+#endif
+
 }  // namespace
