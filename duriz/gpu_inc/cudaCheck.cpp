@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -106,6 +107,9 @@ const char* cudaResultName(unsigned int code) {
 }
 
 void checkCudaResult(unsigned int result, const char* expression, const char* file, int line) {
+  // The build passes absolute paths; the message names the file as it stands in the source tree.
+  const std::size_t root = std::strlen(DZ_SOURCE_ROOT);
+  if (std::strncmp(file, DZ_SOURCE_ROOT, root) == 0) file += root;
   std::fprintf(stderr, "CUDA error at %s:%d code=%d(%s) \"%s\" \n", file, line, static_cast<int>(result),
                cudaResultName(result), expression);
   cudaDeviceReset();

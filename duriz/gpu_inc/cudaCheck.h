@@ -1,6 +1,7 @@
 // The one check for CUDA runtime results: a failing call prints
 //   CUDA error at <file>:<line> code=<n>(<name>) "<call text>"
-// to standard error, resets the device and ends the process with status 1.
+// to standard error, resets the device and ends the process with status 1. The file is named relative to
+// the source root.
 #pragma once
 
 #include "device/device.h"
@@ -17,9 +18,12 @@ const char* cudaResultName(unsigned int code);
     if (dzCudaResult_ != 0) checkCudaResult(dzCudaResult_, #call, __FILE__, __LINE__); \
   } while (0)
 
-// Checks a kernel launch and its completion, each with its own call text and line.
-#define checkCudaLaunch()                     \
-  do {                                        \
-    checkCudaErrors(cudaGetLastError());      \
-    checkCudaErrors(cudaDeviceSynchronize()); \
+// Checks a kernel launch and its completion, each with its own call text and line: a launch the runtime
+// refused is reported at the DZ_LAUNCH that made it, a failure while the kernel ran at this check.
+#define checkCudaLaunch()                                                                                         \
+  do {                                                                                                            \
+    const ::dz::device::LaunchSite dzSite_ = ::dz::device::takeLaunchSite(__FILE__, __LINE__);                    \
+    const unsigned int dzLaunchResult_ = static_cast<unsigned int>(cudaGetLastError());                           \
+    if (dzLaunchResult_ != 0) checkCudaResult(dzLaunchResult_, "cudaGetLastError()", dzSite_.file, dzSite_.line); \
+    checkCudaErrors(cudaDeviceSynchronize());                                                                     \
   } while (0)

@@ -30,7 +30,7 @@ TEST(CudaCheckDeathTest, ListedCodePrintsItsNameAndExits) {
         checkCudaErrors(cudaMalloc(&p, SIZE_MAX / 2));
       },
       ::testing::ExitedWithCode(1),
-      "^CUDA error at [^ ]*test_cudaCheck\\.cpp:[0-9]+ code=2\\(cudaErrorMemoryAllocation\\) "
+      "^CUDA error at tests/mlsolver/test_cudaCheck\\.cpp:[0-9]+ code=2\\(cudaErrorMemoryAllocation\\) "
       "\"cudaMalloc\\(&p, SIZE_MAX / 2\\)\" \n$");
 }
 
@@ -45,6 +45,28 @@ TEST(CudaCheckDeathTest, ReportsTheCallSiteLine) {
   const int line = __LINE__ + 1;
   EXPECT_EXIT(checkCudaErrors(cudaSetDevice(1)), ::testing::ExitedWithCode(1),
               "test_cudaCheck\\.cpp:" + std::to_string(line) + " code=101\\(cudaErrorInvalidDevice\\)");
+}
+
+__global__ void noopKernel(int) {}
+
+// A refused launch is reported at the launch; an error left by an earlier call at the check itself.
+TEST(CudaCheckDeathTest, EachLaunchCheckCarriesItsOwnLine) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const int launchLine = __LINE__ + 2;
+  auto refused = [] {
+    DZ_LAUNCH(noopKernel, dim3(0), dim3(32), 0);
+    checkCudaLaunch();
+  };
+  EXPECT_EXIT(refused(), ::testing::ExitedWithCode(1),
+              "^CUDA error at tests/mlsolver/test_cudaCheck\\.cpp:" + std::to_string(launchLine) +
+                  " code=9\\(cudaErrorInvalidConfiguration\\) \"cudaGetLastError\\(\\)\" \n$");
+  const int checkLine = __LINE__ + 3;
+  auto leftOver = [] {
+    cudaSetDevice(7);
+    checkCudaLaunch();
+  };
+  EXPECT_EXIT(leftOver(), ::testing::ExitedWithCode(1),
+              "test_cudaCheck\\.cpp:" + std::to_string(checkLine) + " code=101\\(cudaErrorInvalidDevice\\)");
 }
 
 TEST(CudaCheck, SuccessPassesSilently) {
