@@ -9,8 +9,10 @@
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
+#include <string>
 
 #include "aiTransform.h"
+#include "duriz/mlsolver/writeCompleteFile.h"
 
 namespace {
 
@@ -51,6 +53,8 @@ bool SkeletalMesh::load(const std::string& path, int gpuId) {
 }
 
 bool SkeletalMesh::loadScene(const aiScene* scene) {
+  if (scene == nullptr || scene->mRootNode == nullptr)
+    throw std::invalid_argument(scene == nullptr ? "loadScene: no scene" : "loadScene: the scene has no root node");
   // The meshes are read from the held scene: hold this one (the caller keeps it alive).
   this->scene = scene;
   meshes.clear();
@@ -110,13 +114,23 @@ void SkeletalMesh::buildNodes(const aiNode* root) {
 }
 
 void SkeletalMesh::buildMeshes(const aiNode* node) {
-  if (node->mNumMeshes > 0) {
-    const int k = nodeManager->nameToIndex[node->mName.C_Str()];
-    for (unsigned m = 0; m < node->mNumMeshes; ++m)
-      meshes.push_back(
-          std::make_shared<MeshData>(scene->mMeshes[node->mMeshes[m]], k, &nodeManager->nameToIndex, gpuId, scale));
+  // Depth first, a node before its children, with a stack of its own: chains may be deep.
+  std::vector<const aiNode*> stack{node};
+  while (!stack.empty()) {
+    const aiNode* n = stack.back();
+    stack.pop_back();
+    if (n->mNumMeshes > 0) {
+      const int k = nodeManager->nameToIndex[n->mName.C_Str()];
+      for (unsigned m = 0; m < n->mNumMeshes; ++m) {
+        const unsigned index = n->mMeshes[m];
+        if (index >= scene->mNumMeshes || scene->mMeshes[index] == nullptr)
+          throw std::runtime_error("node '" + std::string(n->mName.C_Str()) + "' names mesh " + std::to_string(index) +
+                                   " of a scene with " + std::to_string(scene->mNumMeshes) + " meshes");
+        meshes.push_back(std::make_shared<MeshData>(scene->mMeshes[index], k, &nodeManager->nameToIndex, gpuId, scale));
+      }
+    }
+    for (unsigned c = n->mNumChildren; c-- > 0;) stack.push_back(n->mChildren[c]);
   }
-  for (unsigned c = 0; c < node->mNumChildren; ++c) buildMeshes(node->mChildren[c]);
 }
 
 void SkeletalMesh::update(bool useGpu, bool download) {
@@ -178,9 +192,11 @@ void SkeletalMesh::exportAnimationFbx(const std::string& path) {
   copy->mAnimations = new aiAnimation* [1] { anim };
 
   // The ASCII writer: files of the binary one lack the records that close nested lists and do not load.
+  // The exporter does not notice a failed write, so it writes to memory and the file is written here.
   Assimp::Exporter exporter;
-  const aiReturn result = exporter.Export(copy, "fbxa", path, 0, nullptr);
+  const aiExportDataBlob* blob = exporter.ExportToBlob(copy, "fbxa");
   aiFreeScene(copy);
-  if (result != AI_SUCCESS)
-    throw std::runtime_error("Error exporting '" + path + "': '" + exporter.GetErrorString() + "'");
+  if (blob == nullptr) throw std::runtime_error("Error exporting '" + path + "': '" + exporter.GetErrorString() + "'");
+  if (!writeCompleteFile(path, static_cast<const char*>(blob->data), blob->size))
+    throw std::runtime_error("Error exporting '" + path + "': the file cannot be written");
 }

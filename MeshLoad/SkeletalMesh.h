@@ -33,7 +33,9 @@ class SkeletalMesh {
   // A mesh with a face or weight beyond its vertices throws std::runtime_error, also leaving no model.
   bool load(const std::string& path, int gpuId);
   // Holds `scene` (the caller keeps it alive), builds its nodes and meshes and poses it on the host.
-  // Throws as load does, leaving no model.
+  // Throws std::invalid_argument for a null scene or root (keeping the earlier model); throws
+  // std::runtime_error, leaving no model, for bad indices as load does and for a node naming a mesh the
+  // scene does not have.
   bool loadScene(const aiScene* scene);
   void buildNodes(const aiNode* root);
   void buildMeshes(const aiNode* node);
@@ -43,7 +45,8 @@ class SkeletalMesh {
   // Appends the current local transform of every scene node, at frameCount / 24 seconds.
   void recordFrame();
   // Writes a copy of the scene with the recorded keys as the one animation "move". The file is ASCII FBX,
-  // which load reads back. Throws std::runtime_error when the file cannot be written.
+  // which load reads back. Throws std::runtime_error, leaving no file, when the file cannot be written, and
+  // std::invalid_argument for a path holding a NUL character.
   void exportAnimationFbx(const std::string& path);
   void clearAnimation() { animChannels.clear(); }
 

@@ -1,47 +1,59 @@
 #include "tools/mlVTKWrtier.h"
 
-#include <fstream>
+#include <cmath>
 #include <iomanip>
+#include <sstream>
 #include <stdexcept>
+
+#include "duriz/mlsolver/writeCompleteFile.h"
 
 namespace {
 
-void writeVector(std::ofstream& out, const Eigen::Vector3d& v) {
-  out << v.x() << " " << v.y() << " " << v.z() << std::endl;
+// A reader cannot load "nan" or "inf" as a coordinate: such a file would be no file at all.
+void requireFinite(const Eigen::Vector3d& v, const std::string& what) {
+  if (!v.allFinite()) {
+    std::ostringstream msg;
+    msg << what << " (" << v.x() << ", " << v.y() << ", " << v.z() << ") is not finite";
+    throw std::invalid_argument(msg.str());
+  }
 }
 
-// Closing flushes what is left; a failure anywhere (open, write, close) shows in the stream state.
-bool finish(std::ofstream& out) {
-  out.close();
-  return !out.fail();
+void writeVector(std::ostream& out, const Eigen::Vector3d& v) { out << v.x() << " " << v.y() << " " << v.z() << "\n"; }
+
+bool writeText(const std::string& path, const std::ostringstream& text) {
+  const std::string s = text.str();
+  return writeCompleteFile(path, s.data(), s.size());
 }
 
 }  // namespace
 
 bool mlVTKWrtier::writeLines(const std::vector<mlVTKLine>& lines, const std::string& path) {
-  std::ofstream out(path);
-  if (!out) return false;
   std::size_t total = 0;
-  for (const mlVTKLine& line : lines) total += line.vertices.size();
+  for (std::size_t l = 0; l < lines.size(); ++l) {
+    for (std::size_t k = 0; k < lines[l].vertices.size(); ++k)
+      requireFinite(lines[l].vertices[k], "writeLines: vertex " + std::to_string(k) + " of line " + std::to_string(l));
+    total += lines[l].vertices.size();
+  }
 
-  out << "# vtk DataFile Version 3.0" << std::endl;
-  out << "output  lines" << std::endl;
-  out << "ASCII" << std::endl;
-  out << "DATASET POLYDATA" << std::endl;
-  out << "POINTS " << total << " double" << std::endl;
+  std::ostringstream out;
+  out << "# vtk DataFile Version 3.0\n";
+  out << "output  lines\n";
+  out << "ASCII\n";
+  out << "DATASET POLYDATA\n";
+  out << "POINTS " << total << " double\n";
   out << std::fixed << std::setprecision(4);
   for (const mlVTKLine& line : lines)
     for (const Eigen::Vector3d& v : line.vertices) writeVector(out, v);
 
-  out << "LINES " << lines.size() << " " << lines.size() + total << std::endl;
+  out << "LINES " << lines.size() << " " << lines.size() + total << "\n";
   std::size_t next = 0;
   for (const mlVTKLine& line : lines) {
     out << line.vertices.size();
     for (std::size_t k = 0; k < line.vertices.size(); ++k) out << " " << next++;
-    out << std::endl;
+    out << "\n";
   }
-  out << std::endl;
-  return finish(out);
+  out << "\n";
+  return writeText(path, out);
 }
 
 bool mlVTKWrtier::writeTrajectory(const mlTrajectory<double, 3>& trajectory, const std::string& file_path) {
@@ -52,27 +64,30 @@ bool mlVTKWrtier::writeTrajectory(const mlTrajectory<double, 3>& trajectory, con
   const std::size_t n = 200 * trajectory.points.size();
   const float maxU = static_cast<float>(curve.maxParam());
   const float step = 1.0f / static_cast<float>(n);
-  auto paramAt = [&](std::size_t i) {
-    return static_cast<float>(maxU * (static_cast<double>(i) * static_cast<double>(step)));
-  };
+  std::vector<mlTrajectory<double, 3>::SplineType::InterpolatedPT> at(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const float u = static_cast<float>(maxU * (static_cast<double>(i) * static_cast<double>(step)));
+    at[i] = curve.evaluateD1(u);
+    requireFinite(at[i].position, "writeTrajectory: the curve point at u = " + std::to_string(u));
+    requireFinite(at[i].tangent, "writeTrajectory: the tangent at u = " + std::to_string(u));
+  }
 
-  std::ofstream out(file_path);
-  if (!out) return false;
-  out << "# vtk DataFile Version 3.0" << std::endl;
-  out << "output  a mlTrajectory" << std::endl;
-  out << "ASCII" << std::endl;
-  out << "DATASET POLYDATA" << std::endl;
-  out << "POINTS " << n << " double" << std::endl;
+  std::ostringstream out;
+  out << "# vtk DataFile Version 3.0\n";
+  out << "output  a mlTrajectory\n";
+  out << "ASCII\n";
+  out << "DATASET POLYDATA\n";
+  out << "POINTS " << n << " double\n";
   out << std::fixed << std::setprecision(4);
-  for (std::size_t i = 0; i < n; ++i) writeVector(out, curve.evaluate(paramAt(i)));
+  for (const auto& p : at) writeVector(out, p.position);
 
-  out << "LINES " << 1 << " " << n + 1 << std::endl;
+  out << "LINES " << 1 << " " << n + 1 << "\n";
   out << n;
   for (std::size_t i = 0; i < n; ++i) out << " " << i;
-  out << std::endl;
+  out << "\n";
 
-  out << "POINT_DATA " << n << std::endl;
-  out << "VECTORS tagents double" << std::endl;
-  for (std::size_t i = 0; i < n; ++i) writeVector(out, curve.evaluateD1(paramAt(i)).tangent);
-  return finish(out);
+  out << "POINT_DATA " << n << "\n";
+  out << "VECTORS tagents double\n";
+  for (const auto& p : at) writeVector(out, p.tangent);
+  return writeText(file_path, out);
 }

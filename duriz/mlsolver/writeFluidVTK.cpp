@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <vector>
+
+#include "writeCompleteFile.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ void appendBigEndian(std::vector<char>& out, float value) {
 int writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::string& path,
                   const dart::dynamics::Frame* frame) {
   using dart::dynamics::Frame;
+  if (flow.param == nullptr) throw std::logic_error("writeFluidVTK: the lattice was released (deleteHostFlow)");
   const MLFluidParam& param = *flow.param;
   const int nx = param.samples[0], ny = param.samples[1];
   const std::size_t count = flow.count;
@@ -55,8 +57,9 @@ int writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::st
          << "POINT_DATA " << count << "\n"
          << "VECTORS cell_velocity float\n";
 
-  std::vector<char> body;
-  body.reserve(count * 24 + 32);
+  const std::string text = header.str();
+  std::vector<char> bytes(text.begin(), text.end());
+  bytes.reserve(text.size() + count * 24 + 32);
   const float dx = param.dx;
   const float u0k = units.u0k;
   for (std::size_t i = 0; i < count; ++i) {
@@ -69,29 +72,18 @@ int writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::st
     const float u[3] = {flow.ux[i], flow.uy[i], flow.uz[i]};
     for (int a = 0; a < 3; ++a) {
       const double V = static_cast<double>((u[a] * units.u0p[a]) / u0k) + spin[a] + frameVelocity[a];
-      appendBigEndian(body, static_cast<float>(V / units.u0p[0] * u0k));
+      appendBigEndian(bytes, static_cast<float>(V / units.u0p[0] * u0k));
     }
   }
   const char densityHeader[] = "VECTORS density float\n";
-  body.insert(body.end(), densityHeader, densityHeader + sizeof densityHeader - 1);
+  bytes.insert(bytes.end(), densityHeader, densityHeader + sizeof densityHeader - 1);
   for (std::size_t i = 0; i < count; ++i) {
     const float rho = flow.rou[i];
-    for (int k = 0; k < 3; ++k) appendBigEndian(body, rho);
+    for (int k = 0; k < 3; ++k) appendBigEndian(bytes, rho);
   }
 
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  const bool opened = file.is_open();
-  if (opened) {
-    const std::string text = header.str();
-    file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    file.write(body.data(), static_cast<std::streamsize>(body.size()));
-    file.close();
-  }
-  if (!file) {
+  if (!writeCompleteFile(path, bytes.data(), bytes.size())) {
     std::fprintf(stderr, "writeFluidVTK: cannot write \"%s\"\n", path.c_str());
-    // No truncated file is left behind; a device or pipe the path names is not ours to remove.
-    std::error_code ec;
-    if (opened && std::filesystem::is_regular_file(path, ec)) std::filesystem::remove(path, ec);
     return 0;
   }
   return 1;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "duriz/mlsolver/writeFluidVTK.h"
+#include "testSupport.h"
 
 namespace {
 
@@ -153,6 +154,17 @@ TEST(WriteFluidVTK, UnwritablePathReturnsZeroAndLeavesNoFile) {
   EXPECT_EQ(writeFluidVTK(*l.flow, l.units, path, nullptr), 0);
   EXPECT_NE(testing::internal::GetCapturedStderr().find(path), std::string::npos);
   EXPECT_FALSE(std::ifstream(path).good());
+}
+
+TEST(WriteFluidVTK, ACutWriteLeavesNoFileAndANulInThePathIsRefused) {
+  Lattice l(2, 1.5f, 1, 0.5f);
+  const std::string path = tempPath("cut.vtk");
+  testing::internal::CaptureStderr();
+  testsupport::withFileSizeLimit(200, [&] { EXPECT_EQ(writeFluidVTK(*l.flow, l.units, path, nullptr), 0); });
+  testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(testsupport::exists(path));
+  EXPECT_THROW(writeFluidVTK(*l.flow, l.units, path + std::string(1, '\0') + "x", nullptr), std::invalid_argument);
+  EXPECT_FALSE(testsupport::exists(path));
 }
 
 TEST(WriteFluidVTK, FailedWriteToADeviceLeavesTheDevice) {

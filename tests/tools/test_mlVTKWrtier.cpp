@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "testSupport.h"
 #include "tools/bsplineReference.h"
 #include "tools/mlTPTrajectory.h"
 #include "tools/mlVTKWrtier.h"
@@ -135,6 +137,35 @@ TEST_F(mlVTKWrtierTest, UnwritableFilesReportFalse) {
     EXPECT_FALSE(mlVTKWrtier::writeLines({polyline({{0, 0, 0}})}, bad)) << bad;
     EXPECT_FALSE(mlVTKWrtier::writeTrajectory(fittedLine(), bad)) << bad;
   }
+}
+
+TEST_F(mlVTKWrtierTest, CoordinatesThatAreNotFiniteAreRefusedAndLeaveNoFile) {
+  const double nan = std::nan(""), inf = INFINITY;
+  for (const Vec& bad : {Vec(0, nan, 0), Vec(inf, 0, 0), Vec(0, 0, -inf)}) {
+    try {
+      mlVTKWrtier::writeLines({polyline({{0, 0, 0}}), polyline({{1, 1, 1}, bad})}, path);
+      ADD_FAILURE() << "no exception";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("writeLines: vertex 1 of line 1 (", 0), 0u) << e.what();
+    }
+    EXPECT_FALSE(testsupport::exists(path));
+  }
+  // Way points too large for the curve's sums overflow to infinity.
+  mlTrajectory<double, 3> huge;
+  huge.setPoints({{0, 0, 0}, {1e308, 0, 0}, {1e308, 0, 0}, {1e308, 0, 0}});
+  huge.fit();
+  EXPECT_THROW(mlVTKWrtier::writeTrajectory(huge, path), std::invalid_argument);
+  EXPECT_FALSE(testsupport::exists(path));
+  EXPECT_THROW(mlVTKWrtier::writeLines({}, path + std::string(1, '\0')), std::invalid_argument);
+}
+
+TEST_F(mlVTKWrtierTest, ACutWriteReportsFalseAndLeavesNoFile) {
+  testsupport::withFileSizeLimit(100, [&] {
+    EXPECT_FALSE(mlVTKWrtier::writeLines({polyline({{0, 0, 0}, {1, 2, 3}, {4, 5, 6}})}, path));
+    EXPECT_FALSE(testsupport::exists(path));
+    EXPECT_FALSE(mlVTKWrtier::writeTrajectory(fittedLine(), path));
+    EXPECT_FALSE(testsupport::exists(path));
+  });
 }
 
 }  // namespace

@@ -1,0 +1,45 @@
+// Helpers every test program may use: captured output, temporary files, a limit on file sizes.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace testsupport {
+
+// Runs f and returns what it printed on standard output.
+template <class F>
+std::string captureStdout(F&& f) {
+  testing::internal::CaptureStdout();
+  f();
+  return testing::internal::GetCapturedStdout();
+}
+
+inline std::string tempPath(const std::string& name) { return testing::TempDir() + "/" + name; }
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline bool exists(const std::string& path) { return std::ifstream(path).good(); }
+
+// Runs f while files may grow to `bytes` only: a write past that fails (EFBIG), as on a full disk.
+template <class F>
+void withFileSizeLimit(rlim_t bytes, F&& f) {
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit limited = old;
+  limited.rlim_cur = bytes;
+  const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &limited);
+  f();
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, handler);
+}
+
+}  // namespace testsupport
