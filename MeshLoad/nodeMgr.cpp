@@ -1,6 +1,7 @@
 #include "nodeMgr.h"
 
 #include <cstdio>
+#include <utility>
 
 int nodeMgr::addNode(const std::string& name, const Eigen::Isometry3d& transform) {
   nodes.push_back(std::make_shared<hierachyNode>(name, transform));
@@ -25,16 +26,18 @@ void nodeMgr::insertIntermediateNodes(int i) {
   childBegin[i] = count - n;
 }
 
+// The walks below keep their own stack: a model's chain of nodes may be deeper than the call stack.
 void nodeMgr::updateGlobalTransforms() {
   rootInverse = nodes[0]->localTrans.inverse(Eigen::Isometry);
-  updateSubtree(0, Eigen::Isometry3d::Identity());
-}
-
-void nodeMgr::updateSubtree(int i, const Eigen::Isometry3d& parent) {
-  const Eigen::Isometry3d G = parent * nodes[i]->localTransform();
-  nodes[i]->worldTrans = rootInverse * G;
-  if (childBegin[i] < 0) return;
-  for (int c = childBegin[i]; c < childEnd[i]; ++c) updateSubtree(c, G);
+  std::vector<std::pair<int, Eigen::Isometry3d>> stack{{0, Eigen::Isometry3d::Identity()}};
+  while (!stack.empty()) {
+    const auto [i, parent] = stack.back();
+    stack.pop_back();
+    const Eigen::Isometry3d G = parent * nodes[i]->localTransform();
+    nodes[i]->worldTrans = rootInverse * G;
+    if (childBegin[i] < 0) continue;
+    for (int c = childBegin[i]; c < childEnd[i]; ++c) stack.emplace_back(c, G);
+  }
 }
 
 std::string nodeMgr::getParentName(int i) const {
@@ -43,11 +46,16 @@ std::string nodeMgr::getParentName(int i) const {
 }
 
 void nodeMgr::printSubtree(int i, int depth) const {
-  if (depth >= 0)
-    for (int d = 0; d <= depth; ++d) std::printf("--");
-  const hierachyNode& node = *nodes[i];
-  std::printf("%s %.3f %.3f %.3f %.3f %.3f %.3f \n", node.name.c_str(), node.position.x(), node.position.y(),
-              node.position.z(), node.rotation.x(), node.rotation.y(), node.rotation.z());
-  if (childBegin[i] < 0) return;
-  for (int c = childBegin[i]; c < childEnd[i]; ++c) printSubtree(c, depth + 1);
+  std::vector<std::pair<int, int>> stack{{i, depth}};  // node, depth; children in index order
+  while (!stack.empty()) {
+    const auto [k, d] = stack.back();
+    stack.pop_back();
+    if (d >= 0)
+      for (int level = 0; level <= d; ++level) std::printf("--");
+    const hierachyNode& node = *nodes[k];
+    std::printf("%s %.3f %.3f %.3f %.3f %.3f %.3f \n", node.name.c_str(), node.position.x(), node.position.y(),
+                node.position.z(), node.rotation.x(), node.rotation.y(), node.rotation.z());
+    if (childBegin[k] < 0) continue;
+    for (int c = childEnd[k] - 1; c >= childBegin[k]; --c) stack.emplace_back(c, d + 1);
+  }
 }

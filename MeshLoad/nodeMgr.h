@@ -36,7 +36,4 @@ class nodeMgr {
   std::vector<int> parentIdx;   // -1 for node 0
   std::vector<int> childBegin;  // first child, -1 for a leaf
   std::vector<int> childEnd;    // one past the last child, -1 for a leaf
-
- private:
-  void updateSubtree(int i, const Eigen::Isometry3d& parent);
 };

@@ -10,28 +10,26 @@ IBBoundaryMemMgr::IBBoundaryMemMgr(int id) : gpuId(id) {}
 IBBoundaryMemMgr::~IBBoundaryMemMgr() { freeGpu(); }
 
 void IBBoundaryMemMgr::requireAttached(const char* operation) const {
-  if (mllaboundary == nullptr)
-    throw std::logic_error(std::string("IBBoundaryMemMgr::") + operation + ": no point set attached");
+  if (mllaboundary == nullptr) throw std::logic_error(std::string(operation) + ": no point set attached");
   if (mllaboundary->count < 0)
-    throw std::invalid_argument(std::string("IBBoundaryMemMgr::") + operation + ": negative point count " +
+    throw std::invalid_argument(std::string(operation) + ": negative point count " +
                                 std::to_string(mllaboundary->count));
 }
 
 void IBBoundaryMemMgr::requireAllocated(const char* operation) const {
   requireAttached(operation);
   if (mllaboundary_gpu == nullptr)
-    throw std::logic_error(std::string("IBBoundaryMemMgr::") + operation + ": device memory not allocated");
+    throw std::logic_error(std::string(operation) + ": the point set's device memory is not allocated");
   // Copying a record of another size would run past the device arrays or the host arrays.
   if (mllaboundary->count != allocatedCount_)
-    throw std::logic_error(std::string("IBBoundaryMemMgr::") + operation + ": the point set has " +
-                           std::to_string(mllaboundary->count) + " points but the device arrays hold " +
-                           std::to_string(allocatedCount_) + "; alloc again");
+    throw std::logic_error(std::string(operation) + ": the point set has " + std::to_string(mllaboundary->count) +
+                           " points but the device arrays hold " + std::to_string(allocatedCount_) + "; alloc again");
 }
 
 void IBBoundaryMemMgr::attach(mlLagrangeBoundary* boundary) { mllaboundary = boundary; }
 
 void IBBoundaryMemMgr::alloc() {
-  requireAttached("alloc");
+  requireAttached("IBBoundaryMemMgr::alloc");
   cudaSetDevice(gpuId);
   mllagbndHost.reset(new mlLagrangeBoundary());
   if (mllaboundary_gpu != nullptr) freeGpu();
@@ -58,7 +56,7 @@ void IBBoundaryMemMgr::alloc() {
 }
 
 void IBBoundaryMemMgr::upload() {
-  requireAllocated("upload");
+  requireAllocated("IBBoundaryMemMgr::upload");
   cudaSetDevice(gpuId);
   mlLagrangeBoundary* host = mllaboundary;
   mlLagrangeBoundary* dev = mllaboundary_gpu;
@@ -103,7 +101,7 @@ void IBBoundaryMemMgr::upload() {
 }
 
 void IBBoundaryMemMgr::download() {
-  requireAllocated("download");
+  requireAllocated("IBBoundaryMemMgr::download");
   cudaSetDevice(gpuId);
   mlLagrangeBoundary* host = mllaboundary;
   const std::size_t count = static_cast<std::size_t>(host->count);

@@ -69,9 +69,12 @@ class IBBoundaryMemMgr {
   // Stores the units and uploads.
   void setUnitParams(float N, float l0p, float u0p, float u0k);
 
+  // Throws std::logic_error, naming the operation, unless the device arrays hold the attached record's
+  // points (kernels may then run on the device record).
+  void requireAllocated(const char* operation) const;
+
  private:
   void requireAttached(const char* operation) const;
-  void requireAllocated(const char* operation) const;
 
   std::int32_t allocatedCount_ = 0;  // points the device arrays hold
 };

@@ -4,7 +4,8 @@
 
 class mlSimplePDControl_1D {
  public:
-  mlSimplePDControl_1D(double Kp, double Kd, double timestep) : timestep(timestep), Kp(Kp), Kd(Kd) {}
+  // Throws std::invalid_argument for a timestep that is not finite and positive.
+  mlSimplePDControl_1D(double Kp, double Kd, double timestep);
 
   double feedback(double value, double timestep);
   void set_value(double desired_value) { this->desired_value = desired_value; }

@@ -48,13 +48,15 @@ double mlTPTrajectory::getReferencePose(const Eigen::Vector3d& position) const {
 }
 
 double mlTPTrajectory::getReferencePose(const Eigen::Vector3d& position, int& posIdx, int look_forward) {
-  if (samples.empty()) throw std::out_of_range("getReferencePose: the trajectory has no samples; call sample()");
+  const long long n = static_cast<long long>(samples.size());
+  if (n == 0) throw std::out_of_range("getReferencePose: the trajectory has no samples; call sample()");
   const WindowHit found = searchWindow(position, posIdx, look_forward);
   const long long q = std::max<long long>(found.index, posIdx);
-  const double n = static_cast<double>(samples.size());
-  const double result = found.hit ? found.along / found.length + static_cast<double>(q) / n : q / n;
+  if (q >= n)
+    throw std::out_of_range("getReferencePose: sample " + std::to_string(q) + " is past the " + std::to_string(n) +
+                            " samples");
   posIdx = lastIdx = static_cast<int>(q);
-  return result;
+  return (static_cast<double>(q) + found.covered) / static_cast<double>(n);
 }
 
 mlTPTrajectoryPData mlTPTrajectory::getTargetPose(const Eigen::Vector3d& position, int& preSampleIdx,
@@ -83,10 +85,15 @@ mlTPTrajectory::WindowHit mlTPTrajectory::searchWindow(const Eigen::Vector3d& x,
     const double da = (x - a).dot(d);
     const double db = (x - b).dot(d);
     // X lies between the planes through A and B perpendicular to the segment, both planes included.
-    if (da * db <= 0) return {true, i, std::abs(da), d.norm()};
+    if (da * db <= 0) {
+      // The fraction of the segment from A to B that X has covered (0 for a segment of length 0).
+      const double length2 = d.squaredNorm();
+      const double covered = length2 > 0 ? std::clamp(-da / length2, 0.0, 1.0) : 0.0;
+      return {true, i, covered};
+    }
   }
   const bool loIsNearer = (x - samples[hi].position).norm() > (x - samples[lo].position).norm();
-  return {false, loIsNearer ? lo : hi, 0.0, 0.0};
+  return {false, loIsNearer ? lo : hi, 0.0};
 }
 
 mlTPTrajectoryPData mlTPTrajectory::poseAt(float u) const {

@@ -22,8 +22,10 @@ class mlTPTrajectory : public mlTrajectory<double, 3> {
 
   // Index of the nearest sample divided by the sample count; NaN without samples.
   double getReferencePose(const Eigen::Vector3d& position) const;
-  // Searches the samples posIdx .. posIdx + look_forward for the segment the position has reached; writes
-  // the found index into posIdx and lastIdx. Throws std::out_of_range without samples.
+  // Searches the samples posIdx .. posIdx + look_forward for the segment q the position has reached, and
+  // returns (q + s) / n, s in [0, 1] the fraction of segment q the position has covered (0 when no
+  // segment holds it). Writes q into posIdx and lastIdx. Throws std::out_of_range, changing nothing,
+  // without samples or when q would lie past them.
   double getReferencePose(const Eigen::Vector3d& position, int& posIdx, int look_forward);
   // Like the windowed getReferencePose, then returns the sample after the found one. Throws
   // std::out_of_range, changing nothing, when there is no sample after it.
@@ -38,8 +40,7 @@ class mlTPTrajectory : public mlTrajectory<double, 3> {
   struct WindowHit {
     bool hit;
     long long index;
-    double along;   // |(X - A).d| on a hit
-    double length;  // |d| on a hit
+    double covered;  // on a hit, the fraction of the segment from its sample to the next that X has covered
   };
   WindowHit searchWindow(const Eigen::Vector3d& x, long long p, long long lookForward) const;
 

@@ -1,6 +1,7 @@
 #include "tools/mlTrajectory.h"
 
 #include <cmath>
+#include <sstream>
 #include <stdexcept>
 
 #include "tools/UniformCubicBSpline.h"
@@ -17,6 +18,14 @@ void mlTrajectory<double, 3>::setPoints(const std::vector<Point>& newPoints) {
 }
 
 void mlTrajectory<double, 3>::fit() {
+  // A way point that is not finite would make every sample of the curve near it NaN.
+  for (std::size_t k = 0; k < points.size(); ++k)
+    if (!points[k].allFinite()) {
+      std::ostringstream msg;
+      msg << "fit: way point " << k << " (" << points[k].x() << ", " << points[k].y() << ", " << points[k].z()
+          << ") is not finite";
+      throw std::invalid_argument(msg.str());
+    }
   // Build everything first so that a rejected fit leaves the earlier one in place.
   auto newSpline = std::make_shared<const UniformCubicBSpline<Eigen::Vector3d, float>>(points);
   auto planar = samplePlanar(*newSpline, kPlanarFactor, kPlanarStep);

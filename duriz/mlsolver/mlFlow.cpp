@@ -1,10 +1,12 @@
 #include "mlFlow.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <limits>
-#include <new>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "d3q27.h"
 
@@ -23,6 +25,17 @@ std::int32_t countNodes(float extent, float dx, float& last) {
   return n;
 }
 
+// An extent that is not finite would lay out no nodes (NaN) or never stop counting (infinity).
+void checkExtents(const simParams& p) {
+  const std::pair<const char*, float> extents[] = {{"width", p.width}, {"height", p.height}, {"depth", p.depth}};
+  for (const auto& [name, value] : extents)
+    if (!std::isfinite(value)) {
+      std::ostringstream msg;
+      msg << "initFlow: " << name << " = " << value << " is not a finite extent";
+      throw std::invalid_argument(msg.str());
+    }
+}
+
 // The node count loop terminates only if every addition of dx still moves the accumulator; rather than
 // loop forever (or for billions of steps) reject a spacing that cannot lay out the box.
 void checkSpacing(const simParams& p) {
@@ -30,14 +43,10 @@ void checkSpacing(const simParams& p) {
   const float extent = std::fmax(std::fmax(p.width, p.height), p.depth);
   bool valid = std::isfinite(dx) && dx > 0.0f;
   if (valid && extent > 0.0f) {
-    if (!std::isfinite(extent)) {
-      valid = false;
-    } else {
-      // The accumulator stays below extent + dx; the spacing must be resolvable there, and the count
-      // must fit the 32-bit node counters.
-      const float top = extent + dx;
-      valid = top + dx > top && extent / dx < static_cast<float>(1 << 24);
-    }
+    // The accumulator stays below extent + dx; the spacing must be resolvable there, and the count
+    // must fit the 32-bit node counters.
+    const float top = extent + dx;
+    valid = top + dx > top && extent / dx < static_cast<float>(1 << 24);
   }
   if (!valid) {
     std::ostringstream msg;
@@ -48,14 +57,24 @@ void checkSpacing(const simParams& p) {
   }
 }
 
-// The kernels index nodes with 32-bit integers, so a lattice holds at most 2^31 - 1 nodes.
+// The kernels index nodes with 32-bit integers, so a lattice holds at most 2^31 - 1 nodes; and the host
+// must be able to hold it, which is tested before anything large is allocated.
 void checkNodeCount(const std::int32_t samples[3]) {
   const std::uint64_t plane = static_cast<std::uint64_t>(samples[0]) * static_cast<std::uint64_t>(samples[1]);
   const std::uint64_t limit = std::numeric_limits<std::int32_t>::max();
+  std::ostringstream msg;
+  msg << "initFlow: a lattice of " << samples[0] << " x " << samples[1] << " x " << samples[2] << " nodes ";
   if (samples[2] > 0 && plane > limit / static_cast<std::uint64_t>(samples[2])) {
-    std::ostringstream msg;
-    msg << "initFlow: a lattice of " << samples[0] << " x " << samples[1] << " x " << samples[2]
-        << " nodes exceeds the " << limit << " nodes the kernels can address";
+    msg << "exceeds the " << limit << " nodes the kernels can address";
+    throw std::invalid_argument(msg.str());
+  }
+  constexpr std::uint64_t bytesPerNode = 3 * 27 * sizeof(float) + sizeof(MLLATTICENODE_FLAG) + 3 * sizeof(float) +
+                                         sizeof(mlDensity<float>) + 3 * sizeof(double) + sizeof(float);
+  const std::uint64_t needed = plane * static_cast<std::uint64_t>(samples[2]) * bytesPerNode;
+  const std::uint64_t memory =
+      static_cast<std::uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  if (needed > memory) {
+    msg << "needs " << needed << " bytes, more than the " << memory << " bytes of this machine's memory";
     throw std::invalid_argument(msg.str());
   }
 }
@@ -80,6 +99,7 @@ std::unique_ptr<mlFlow> initFlow(const std::shared_ptr<simParams>& params) {
   auto flow = std::make_unique<mlFlow>();
 
   p.complete();
+  checkExtents(p);
   checkSpacing(p);
   flow->viscosity = (p.N * p.u0k * p.visp) / (p.u0p * p.l0p);
   flow->start[0] = p.x0 - 0.5f * p.width;
@@ -107,7 +127,6 @@ std::unique_ptr<mlFlow> initFlow(const std::shared_ptr<simParams>& params) {
   param->pml_width = p.pml_width;
 
   const std::size_t n = flow->count;
-  if (n > std::numeric_limits<std::size_t>::max() / (27 * sizeof(float))) throw std::bad_array_new_length();
   // The distributions are left for the simulator to set to the equilibrium when it commits.
   flow->f = new float[27 * n];
   flow->fPost = new float[27 * n];

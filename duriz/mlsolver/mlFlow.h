@@ -67,7 +67,8 @@ struct mlFlow {
 };
 
 // Builds a lattice at rest from the parameters, completing them first. Throws std::invalid_argument when
-// the spacing cannot lay out the box (not positive, not finite, or too small for single precision).
+// an extent is not finite, the spacing cannot lay out the box (not positive, not finite, or too small for
+// single precision), or the lattice is too large for the kernels' indices or this machine's memory.
 std::unique_ptr<mlFlow> initFlow(const std::shared_ptr<simParams>& params);
 
 struct mlLatticeIndex {

@@ -51,6 +51,8 @@ class mlSinglePhaseSolverNew {
 
   // One lattice step per lattice: the frame-following origin, then in the fluid modes (TWO_WAY, ONE_WAY)
   // frame forcing, collision, streaming, open boundary, moments and the immersed-boundary stage; then,
-  // in every mode, one step of the coupling solver.
+  // in every mode, one step of the coupling solver. Throws std::logic_error, before launching anything,
+  // without a coupling solver, for lattices not on the device or released on the host, and for point sets
+  // without device memory.
   void solverStep(int couple_mode);
 };

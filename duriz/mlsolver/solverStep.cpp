@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
 
 #include "couplingMode.h"
 #include "duriz/gpu_inc/cudaCheck.h"
@@ -14,6 +15,7 @@
 #include "duriz/mlimmersedbnd/mlImmersedSolver.h"
 #include "mlBaseCouplingSolver.h"
 #include "mlSinglePhaseSolverNew.h"
+#include "supplement/IBBoundaryMemMgr.h"
 
 namespace {
 
@@ -43,6 +45,11 @@ void mlSinglePhaseSolverNew::solverStep(int couple_mode) {
   if (lbmvec.empty()) return;
   if (!couplingSolver) throw std::logic_error("solverStep: the solver has no coupling solver");
   if (lbm_dev_gpu.size() != lbmvec.size()) throw std::logic_error("solverStep: the lattices are not on the device");
+  // Everything is checked before the first launch, so a refused step changes nothing.
+  for (std::size_t i = 0; i < lbmvec.size(); ++i)
+    if (lbmvec[i]->param == nullptr)
+      throw std::logic_error("solverStep: lattice " + std::to_string(i) + " was released (deleteHostFlow)");
+  for (const IBBoundaryMemMgr* b : ibBoundaries) b->requireAllocated("solverStep");
 
   for (std::size_t i = 0; i < lbmvec.size(); ++i) {
     mlFlow* dev = lbm_dev_gpu[i];

@@ -3,6 +3,7 @@
 
 #include <assimp/mesh.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <Eigen/Geometry>
 #include <algorithm>
@@ -67,6 +68,23 @@ inline std::unique_ptr<aiMesh> makeMesh(const std::vector<aiVector3D>& vertices,
       bone->mWeights[w] = aiVertexWeight(bones[b].weights[w].first, bones[b].weights[w].second);
   }
   return mesh;
+}
+
+// Runs f on a thread whose stack holds `bytes` only: a walk that recurses once per node of a deep chain
+// overflows it.
+template <class F>
+void onSmallStack(std::size_t bytes, F f) {
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, bytes);
+  pthread_t thread;
+  auto run = [](void* arg) -> void* {
+    (*static_cast<F*>(arg))();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, run, &f), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
 }
 
 inline aiMatrix4x4 translation(float x, float y, float z) {

@@ -64,6 +64,23 @@ TEST_F(MeshDataTest, WeightsAreNormalisedAndBlendTheBoneTransforms) {
   EXPECT_TRUE(d.curr_normals[2].isApprox(T1.linear() * Vector3d(0, 0, 1), 1e-12));
 }
 
+// A NaN weight sum counts as non-zero: the vertex is bone-affected, nothing is printed, and both skinning
+// paths blend (to NaN) instead of following the mesh node.
+TEST_F(MeshDataTest, NaNWeightSumsCountAsNonZero) {
+  auto mesh = makeMesh({{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {}, {{0, 1, 2}},
+                       {{"b0", aiMatrix4x4(), {{0, std::nanf("")}, {1, 1.0f}, {2, 1.0f}}}});
+  auto nodes = flatNodes({{"b0", rigid(Vector3d(1, 0, 0), Vector3d::UnitZ(), 30)}});
+  std::unique_ptr<MeshData> m;
+  EXPECT_EQ(captureStdout([&] { m = std::make_unique<MeshData>(mesh.get(), 0, &nodes->nameToIndex, 0, 1.0); }), "");
+  EXPECT_EQ(m->data_cpu.bone_affected, (std::vector<int>{1, 1, 1}));
+  for (bool gpu : {false, true}) {
+    m->setNodes(nodes);
+    m->update(gpu, true);
+    EXPECT_TRUE(m->data_cpu.curr_positions[0].hasNaN()) << gpu;
+    EXPECT_TRUE(m->data_cpu.curr_positions[1].allFinite()) << gpu;
+  }
+}
+
 TEST_F(MeshDataTest, MeshWithoutBonesMovesRigidlyWithItsNode) {
   auto mesh = makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {1, 0, 0}},
                        {{0, 1, 2}, {0, 1, 3}});

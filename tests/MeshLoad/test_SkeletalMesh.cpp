@@ -11,6 +11,7 @@
 #include "MeshLoad/SkeletalMesh.h"
 #include "MeshLoad/meshTestUtil.h"
 #include "models/testModels.h"
+#include "testSupport.h"
 
 namespace {
 
@@ -154,6 +155,42 @@ TEST(SkeletalMesh, CorruptMeshLeavesNoHalfBuiltModel) {
   expectRejected(badWeight, "mesh 'badWeight': bone 'A' weighs a vertex beyond its 3");
 }
 
+TEST(SkeletalMesh, SceneWithoutRootOrWithAMissingMeshIsRejected) {
+  SkeletalMesh model;
+  EXPECT_THROW(model.loadScene(nullptr), std::invalid_argument);
+  aiScene empty;
+  EXPECT_THROW(model.loadScene(&empty), std::invalid_argument);
+  aiScene missing;
+  twoMeshScene(missing, triangle("second"));
+  missing.mRootNode->mChildren[1]->mMeshes[0] = 7;
+  std::string error;
+  captureStdout([&] {
+    try {
+      model.loadScene(&missing);
+    } catch (const std::runtime_error& e) {
+      error = e.what();
+    }
+  });
+  EXPECT_EQ(error, "node 'B' names mesh 7 of a scene with 2 meshes");
+  expectNoModel(model);
+}
+
+// A chain of 10000 nodes with a mesh at its end loads on a 256 KB stack: no walk recurses per node.
+TEST(SkeletalMesh, DeepChainsLoadWithoutRecursion) {
+  aiScene scene;
+  scene.mRootNode = new aiNode("root");
+  scene.mNumMeshes = 1;
+  scene.mMeshes = new aiMesh* [1] { triangle("tip") };
+  aiNode* last = scene.mRootNode;
+  for (int k = 0; k < 10000; ++k) last = testmodels::addChild(last, "n" + std::to_string(k), translation(0, 0, 0.5f));
+  last->mNumMeshes = 1;
+  last->mMeshes = new unsigned[1]{0};
+  SkeletalMesh model;
+  onSmallStack(256 << 10, [&] { captureStdout([&] { model.loadScene(&scene); }); });
+  ASSERT_EQ(model.meshes.size(), 1u);
+  EXPECT_NEAR(model.meshes[0]->data_cpu.curr_positions[0].z(), 5000.0, 1e-6);
+}
+
 TEST(SkeletalMesh, CreatureLoadsWithItsNodeTreeMeshesAndWeights) {
   std::string out;
   auto model = loadQuietly(kModels + "/creature.fbx", &out);
@@ -231,6 +268,7 @@ TEST(SkeletalMesh, PivotsOfOtherToolsFoldIntoTheirNode) {
 TEST(SkeletalMesh, RecordsEverySceneNodeOncePerFrame) {
   auto model = loadQuietly(kModels + "/creature.fbx");
   model->nodeManager->insertIntermediateNodes(model->nodeManager->nameToIndex.at("body"));
+  node(*model, "spine1").rotation = Vector3d(0, 0, 45);  // recorded is the stored transform, not this edit
   for (int f = 1; f <= 3; ++f) {
     node(*model, "tail1").setLocalTransform(rigid(Vector3d(-1, 0, 0.1 * f), Vector3d::UnitY(), 10.0 * f));
     model->recordFrame();
@@ -250,6 +288,7 @@ TEST(SkeletalMesh, RecordsEverySceneNodeOncePerFrame) {
   EXPECT_NEAR(t.rotations[2].w, q.w(), 1e-6);
   EXPECT_NEAR(t.rotations[2].y, q.y(), 1e-6);
   EXPECT_EQ(model->animChannels.at("spine1").positions[0], aiVector3D(1, 0, 0));
+  EXPECT_EQ(model->animChannels.at("spine1").rotations[0], aiQuaternion());
 
   model->clearAnimation();  // the clock keeps running
   EXPECT_TRUE(model->animChannels.empty());
@@ -274,8 +313,12 @@ TEST(SkeletalMesh, ExportedAnimationLoadsBack) {
     node(*model, "bone1").setLocalTransform(rigid(Vector3d(1, 0.1 * f, 0), Vector3d::UnitZ(), 20.0 * f));
     model->recordFrame();
   }
-  EXPECT_THROW(model->exportAnimationFbx(testing::TempDir() + "no/such/folder/x.fbx"), std::runtime_error);
   const std::string path = testing::TempDir() + "bar_move.fbx";
+  // A failed write is an error and leaves no cut file: a missing folder, a full device, a full disk.
+  for (const std::string& bad : {testing::TempDir() + "no/such/folder/x.fbx", std::string("/dev/full")})
+    EXPECT_THROW(model->exportAnimationFbx(bad), std::runtime_error) << bad;
+  testsupport::withFileSizeLimit(1000, [&] { EXPECT_THROW(model->exportAnimationFbx(path), std::runtime_error); });
+  EXPECT_FALSE(testsupport::exists(path));
   model->exportAnimationFbx(path);
 
   auto back = loadQuietly(path);

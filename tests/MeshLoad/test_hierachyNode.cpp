@@ -45,6 +45,16 @@ TEST(hierachyNode, EulerAnglesInDegreesRoundTrip) {
   EXPECT_NEAR(hierachyNode("n", Isometry3d::Identity()).rotation.norm(), 0.0, 1e-12);
 }
 
+// Degrees convert with 3.1415926 both ways, not with pi: a quarter turn is stored as 90.0000024 degrees,
+// and 90 degrees rebuild a rotation by 1.5707963 radians.
+TEST(hierachyNode, DegreesConvertWithThePiOfTheModelFormat) {
+  const hierachyNode quarter("q", euler(Vector3d::Zero(), 90, 0, 0));
+  EXPECT_NEAR(quarter.rotation.x(), 90 * M_PI / 3.1415926, 1e-10);
+  hierachyNode n("n", Isometry3d::Identity());
+  n.rotation = Vector3d(90, 0, 0);
+  EXPECT_NEAR(n.localTransform().linear()(1, 1), std::cos(3.1415926 / 2), 1e-15);
+}
+
 TEST(hierachyNode, WorldTransformAndEditedAnglesAreLeftAlone) {
   hierachyNode node("n", Isometry3d::Identity());
   EXPECT_TRUE(node.worldTrans.isApprox(Isometry3d::Identity()));

@@ -11,6 +11,7 @@
 #include "duriz/gpu_inc/gpu/mlMovingFrame.h"
 #include "duriz/gpu_inc/gpu/mlStream.h"
 #include "duriz/mlsolver/couplingMode.h"
+#include "duriz/mlsolver/writeFluidVTK.h"
 #include "simulatorInterface/FluidHelper.h"
 #include "stepFixture.h"
 
@@ -128,6 +129,22 @@ TEST_F(SolverStep, FreedSolverRefusesToStepOrCopy) {
   EXPECT_THROW(c.solver.solverStep(TWO_WAY), std::logic_error);
   EXPECT_THROW(FluidHelper::upload(c.solver, 0), std::out_of_range);
   EXPECT_THROW(FluidHelper::download(c.solver, 0), std::out_of_range);
+  EXPECT_TRUE(c.coupling->calls.empty());
+}
+
+// Released memory is refused before the first launch, so nothing reads a null record.
+TEST_F(SolverStep, ReleasedPointSetsAndLatticesAreRefused) {
+  CommittedSolver c({latticeBox(2, 1, 1, 0.25f)});
+  IBBoundaryMemMgr& points = c.addPoints(std::make_unique<mlLagrangeBoundary>(3, 0.01f));
+  points.freeGpu();
+  EXPECT_THROW(c.solver.solverStep(TWO_WAY), std::logic_error);
+  points.alloc();
+  points.upload();
+  deleteHostFlow(*c.lattices[0]);
+  EXPECT_THROW(c.solver.solverStep(TWO_WAY), std::logic_error);
+  EXPECT_THROW(writeFluidVTK(*c.lattices[0], c.solver.units, ::testing::TempDir() + "released.vtk", nullptr),
+               std::logic_error);
+  EXPECT_TRUE(launchedKernels().empty());
   EXPECT_TRUE(c.coupling->calls.empty());
 }
 

@@ -124,6 +124,28 @@ TEST(InitFlow, RejectsASpacingThatCannotLayOutTheBox) {
   EXPECT_THROW(initFlow(nullptr), std::invalid_argument);
 }
 
+// What initFlow's std::invalid_argument says.
+std::string refusal(const std::shared_ptr<simParams>& p) {
+  try {
+    initFlow(p);
+  } catch (const std::invalid_argument& e) {
+    return e.what();
+  }
+  return "no exception";
+}
+
+TEST(InitFlow, NamesAnExtentThatIsNotFinite) {
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  EXPECT_EQ(refusal(latticeBox(nan, 4, 4, 0.5f)), "initFlow: width = nan is not a finite extent");
+  EXPECT_EQ(refusal(latticeBox(10, 4, inf, 0.5f)), "initFlow: depth = inf is not a finite extent");
+  EXPECT_EQ(refusal(latticeBox(10, -inf, 4, 0.5f)), "initFlow: height = -inf is not a finite extent");
+}
+
+TEST(InitFlow, RefusesALatticeLargerThanThisMachinesMemory) {
+  // 2047 x 1024 x 1024 nodes are addressable but need 372 bytes each, about 800 GB.
+  EXPECT_NE(refusal(latticeBox(2047, 1024, 1024, 1.0f)).find("needs 798473846784 bytes"), std::string::npos);
+}
+
 TEST(InitFlow, RejectsMoreNodesThanTheKernelsCanAddress) {
   // 2^22 nodes per axis is a valid spacing, but 2^66 nodes overflow even a 64-bit count.
   try {

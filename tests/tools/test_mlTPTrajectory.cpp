@@ -54,6 +54,19 @@ TEST(mlTrajectory, SetPointsReplacesAndFitKeepsTheLastGoodSpline) {
   EXPECT_EQ(t.spline, firstSpline);
   EXPECT_EQ(t.index, firstIndex);
 
+  for (const Vec& bad : {Vec(std::nan(""), 0, 0), Vec(0, INFINITY, 0)}) {
+    std::vector<Vec> points = kSix;
+    points[4] = bad;
+    t.setPoints(points);
+    try {
+      t.fit();
+      ADD_FAILURE() << "no exception";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("fit: way point 4 (", 0), 0u) << e.what();
+    }
+    EXPECT_EQ(t.spline, firstSpline);
+  }
+
   t.setPoints(kSix);
   t.fit();
   EXPECT_NE(t.spline, firstSpline);
@@ -190,26 +203,48 @@ TEST(mlTPTrajectory, TargetPoseFollowsTheWindowAndNeverGoesBack) {
   expectTargets(z, {{Vec(1.5, -5, 0), 0, 2, 2}, {Vec(0.5, -5, 0), 0, 2, 0}, {Vec(1, -5, 0), 0, 2, 2}});
 }
 
-TEST(mlTPTrajectory, WindowedReferencePose) {
+TEST(mlTPTrajectory, WindowedReferencePoseIsTheCoveredFractionOfThePath) {
   mlTPTrajectory t = straightSixteen();
   const Vec x(2.2, 0.3, 0), far(6.2, 0, 0);
-  // A hit adds the distance from its sample along the segment to the normalised index. A hit behind the
-  // given index keeps the index; a far X in segment 10 is missed by windows of 10 segments, reached by 11.
+  // A hit in segment q (samples 0.5 apart) gives (q + s) / 16, s the covered fraction of the segment. A hit
+  // behind the given index keeps the index; a far X in segment 10 is missed by windows of 10 segments.
   const struct {
     Vec x;
     int idx, window;
-    double expected, tolerance;
+    double expected;
     int chosen;
-  } cases[] = {{x, 0, 10, 0.2 + 2.0 / 16, 1e-12, 2},
-               {x, 5, 10, 5.0 / 16, 1e-12, 5},
-               {far, 0, 10, 10.0 / 16, 0, 10},
-               {far, 0, 11, 0.2 + 10.0 / 16, 1e-12, 10}};
+  } cases[] = {{x, 0, 10, 2.4 / 16, 2},
+               {x, 5, 10, 5.0 / 16, 5},
+               {far, 0, 10, 10.0 / 16, 10},
+               {far, 0, 11, 10.4 / 16, 10},
+               {Vec(2.5, 1, 0), 0, 5, 3.0 / 16, 2},
+               {Vec(8.5, 0, 0), 14, 5, 15.0 / 16, 14}};
   for (const auto& c : cases) {
     int idx = c.idx;
-    EXPECT_NEAR(t.getReferencePose(c.x, idx, c.window), c.expected, c.tolerance) << c.x.transpose();
+    EXPECT_NEAR(t.getReferencePose(c.x, idx, c.window), c.expected, 1e-12) << c.x.transpose();
     EXPECT_EQ(idx, c.chosen);
     EXPECT_EQ(t.getLastIdx(), c.chosen);
   }
+  // Moving forward along the path never lowers the result.
+  double previous = -1;
+  for (double px = 1; px < 8.5; px += 0.05) {
+    int idx = 0;
+    const double r = t.getReferencePose(Vec(px, 0.2, 0), idx, 20);
+    EXPECT_GE(r, previous) << px;
+    previous = r;
+  }
+  int past = 16;
+  EXPECT_THROW(t.getReferencePose(x, past, 5), std::out_of_range);
+  EXPECT_EQ(past, 16);
+  EXPECT_EQ(t.getLastIdx(), 14);
+}
+
+// X exactly on the plane through a sample hits the segment that ends there (both planes included).
+TEST(mlTPTrajectory, WindowSearchIncludesBothPlanesOfASegment) {
+  mlTPTrajectory t = straightSixteen();
+  int idx = 0;
+  EXPECT_EQ(t.getTargetPose(Vec(2.5, 1, 0), idx, 5).position, t.samples[3].position);
+  EXPECT_EQ(idx, 2);
 }
 
 TEST(mlTPTrajectory, QueriesOutsideTheirLimitsAreRejected) {
