@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake
   libdart-dev libassimp-dev libeigen3-dev pybind11-dev nlohmann-json3-dev libnanoflann-dev
-  libboost-system-dev libthrust-dev python3-dev python3-numpy python3-pytest libgtest-dev
+  libboost-system-dev libthrust-dev python3-dev python3-numpy python3-pytest python3-vtk9 libgtest-dev
   python3-matplotlib
 )
 

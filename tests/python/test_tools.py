@@ -66,8 +66,8 @@ def test_reference_pose_overloads_and_the_look_forward_default():
     far = np.array([6.2, 0.0, 0.0])
     assert t.getReferencePose(far, 0) == 10 / 16
     assert t.getLastIdx() == 10
-    assert t.getReferencePose(far, 0, 11) == pytest.approx(0.2 + 10 / 16, abs=1e-12)
-    assert t.getReferencePose(far, 3) == pytest.approx(0.2 + 10 / 16, abs=1e-12)  # windowed, not nearest
+    assert t.getReferencePose(far, 0, 11) == pytest.approx(10.4 / 16, abs=1e-12)  # 0.4 of segment 10 covered
+    assert t.getReferencePose(far, 3) == pytest.approx(10.4 / 16, abs=1e-12)  # windowed, not nearest
     doc = duzavod.poseTrajectory.getReferencePose.__doc__
     assert "Get Pose t using spline" in doc and "Get Pose t using samples within lookforward range" in doc
 
@@ -98,7 +98,14 @@ def test_errors_become_python_exceptions():
     s = trajectory(11, 16)
     with pytest.raises(IndexError, match="last"):
         s.getTargetPose(np.array([20.0, 0, 0]), 12, 10)
+    with pytest.raises(IndexError, match="past"):
+        s.getReferencePose(np.zeros(3), 16)
     assert s.getLastIdx() == 0
+    s.setPoints([np.zeros(3), np.array([np.nan, 0, 0]), np.ones(3), np.ones(3)])
+    with pytest.raises(ValueError, match="way point 1"):
+        s.fit()
+    with pytest.raises(ValueError, match="timestep"):
+        duzavod.PDControl1D(1.0, 1.0, 0.0)
 
 
 def test_writers(tmp_path):
@@ -113,6 +120,12 @@ def test_writers(tmp_path):
     assert duzavod.VTKWriter.writeLines([line], str(path)) is True
     assert path.read_text().endswith("POINTS 1 double\n0.0000 0.0000 0.0000\nLINES 1 2\n1 0\n\n")
     assert duzavod.VTKWriter.writeLines([line], str(tmp_path / "missing" / "lines.vtk")) is False
+    line.vertices = [np.array([0.0, np.inf, 0])]
+    with pytest.raises(ValueError, match="not finite"):
+        duzavod.VTKWriter.writeLines([line], str(tmp_path / "bad.vtk"))
+    with pytest.raises(ValueError, match="NUL"):
+        duzavod.VTKWriter.writeLines([], str(tmp_path / "a\0b.vtk"))
+    assert not (tmp_path / "bad.vtk").exists() and not (tmp_path / "a").exists()
 
     with pytest.raises(ValueError):
         duzavod.VTKWriter.writeTrajectory(duzavod.make_trajectory(), str(tmp_path / "t.vtk"))
