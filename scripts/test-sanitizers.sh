@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the C++ tests with AddressSanitizer and UndefinedBehaviorSanitizer into ./build-asan (baseline
+# instruction set, optimised with debug information, no Python module) and runs them. Any report fails
+# the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${JOBS:-$(nproc)}
+sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDUZAVOD_NATIVE_KERNELS=OFF -DDUZAVOD_BUILD_PYTHON=OFF \
+  -DPython_EXECUTABLE=/usr/bin/python3 -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize"
+cmake --build build-asan -j "$jobs"
+# Two tests ask the device layer for a 2^63-byte allocation, which the sanitizer's allocator reports as an
+# error of its own before the layer can answer with cudaErrorMemoryAllocation.
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" \
+  -E '^(HostRuntime\.ErrorCodesAreTheRuntimes|CudaCheckDeathTest\.ListedCodePrintsItsNameAndExits)$'
