@@ -11,11 +11,16 @@
 
 namespace testsupport {
 
-// Runs f and returns what it printed on standard output.
+// Runs f and returns what it printed on standard output; an exception from f ends the capture and passes on.
 template <class F>
 std::string captureStdout(F&& f) {
   testing::internal::CaptureStdout();
-  f();
+  try {
+    f();
+  } catch (...) {
+    testing::internal::GetCapturedStdout();
+    throw;
+  }
   return testing::internal::GetCapturedStdout();
 }
 

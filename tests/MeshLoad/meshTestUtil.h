@@ -11,24 +11,15 @@
 #include <memory>
 #include <string>
 
+#include "testSupport.h"
+
+using testsupport::captureStdout;
+
 inline Eigen::Isometry3d rigid(const Eigen::Vector3d& t, const Eigen::Vector3d& axis, double degrees) {
   Eigen::Isometry3d T = Eigen::Isometry3d::Identity();
   T.linear() = Eigen::AngleAxisd(degrees * M_PI / 180.0, axis.normalized()).toRotationMatrix();
   T.translation() = t;
   return T;
-}
-
-// Runs f and returns what it printed; an exception from f ends the capture and passes on.
-template <class F>
-std::string captureStdout(F&& f) {
-  testing::internal::CaptureStdout();
-  try {
-    f();
-  } catch (...) {
-    testing::internal::GetCapturedStdout();
-    throw;
-  }
-  return testing::internal::GetCapturedStdout();
 }
 
 struct BoneSpec {

@@ -1,3 +1,5 @@
+// The collision, against the model recomputed in double in the test: the 27 central moments of fPost are
+// the relaxed and forced moments, which also checks the kernel's central-moment transform both ways.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,8 +16,8 @@ namespace {
 using gputest::GpuLattice;
 using Moments = std::array<double, 27>;
 
-// The 27 central moments in the collision's own order, each a signed sum of monomials "abc" standing
-// for sum f (c_x - u_x)^a (c_y - u_y)^b (c_z - u_z)^c, computed in double.
+// The 27 central moments in the collision's order, each a signed sum of monomials "abc" standing for
+// sum f (c_x - u_x)^a (c_y - u_y)^b (c_z - u_z)^c.
 const char* const kMomentTerms[27] = {
     "000",         "100",     "010",     "001",     "110",     "101",     "011",     "200-020", "200-002",
     "200+020+002", "120+102", "210+012", "201+021", "120-102", "210-012", "201-021", "111",     "220+202+022",
@@ -36,8 +38,7 @@ Moments centralMoments(const double f[27], const double u[3]) {
   return k;
 }
 
-// Equilibrium central moments: rho for the mass and the trace, rho/3, rho/9 for the fourth and fifth
-// order sums, rho/27 for xxyyzz.
+// Equilibrium: rho for the mass and the trace, rho/3 and rho/9 for two fourth-order sums, rho/27 for xxyyzz.
 Moments equilibriumMoments(double rho) {
   Moments eq{};
   eq[0] = eq[9] = rho;
@@ -48,32 +49,20 @@ Moments equilibriumMoments(double rho) {
 }
 
 TEST(CentralMomentTransform, EquilibriumHasTheCollisionsEquilibriumMoments) {
-  const float rho = 1.2f, u[3] = {0.1f, -0.2f, 0.05f};
   float feq[27];
-  mlEquilibrium(rho, u[0], u[1], u[2], feq);
-  double f[27];
-  std::copy(feq, feq + 27, f);
-  const double ud[3] = {u[0], u[1], u[2]};
-  const Moments k = centralMoments(f, ud), expected = equilibriumMoments(rho);
+  mlEquilibrium(1.2f, 0.1f, -0.2f, 0.05f, feq);
+  const double f[27] = {feq[0],  feq[1],  feq[2],  feq[3],  feq[4],  feq[5],  feq[6],  feq[7],  feq[8],
+                        feq[9],  feq[10], feq[11], feq[12], feq[13], feq[14], feq[15], feq[16], feq[17],
+                        feq[18], feq[19], feq[20], feq[21], feq[22], feq[23], feq[24], feq[25], feq[26]};
+  const double u[3] = {0.1f, -0.2f, 0.05f};
+  const Moments k = centralMoments(f, u), expected = equilibriumMoments(1.2f);
   for (int m = 0; m < 27; ++m) EXPECT_NEAR(k[m], expected[m], 1e-6) << m;
 }
 
 constexpr double kCs = 0.57735026f;
 
-double fittedSopt(double rho, const double u[3], double nu, const double G[3][3]) {
-  double PP = 0;
-  const double tr = G[0][0] + G[1][1] + G[2][2];
-  for (int a = 0; a < 3; ++a)
-    for (int b = 0; b < 3; ++b) {
-      const double Pi =
-          rho * u[a] * u[b] + (a == b ? rho / 3 + 2.0 / 3 * rho * nu * tr : 0.0) - rho * nu * (G[a][b] + G[b][a]);
-      PP += Pi * Pi;
-    }
-  const double m = rho * std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
-  return 0.0003473824792054466 * rho - 0.024553263256967 * m + 0.0006978712121180968 * std::sqrt(PP) +
-         0.008547381698844;
-}
-
+// WALE eddy viscosity and the fitted high-order viscosity of a node with density rho, velocity u and
+// velocity gradient G.
 double waleViscosity(const double G[3][3], double rho) {
   double g2[3][3], SS = 0, DD = 0;
   for (int a = 0; a < 3; ++a)
@@ -89,27 +78,38 @@ double waleViscosity(const double G[3][3], double rho) {
   return 0.325 * 0.325 * rho * std::pow(DD, 1.5) / (std::pow(SS, 2.5) + std::pow(DD, 1.25) + 1e-12);
 }
 
+double fittedSopt(double rho, const double u[3], double nu, const double G[3][3]) {
+  double PP = 0;
+  const double tr = G[0][0] + G[1][1] + G[2][2];
+  for (int a = 0; a < 3; ++a)
+    for (int b = 0; b < 3; ++b) {
+      const double Pi =
+          rho * u[a] * u[b] + (a == b ? rho / 3 + 2.0 / 3 * rho * nu * tr : 0.0) - rho * nu * (G[a][b] + G[b][a]);
+      PP += Pi * Pi;
+    }
+  const double m = rho * std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+  return 0.0003473824792054466 * rho - 0.024553263256967 * m + 0.0006978712121180968 * std::sqrt(PP) +
+         0.008547381698844;
+}
+
 struct CollisionCase {
   const char* name;
   float rho;
   float u[3];
-  float gradient;  // du_x/dy and du_y/dz of the velocity field around the centre node
+  float gradient;  // scales the linear velocity field around the node
   double force[3];
   float bodyAccelY;
   float previousSopt;
-  int node[3];  // the node checked; on a face its gradient is one-sided but still halved
+  int node[3];  // on a face the gradient is one-sided but still halved
 };
 
 class Collision : public ::testing::TestWithParam<CollisionCase> {};
 
-// A node of a 3 x 3 x 3 lattice collides with non-equilibrium populations whose sum differs from the
-// stored density; the test recomputes in double what the model prescribes and compares the 27 central
-// moments of fPost (which also checks the central-moment transform of the kernel both ways).
 TEST_P(Collision, PostCollisionMomentsAreTheRelaxedAndForcedMoments) {
   const CollisionCase& c = GetParam();
   const float nu = 0.02f;
   GpuLattice l(3, 3, 3, nu);
-  const std::size_t centre = l.index(c.node[0], c.node[1], c.node[2]);
+  const std::size_t node = l.index(c.node[0], c.node[1], c.node[2]);
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> noise(-0.003f, 0.003f);
   for (int z = 0; z < 3; ++z)
@@ -123,21 +123,18 @@ TEST_P(Collision, PostCollisionMomentsAreTheRelaxedAndForcedMoments) {
         for (int q = 0; q < 27; ++q) l.f(q, i) = d3q27::w[q] * (1.0f + 0.3f * d3q27::ex[q] * c.u[0]) + noise(rng);
         l.host->Sopt[i] = c.previousSopt;
       }
-  l.host->forcex[centre] = c.force[0];
-  l.host->forcey[centre] = c.force[1];
-  l.host->forcez[centre] = c.force[2];
+  l.host->forcex[node] = c.force[0];
+  l.host->forcey[node] = c.force[1];
+  l.host->forcez[node] = c.force[2];
   l.host->param->bodyAccel[1] = c.bodyAccelY;
   l.upload();
   mlCollideAddForceHighorderFiitingGpu(l.dev, l.param());
   l.download();
 
   const double rho = c.rho;
-  const double u[3] = {l.host->ux[centre], l.host->uy[centre], l.host->uz[centre]};
+  const double u[3] = {l.host->ux[node], l.host->uy[node], l.host->uz[node]};
   double f[27], post[27];
-  for (int q = 0; q < 27; ++q) {
-    f[q] = l.f(q, centre);
-    post[q] = l.host->fPost[q * l.count() + centre];
-  }
+  for (int q = 0; q < 27; ++q) f[q] = l.f(q, node), post[q] = l.host->fPost[q * l.count() + node];
   // Velocity gradient by differences of the neighbours along each axis, a missing neighbour replaced by
   // the node itself, always divided by 2.
   double G[3][3];
@@ -152,8 +149,8 @@ TEST_P(Collision, PostCollisionMomentsAreTheRelaxedAndForcedMoments) {
   }
   const double omega = 1.0 / (3.0 * (nu + waleViscosity(G, rho)) + 0.5);
   const double fit = fittedSopt(rho, u, nu, G);
-  const double sopt = fit > 0 ? fit : c.previousSopt;
-  EXPECT_NEAR(l.host->Sopt[centre], sopt, 1e-7);
+  const double sopt = fit > 0 ? fit : c.previousSopt;  // a fit that is not positive keeps the old value
+  EXPECT_NEAR(l.host->Sopt[node], sopt, 1e-7);
   const double omega2 = 1.0 / (3.0 * sopt + 0.5);
   const double F[3] = {c.force[0], c.force[1] + rho * c.bodyAccelY, c.force[2]};
 
@@ -168,11 +165,9 @@ TEST_P(Collision, PostCollisionMomentsAreTheRelaxedAndForcedMoments) {
     k[10 + a] += h2 * 2 * kCs * kCs * F[a];
     k[23 + a] += h2 * kCs * kCs * kCs * kCs * F[a];
   }
-
   const Moments got = centralMoments(post, u);
   for (int m = 0; m < 27; ++m) EXPECT_NEAR(got[m], k[m], 2e-6) << c.name << " moment " << m;
-
-  // Raw moments: mass is the stored density, momentum rho u + F/2.
+  // Raw moments: the mass is the stored density, the momentum rho u + F/2.
   const double zero[3] = {0, 0, 0};
   const Moments raw = centralMoments(post, zero);
   EXPECT_NEAR(raw[0], rho, 1e-6);
@@ -196,10 +191,8 @@ TEST(Collision, RestingEquilibriumKeepsItsPopulationsAndStoresTheRestFit) {
   l.upload();
   mlCollideAddForceHighorderFiitingGpu(l.dev, l.param());
   l.download();
-  const double restFit = 0.0003473824792054466 - 0.0 + 0.0006978712121180968 * std::sqrt(3.0) / 3 + 0.008547381698844;
-  EXPECT_NEAR(restFit, 0.0092977, 1e-7);
   for (std::size_t i = 0; i < l.count(); ++i) {
-    EXPECT_NEAR(l.host->Sopt[i], restFit, 1e-9) << i;
+    EXPECT_NEAR(l.host->Sopt[i], 0.0092977, 1e-7) << i;  // the fit at rho 1, m 0, P = sqrt(3) / 3
     for (int q = 0; q < 27; ++q) EXPECT_NEAR(l.host->fPost[q * l.count() + i], d3q27::w[q], 1.2e-7) << q;
   }
 }

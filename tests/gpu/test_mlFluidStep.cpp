@@ -1,10 +1,8 @@
-// The five lattice kernels in the order of the time step, on small lattices: launch shapes, physics and
-// determinism.
+// The five lattice kernels in the order of the time step, on small lattices: physics and determinism.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
-#include <utility>
 #include <vector>
 
 #include "duriz/gpu_inc/gpu/mlBoundaryNEE.h"
@@ -57,33 +55,6 @@ void setEquilibrium(GpuLattice& l, State state) {
         for (int q = 0; q < 27; ++q)
           l.f(q, i) = l.host->fPost[q * l.count() + i] = d3q27::equilibrium(q, s[0], s[1], s[2], s[3]);
       }
-}
-
-// nx = 33, ny = 16: the 32 x 4 kernels launch 2 x 4 blocks per plane, the 32 x 16 kernels 2 x 1, one grid
-// layer per z plane; the flow centre runs one thread.
-TEST(LaunchShapes, EachWrapperLaunchesItsKernelWithThePrescribedGrid) {
-  GpuLattice l(33, 16, 3);
-  l.upload();
-  dz::device::recordLaunches(true);
-  dz::device::clearLaunchLog();
-  mlSetFlowCenterGpu(l.dev, 0, 0, 0);
-  fluidStep(l);
-  const auto log = dz::device::launchLog();
-  dz::device::recordLaunches(false);
-
-  using Shape = std::vector<unsigned>;  // grid x, y, z, block x, y, z
-  const std::pair<const char*, Shape> expected[] = {{"mlSetFlowCenterKernel", {1, 1, 1, 1, 1, 1}},
-                                                    {"mlAddForcetoUOptKernel", {2, 4, 3, 32, 4, 1}},
-                                                    {"mlCollideAddForceHighorderFiitingKernel", {2, 4, 3, 32, 4, 1}},
-                                                    {"mlCuStream3dOptKernel", {2, 1, 3, 32, 16, 1}},
-                                                    {"mlBndCondNEE_Unified", {2, 1, 3, 32, 16, 1}},
-                                                    {"mlCalOneOrderMomentOptKernel", {2, 4, 3, 32, 4, 1}}};
-  ASSERT_EQ(log.size(), 6u);
-  for (std::size_t k = 0; k < 6; ++k) {
-    const auto& g = log[k];
-    EXPECT_STREQ(g.kernel, expected[k].first);
-    EXPECT_EQ(Shape({g.grid.x, g.grid.y, g.grid.z, g.block.x, g.block.y, g.block.z}), expected[k].second) << g.kernel;
-  }
 }
 
 // The physics runs on one CPU thread: these lattices are a few blocks, and test programs run side by side.
