@@ -1,11 +1,10 @@
 #include "writeBodyVTK.h"
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #include "MeshLoad/MeshData.h"
+#include "duriz/mlsolver/writeCompleteFile.h"
 
 void writeBodyVTK(const host_MeshData& mesh, const std::string& path) {
   std::ostringstream out;
@@ -25,19 +24,7 @@ void writeBodyVTK(const host_MeshData& mesh, const std::string& path) {
   out << "TEXTURE_COORDINATES cell_uvs 2 float\n";
   for (const Eigen::Vector2d& uv : mesh.uv) out << uv.x() << " " << uv.y() << "\n";
 
-  // Written whole under a temporary name, then renamed: a failed write leaves neither file.
   const std::string text = out.str();
-  const std::string temporary = path + ".part";
-  std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-  const bool opened = file.is_open();
-  if (opened) {
-    file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    file.close();
-  }
-  std::error_code ec;
-  if (file) std::filesystem::rename(temporary, path, ec);
-  if (!file || ec) {
-    if (opened) std::filesystem::remove(temporary, ec);
+  if (!writeCompleteFile(path, text.data(), text.size()))
     throw std::runtime_error("writeBodyVTK: cannot write \"" + path + "\"");
-  }
 }

@@ -1,6 +1,5 @@
 """Every VTK file the project writes, loaded by VTK's own legacy reader."""
 import os
-import subprocess
 
 import numpy as np
 import vtk
@@ -52,18 +51,36 @@ def test_trajectory(tmp_path):
         np.testing.assert_allclose(tangents[i] / np.linalg.norm(tangents[i]), pose.getOrientation(), atol=1e-3)
 
 
-def test_fluid(tmp_path, build_dir):
-    # Two steps of the towed plate of the main example, a 64 x 32 x 32 box of 1/32 m spacing.
-    subprocess.run([os.path.join(build_dir, "examples", "moving_plate"), str(tmp_path), "2"], check=True,
-                   stdout=subprocess.DEVNULL, env=dict(os.environ, OMP_NUM_THREADS="1"))
-    data = read(tmp_path / "vis_fluid00002.vtk")
-    assert data.GetDimensions() == (64, 32, 32)
-    np.testing.assert_allclose(data.GetOrigin(), (-1, -0.5, -0.5))
-    np.testing.assert_allclose(data.GetSpacing(), (1 / 32,) * 3)
-    velocity = vtk_to_numpy(data.GetPointData().GetArray("cell_velocity")).reshape(32, 32, 64, 3)
-    density = vtk_to_numpy(data.GetPointData().GetArray("density")).reshape(32, 32, 64, 3)
-    assert (density == density[..., :1]).all() and np.abs(density - 1).max() < 0.05
-    # The plate at x = -0.5 m (node 16) has dragged the fluid along +x in the second step.
-    speed = np.abs(velocity[..., 0])
-    assert speed.max() > 0 and abs(np.unravel_index(speed.argmax(), speed.shape)[2] - 16) <= 2
-    assert velocity[16, 16, 16, 0] > 0
+def test_scene(tmp_path, build_dir):
+    """The fluid and body files of a saved scene: a fish in a 8 x 6 x 4 box of spacing 0.25 m, the fluid at
+    rest but for one node given the lattice velocity (-0.05, 0, 0)."""
+    p = duzavod.simParam()
+    p.setup_mode = duzavod.SETUP_MODE.MANUAL
+    p.width, p.height, p.depth = 2.0, 1.5, 1.0
+    p.N, p.l0p, p.u0p = 4.0, 1.0, 1.0
+    fish = duzavod.skeletonFromFBX(os.path.join(build_dir, "models", "fish.fbx"), 0)
+    world = duzavod.DartWorld(Gravity=np.zeros(3))
+    world.addSkeleton(duzavod.SkeletonDynamics(fish, 100))
+    sim = duzavod.simulator3D(param=p, gpuId=0)
+    sim.attachWorld(world)
+    sim.commitInit()
+    sim.set_velocity_all(np.array([[0.9, 0.0, 0.0]]), np.array([[-0.05, 0.0, 0.0]]))  # node (7, 3, 2)
+    sim.mainDataFolderPath = str(tmp_path) + "/"
+    sim.saveScene(0, duzavod.SAVE_FLAG.BODY | duzavod.SAVE_FLAG.FLUID)
+
+    fluid = read(tmp_path / "Fluid" / "0_vis_fluid00000.vtk")
+    assert fluid.GetDimensions() == (8, 6, 4)
+    np.testing.assert_allclose(fluid.GetOrigin(), (-1, -0.75, -0.5))
+    np.testing.assert_allclose(fluid.GetSpacing(), (0.25,) * 3)
+    velocity = vtk_to_numpy(fluid.GetPointData().GetArray("cell_velocity")).reshape(4, 6, 8, 3)
+    expected = np.zeros_like(velocity)
+    expected[2, 3, 7] = (-0.05, 0, 0)
+    np.testing.assert_allclose(velocity, expected, atol=1e-7)
+    np.testing.assert_array_equal(vtk_to_numpy(fluid.GetPointData().GetArray("density")), np.ones((192, 3)))
+
+    body, surface = read(tmp_path / "Objects" / "00_vis_object_00000.vtk"), fish.getRenderData()
+    np.testing.assert_allclose(vtk_to_numpy(body.GetPoints().GetData()), np.array(surface.pos), atol=5e-5)
+    np.testing.assert_allclose(vtk_to_numpy(body.GetPointData().GetNormals()), np.array(surface.normal), atol=5e-5)
+    np.testing.assert_allclose(vtk_to_numpy(body.GetPointData().GetTCoords()), np.array(surface.uv), atol=5e-5)
+    triangles = vtk_to_numpy(body.GetPolys().GetData()).reshape(-1, 4)
+    assert (triangles[:, 0] == 3).all() and triangles[:, 1:].ravel().tolist() == list(surface.indices)

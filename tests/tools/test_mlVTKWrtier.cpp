@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -129,9 +130,16 @@ TEST_F(mlVTKWrtierTest, RefusedOrFailedWritesLeaveNoFile) {
   testsupport::withFileSizeLimit(100, [&] {
     EXPECT_FALSE(mlVTKWrtier::writeLines({three}, path));
     EXPECT_FALSE(exists(path));
-    EXPECT_FALSE(mlVTKWrtier::writeTrajectory(fitted(unfitted.points), path));
   });
-  EXPECT_FALSE(exists(path));
+  // An earlier file stays as it was, and nothing else is left in its folder.
+  const std::filesystem::path folder = testsupport::tempPath("cut-trajectory"), earlier = folder / "t.vtk";
+  std::filesystem::create_directories(folder);
+  ASSERT_TRUE(mlVTKWrtier::writeLines({}, earlier));
+  testsupport::withFileSizeLimit(100,
+                                 [&] { EXPECT_FALSE(mlVTKWrtier::writeTrajectory(fitted(unfitted.points), earlier)); });
+  EXPECT_EQ(testsupport::readFile(earlier), kLinesHeader + "POINTS 0 double\nLINES 0 0\n\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
