@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the C++ tests with AddressSanitizer and UndefinedBehaviorSanitizer into ./build-asan (baseline
-# instruction set, optimised with debug information, no Python module) and runs them. Any report fails
-# the run, except those scripts/ubsan.supp names in third-party headers.
+# instruction set, optimised with debug information, no Python module or benchmarks) and runs them. Any
+# report fails the run, except those scripts/ubsan.supp names in third-party headers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-$(nproc)}
@@ -10,7 +10,8 @@ sanitize="-fsanitize=address,undefined -fno-omit-frame-pointer"
 # without it) allocates with malloc: an Eigen object made there and freed here must use the same scheme.
 eigen="-DEIGEN_MALLOC_ALREADY_ALIGNED=1"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDUZAVOD_NATIVE_KERNELS=OFF -DDUZAVOD_BUILD_PYTHON=OFF \
-  -DPython_EXECUTABLE=/usr/bin/python3 -DCMAKE_CXX_FLAGS="$sanitize $eigen" -DCMAKE_EXE_LINKER_FLAGS="$sanitize"
+  -DDUZAVOD_BUILD_BENCH=OFF -DPython_EXECUTABLE=/usr/bin/python3 -DCMAKE_CXX_FLAGS="$sanitize $eigen" \
+  -DCMAKE_EXE_LINKER_FLAGS="$sanitize"
 cmake --build build-asan -j "$jobs"
 # Two tests ask the device layer for a 2^63-byte allocation, which the sanitizer's allocator reports as an
 # error of its own before the layer can answer with cudaErrorMemoryAllocation.
