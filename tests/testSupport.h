@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <fstream>
@@ -24,7 +25,10 @@ std::string captureStdout(F&& f) {
   return testing::internal::GetCapturedStdout();
 }
 
-inline std::string tempPath(const std::string& name) { return testing::TempDir() + "/" + name; }
+// A path in the temporary folder that no other test process uses.
+inline std::string tempPath(const std::string& name) {
+  return testing::TempDir() + "/" + std::to_string(getpid()) + "_" + name;
+}
 
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

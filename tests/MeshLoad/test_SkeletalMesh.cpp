@@ -292,6 +292,8 @@ TEST(SkeletalMesh, ExportedAnimationLoadsBackAndAFailedExportLeavesNoFile) {
     }
   }
   EXPECT_EQ(channels, (std::set<std::string>{"Armature", "bar", "bone0", "bone1"}));
+  std::remove(path.c_str());
+  std::remove(empty.c_str());
 }
 
 }  // namespace

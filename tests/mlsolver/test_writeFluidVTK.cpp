@@ -64,7 +64,9 @@ struct Lattice {
   FluidFile write(const Frame* frame) const {
     const std::string path = tempPath("fluid.vtk");
     EXPECT_EQ(writeFluidVTK(*flow, units, path, frame), 1);
-    return parse(readFile(path));
+    const FluidFile file = parse(readFile(path));
+    std::remove(path.c_str());
+    return file;
   }
 };
 
@@ -75,6 +77,7 @@ TEST(WriteFluidVTK, EmptyLatticeIsTheHeaderAlone) {
             "# vtk DataFile Version 3.0\noutput  a fluid\nBINARY\nDATASET STRUCTURED_POINTS\nDIMENSIONS 4 0 2\n"
             "ORIGIN -1 0 -0.5\nSPACING 0.5 0.5 0.5\nPOINT_DATA 0\nVECTORS cell_velocity float\n"
             "VECTORS density float\n");
+  std::remove(tempPath("empty.vtk").c_str());
 }
 
 // Each node's velocity gains the frame's motion, omega x r + R^T v (r the node in the frame's axes), in
@@ -117,6 +120,7 @@ TEST(WriteFluidVTK, AFailedWriteLeavesNoFile) {
   Lattice l;
   testing::internal::CaptureStderr();
   const std::string missing = tempPath("no-such-folder/fluid.vtk"), cut = tempPath("cut.vtk");
+  std::remove(cut.c_str());
   EXPECT_EQ(writeFluidVTK(*l.flow, l.units, missing, nullptr), 0);
   testsupport::withFileSizeLimit(200, [&] { EXPECT_EQ(writeFluidVTK(*l.flow, l.units, cut, nullptr), 0); });
   // A character device like /dev/full accepts the open and fails every write; it is not removed.

@@ -133,6 +133,7 @@ TEST_F(mlVTKWrtierTest, RefusedOrFailedWritesLeaveNoFile) {
   });
   // An earlier file stays as it was, and nothing else is left in its folder.
   const std::filesystem::path folder = testsupport::tempPath("cut-trajectory"), earlier = folder / "t.vtk";
+  std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   ASSERT_TRUE(mlVTKWrtier::writeLines({}, earlier));
   testsupport::withFileSizeLimit(100,
