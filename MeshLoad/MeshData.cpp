@@ -7,7 +7,7 @@
 
 #include "MeshDatatGPUKernel.h"
 #include "aiTransform.h"
-#include "duriz/gpu_inc/cudaCheck.h"
+#include "duriz/gpu_inc/deviceArray.h"
 
 static_assert(sizeof(Eigen::Vector3d) == 3 * sizeof(double), "device arrays hold Vector3d as 3 doubles");
 static_assert(sizeof(Eigen::Isometry3d) == 16 * sizeof(double), "device arrays hold Isometry3d as 16 doubles");
@@ -21,20 +21,6 @@ Eigen::Isometry3d blendBones(const std::vector<Eigen::Isometry3d>& transforms, c
   Eigen::Isometry3d T = Eigen::Isometry3d::Identity();
   T.matrix().topRows<3>() = M;
   return T;
-}
-
-template <class T, class U>
-void allocAndCopy(T*& device, const std::vector<U>& host) {
-  const std::size_t bytes = host.size() * sizeof(U);
-  checkCudaErrors(cudaMalloc(reinterpret_cast<void**>(&device), bytes));
-  checkCudaErrors(cudaMemcpy(device, host.data(), bytes, cudaMemcpyHostToDevice));
-}
-
-template <class T>
-void freeDevice(T*& device) {
-  if (device == nullptr) return;
-  checkCudaErrors(cudaFree(device));
-  device = nullptr;
 }
 
 }  // namespace

@@ -10,26 +10,12 @@
 
 #include "IBSamplerMeshGpuKernel.h"
 #include "MeshLoad/SkeletalMesh.h"
-#include "duriz/gpu_inc/cudaCheck.h"
+#include "duriz/gpu_inc/deviceArray.h"
 #include "weightedSampleElimination.h"
 
 namespace {
 
 constexpr double kTwoSqrt3 = 3.4641016151377544;
-
-template <class T>
-void allocAndCopy(T*& device, const std::vector<T>& host) {
-  const std::size_t bytes = host.size() * sizeof(T);
-  checkCudaErrors(cudaMalloc(reinterpret_cast<void**>(&device), bytes));
-  checkCudaErrors(cudaMemcpy(device, host.data(), bytes, cudaMemcpyHostToDevice));
-}
-
-template <class T>
-void freeDevice(T*& device) {
-  if (device == nullptr) return;
-  checkCudaErrors(cudaFree(device));
-  device = nullptr;
-}
 
 bool lexicographicLess(const Eigen::Vector3d& a, const Eigen::Vector3d& b) {
   if (a.x() != b.x()) return a.x() < b.x();
