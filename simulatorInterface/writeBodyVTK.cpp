@@ -1,12 +1,30 @@
 #include "writeBodyVTK.h"
 
+#include <cmath>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 #include "MeshLoad/MeshData.h"
 #include "duriz/mlsolver/writeCompleteFile.h"
 
+namespace {
+
+// A VTK reader stops at "nan" or "inf": such a file would look written but load nothing.
+template <class Vec>
+void requireFinite(const std::vector<Vec>& values, const char* what, const std::string& path) {
+  for (std::size_t i = 0; i < values.size(); ++i)
+    if (!values[i].allFinite())
+      throw std::invalid_argument("writeBodyVTK: " + std::string(what) + " " + std::to_string(i) +
+                                  " is not finite; \"" + path + "\" not written");
+}
+
+}  // namespace
+
 void writeBodyVTK(const host_MeshData& mesh, const std::string& path) {
+  requireFinite(mesh.curr_positions, "position", path);
+  requireFinite(mesh.curr_normals, "normal", path);
+  requireFinite(mesh.uv, "texture coordinate", path);
   std::ostringstream out;
   out << "# vtk DataFile Version 3.0\n"
       << "output  a model\n"

@@ -7,5 +7,6 @@
 
 struct host_MeshData;
 
-// Throws std::runtime_error naming the path when the file cannot be written; no partial file is left.
+// Throws std::invalid_argument for a value that is not finite (nothing is written) and std::runtime_error
+// naming the path when the file cannot be written; no partial file is left.
 void writeBodyVTK(const host_MeshData& mesh, const std::string& path);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -63,6 +64,18 @@ TEST(writeBodyVTK, UnwritablePathThrowsNamingItAndLeavesNoFile) {
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
   fs::remove_all(dir);
+}
+
+TEST(writeBodyVTK, NonFiniteValuesAreRefusedAndNothingIsWritten) {
+  const fs::path path = fs::path(testing::TempDir()) / "body_nan.vtk";
+  for (int field = 0; field < 3; ++field) {
+    host_MeshData mesh = twoVertexMesh();
+    if (field == 0) mesh.curr_positions[1].y() = NAN;
+    if (field == 1) mesh.curr_normals[0].z() = INFINITY;
+    if (field == 2) mesh.uv[1].x() = -INFINITY;
+    EXPECT_THROW(writeBodyVTK(mesh, path.string()), std::invalid_argument) << "field " << field;
+    EXPECT_FALSE(fs::exists(path)) << "field " << field;
+  }
 }
 
 }  // namespace
