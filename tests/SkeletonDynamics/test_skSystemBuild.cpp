@@ -1,54 +1,137 @@
-// Building an articulated body from a description: link and joint order, joint kinds, shapes, actuated
-// degrees of freedom, root placement and the descriptions that cannot be built.
-#include <gtest/gtest.h>
-
+// Building an articulated body: DART joint properties from joint descriptions, link and joint order, joint
+// kinds, shapes, actuated degrees of freedom, root placement and the descriptions that cannot be built.
 #include <dart/collision/fcl/FCLCollisionDetector.hpp>
-#include <dart/dynamics/BodyNode.hpp>
-#include <dart/dynamics/EllipsoidShape.hpp>
-#include <dart/dynamics/Joint.hpp>
-#include <dart/dynamics/ShapeNode.hpp>
-#include <dart/dynamics/Skeleton.hpp>
 
 #include <functional>
 #include <limits>
-#include <stdexcept>
 
-#include "SkeletonDynamics/bodyFixture.h"
-#include "SkeletonDynamics/skJointMgr.h"
-#include "SkeletonDynamics/skLinkMgr.h"
-#include "SkeletonDynamics/skSystem.h"
+#include "SkeletonDynamics/skJointProperties.h"
+#include "skFixture.h"
 
 namespace {
 
-using Eigen::Vector3d;
-using Names = std::vector<std::string>;
+using namespace sktest;
+using testsupport::thrownWhat;
+using Values = std::vector<double>;
+constexpr double inf = std::numeric_limits<double>::infinity();
 
-std::shared_ptr<skSystem> build(const std::shared_ptr<SkeletonSystem>& d,
-                                const Vector3d& translation = Vector3d::Zero(),
-                                const Vector3d& rotation = Vector3d::Zero()) {
-  return std::make_shared<skSystem>(d, 200, 0, translation, rotation, Vector3d::Ones());
+// Velocity limits 3, effort limits 7, spring 2, damping 0.5, friction 0.25 on every degree of freedom.
+SkeletonJoint describedJoint(jointType type, const Values& lower, const Values& upper) {
+  SkeletonJoint j;
+  j.name = "elbow";
+  j.node = std::make_shared<hierachyNode>("elbow", Isometry3d(Eigen::Translation3d(0, 1, 0)));
+  j.setJointType(type);
+  j.limit = {lower, upper, Values(lower.size(), 7.0), Values(lower.size(), 3.0)};
+  j.springStiffness = 2.0;
+  j.useDynamics = true;
+  j.dynamics = {0.5, 0.25};
+  return j;
 }
 
-template <class T>
-Names namesOf(const std::vector<std::shared_ptr<T>>& items) {
-  Names names;
-  for (const auto& item : items) names.push_back(item->name);
-  return names;
+template <class P>
+Values dofZero(const P& p) {
+  return {p.mPositionLowerLimits[0], p.mPositionUpperLimits[0], p.mVelocityLowerLimits[0], p.mVelocityUpperLimits[0],
+          p.mForceUpperLimits[0],    p.mSpringStiffnesses[0],   p.mDampingCoefficients[0], p.mFrictions[0]};
+}
+
+TEST(skJointProperties, LimitsStartPositionsAndDynamics) {
+  const struct {
+    jointType type;
+    double lower, upper, start, positionLower, positionUpper;
+  } cases[] = {{jointType::revolute, 0.2, 0.6, 0.4, 0.2, 0.6}, {jointType::revolute, -0.5, 0.5, 0, -0.5, 0.5},
+               {jointType::revolute, 0.2, inf, 0.2, 0.2, inf}, {jointType::revolute, -inf, -0.3, -0.3, -inf, -0.3},
+               {jointType::revolute, inf, inf, 0, inf, inf},   {jointType::continuous, 0.2, 0.6, 0.4, -inf, inf}};
+  for (const auto& c : cases) {
+    const SkeletonJoint j = describedJoint(c.type, {c.lower}, {c.upper});
+    const auto p = c.type == jointType::continuous ? makeContinuousJointProperties(j) : makeRevoluteJointProperties(j);
+    EXPECT_DOUBLE_EQ(p.mInitialPositions[0], c.start) << c.lower << " " << c.upper;
+    EXPECT_DOUBLE_EQ(p.mRestPositions[0], c.start);
+    EXPECT_EQ(dofZero(p), (Values{c.positionLower, c.positionUpper, -3, 3, 7, 2, 0.5, 0.25}));
+    EXPECT_EQ(p.mAccelerationUpperLimits[0], inf);
+  }
+  // Entry i serves degree of freedom i.
+  const auto ball =
+      makeUniqueProperties<dart::math::SO3Space>(describedJoint(jointType::ball, {0.1, -1, -inf}, {0.3, 1, -0.2}));
+  EXPECT_TRUE(ball.mInitialPositions.isApprox(Vector3d(0.2, 0, -0.2)));
+  EXPECT_EQ(ball.mRestPositions, ball.mInitialPositions);
+
+  SkeletonJoint j = describedJoint(jointType::universal, {0.2, 0.3}, {0.6, 0.7});
+  j.useLimits = false;
+  j.limit.lower.clear();  // not read without useLimits
+  auto p = makeUniversalJointProperties(j);
+  EXPECT_FALSE(p.mIsPositionLimitEnforced);
+  EXPECT_EQ(dofZero(p), (Values{-inf, inf, -inf, inf, inf, 2, 0.5, 0.25}));
+  EXPECT_TRUE(p.mInitialPositions.isZero());
+  j.useDynamics = false;
+  j.useLimits = true;
+  j.limit.lower = {0.2, 0.3};
+  p = makeUniversalJointProperties(j);
+  EXPECT_TRUE(p.mIsPositionLimitEnforced);
+  EXPECT_EQ(p.mDampingCoefficients[1], 0);
+  // A free joint takes nothing from the description but its name and node.
+  const auto free = makeFreeJointProperties(describedJoint(jointType::floating, Values(6, 0.2), Values(6, 0.6)));
+  EXPECT_TRUE(free.mInitialPositions.isZero());
+  EXPECT_EQ(free.mPositionLowerLimits[3], -inf);
+  EXPECT_TRUE(free.mSpringStiffnesses.isZero() && free.mDampingCoefficients.isZero());
+}
+
+TEST(skJointProperties, FramesAxesAndActuators) {
+  SkeletonJoint j = describedJoint(jointType::prismatic, {0}, {1});
+  j.axis = {Vector3d(0, 0, 2)};
+  const auto p = makePrismaticJointProperties(j);
+  EXPECT_EQ(p.mName, "elbow");
+  EXPECT_TRUE(p.mT_ParentBodyToJoint.isApprox(j.node->localTransform()));
+  EXPECT_TRUE(p.mT_ChildBodyToJoint.isApprox(Isometry3d::Identity()));
+  EXPECT_FALSE(p.mIsPositionLimitEnforced);
+  EXPECT_EQ(p.mActuatorType, Joint::FORCE);
+  EXPECT_EQ(p.mMimicJoint, nullptr);
+  EXPECT_TRUE(p.mAxis.isApprox(Vector3d::UnitZ()));
+  j = describedJoint(jointType::planar, {0, 0, 0}, {1, 1, 1});
+  j.axis = {Vector3d::UnitY(), Vector3d::UnitZ()};
+  const auto planar = makePlanarJointProperties(j);
+  EXPECT_TRUE(planar.mIsPositionLimitEnforced);
+  EXPECT_TRUE(planar.mRotAxis.isApprox(Vector3d::UnitX()));
+
+  const auto skeleton = Skeleton::create();
+  auto* joint = skeleton->createJointAndBodyNodePair<RevoluteJoint>().first;
+  for (int a = actuatorType::force; a <= actuatorType::locked; ++a) {
+    setJointActuator(*joint, static_cast<actuatorType>(a));
+    EXPECT_EQ(joint->getActuatorType(), static_cast<Joint::ActuatorType>(a));
+  }
+  setJointActuator(*joint, static_cast<actuatorType>(9));
+  EXPECT_EQ(joint->getActuatorType(), Joint::LOCKED);
+}
+
+TEST(skJointProperties, IncompleteDescriptionsAreRejectedByName) {
+  SkeletonJoint shortLimits = describedJoint(jointType::planar, {0, 0, 0}, {1, 1, 1});
+  shortLimits.limit.effort = {1.0};  // a JSON file may give fewer entries than degrees of freedom
+  SkeletonJoint oneAxis = describedJoint(jointType::universal, {0, 0}, {1, 1});
+  oneAxis.axis.pop_back();
+  SkeletonJoint noNode = describedJoint(jointType::revolute, {0}, {1});
+  noNode.node.reset();
+  for (const std::function<void()>& make : {std::function<void()>([&] { makePlanarJointProperties(shortLimits); }),
+                                            std::function<void()>([&] { makeUniversalJointProperties(oneAxis); }),
+                                            std::function<void()>([&] { makeRevoluteJointProperties(noNode); })})
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "\"elbow\"", thrownWhat<std::invalid_argument>(make));
+  shortLimits.useLimits = false;
+  EXPECT_NO_THROW(makePlanarJointProperties(shortLimits));
 }
 
 TEST(skSystemBuild, LinksInPreOrderBetweenWorldAndReferenceFrame) {
-  const auto d = handBuiltDescription();
+  const auto d = handBuilt();
   d->jointMap["bone0"]->limit = {{0.2}, {0.6}, {1}, {1}};
   const auto body = build(d);
-  EXPECT_EQ(namesOf(body->linkMgr->links),
+  const auto& links = body->linkMgr->links;
+  Names names, joints;
+  for (const auto& l : links) names.push_back(l->name);
+  for (const auto& j : body->jointMgr->joints) joints.push_back(j->name);
+  EXPECT_EQ(names,
             (Names{"World", "[link]bone0::bone1", "[link]bone1::bone1_end", "[link]side::side_end", "simple_frame"}));
-  EXPECT_EQ(namesOf(body->jointMgr->joints), (Names{"bone0", "bone1", "side"}));
+  EXPECT_EQ(joints, (Names{"bone0", "bone1", "side"}));
   EXPECT_EQ(body->refLinkIdx, 4);
   EXPECT_EQ(body->frameLinkIdx, 0);
   EXPECT_EQ(body->skeleton->getName(), kModels + "/bar.fbx");
   EXPECT_EQ(body->linkMgr->link_data_host.size(), 5u);
-
-  const auto& links = body->linkMgr->links;
   EXPECT_EQ(links[1]->body->getParentBodyNode(), nullptr);
   EXPECT_EQ(links[2]->body->getParentBodyNode(), links[1]->body.get());
   EXPECT_EQ(links[3]->body->getParentBodyNode(), links[1]->body.get());
@@ -56,11 +139,11 @@ TEST(skSystemBuild, LinksInPreOrderBetweenWorldAndReferenceFrame) {
   EXPECT_DOUBLE_EQ(body->initialPositions[0], 0.4);
   EXPECT_TRUE(body->skeleton->getJoint(0)->areLimitsEnforced());
 
-  // The ellipsoid of the link collides and sits at the link centre; the joint sphere does not collide.
+  // The link's ellipsoid collides and sits at the link centre; the joint sphere does not collide.
   const auto* bone1 = links[2]->body.get();
   ASSERT_EQ(bone1->getNumShapeNodes(), 2u);
-  EXPECT_TRUE(bone1->getShapeNode(0)->has<dart::dynamics::CollisionAspect>());
-  EXPECT_FALSE(bone1->getShapeNode(1)->has<dart::dynamics::CollisionAspect>());
+  EXPECT_TRUE(bone1->getShapeNode(0)->has<CollisionAspect>());
+  EXPECT_FALSE(bone1->getShapeNode(1)->has<CollisionAspect>());
   EXPECT_TRUE(bone1->getShapeNode(0)->getRelativeTransform().translation().isApprox(Vector3d(0.5, 0, 0)));
   EXPECT_TRUE(bone1->getLocalCOM().isApprox(Vector3d(0.5, 0, 0)));
   EXPECT_DOUBLE_EQ(bone1->getMass(), 1.0);
@@ -70,19 +153,17 @@ TEST(skSystemBuild, LinksInPreOrderBetweenWorldAndReferenceFrame) {
   EXPECT_NEAR(I(1, 1), 0.2 * (0.5 * 0.5 + 0.01 * 0.01), 1e-12);
 }
 
-TEST(skSystemBuild, JointKindsAndActuators) {
-  const auto d = handBuiltDescription();
-  auto& root = *d->jointMap["bone0"];
+TEST(skSystemBuild, JointKindsAndActuatedDofs) {
+  const auto d = handBuilt();
+  auto &root = *d->jointMap["bone0"], &side = *d->jointMap["side"];
   root.setJointType(jointType::floating);
   d->jointMap["bone1"]->actuator = actuatorType::passive;
-  auto& side = *d->jointMap["side"];
   side.setJointType(jointType::continuous);
   side.useLimits = false;
   side.actuator = actuatorType::mimic;
   side.mimicJoint = "bone1";
   side.mimicMultiplier = 2;
   const auto body = build(d);
-
   EXPECT_EQ(body->actuatedDofs, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5}));
   EXPECT_EQ(body->getNumDofs(), 6u);
   EXPECT_EQ(body->getPositions(false).size(), 2);
@@ -91,7 +172,7 @@ TEST(skSystemBuild, JointKindsAndActuators) {
   EXPECT_EQ(sideJoint->getMimicJoint(), body->getJoint("bone1")->joint.get());
   EXPECT_EQ(sideJoint->getMimicMultiplier(), 2);
   EXPECT_FALSE(sideJoint->areLimitsEnforced());
-  EXPECT_EQ(sideJoint->getPositionUpperLimit(0), std::numeric_limits<double>::infinity());
+  EXPECT_EQ(sideJoint->getPositionUpperLimit(0), inf);
 
   // A welded root drops nothing; a mimic name that names no joint is ignored.
   root.setJointType(jointType::fixed);
@@ -104,25 +185,26 @@ TEST(skSystemBuild, JointKindsAndActuators) {
 }
 
 TEST(skSystemBuild, UnsupportedKindMakesNothingAndItsChildrenBecomeRoots) {
-  const auto d = handBuiltDescription({{"root", "", Vector3d(0, 0, 0)},
-                                       {"mid", "root", Vector3d(1, 0, 0), jointType::invalid},
-                                       {"tip", "mid", Vector3d(2, 0, 0)},
-                                       {"tip_end", "tip", Vector3d(3, 0, 0)}});
+  const auto d = handBuilt({{"root", "", Vector3d(0, 0, 0)},
+                            {"mid", "root", Vector3d(1, 0, 0), jointType::invalid},
+                            {"tip", "mid", Vector3d(2, 0, 0)},
+                            {"tip_end", "tip", Vector3d(3, 0, 0)}});
   testing::internal::CaptureStderr();
   const auto body = build(d);
   const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("[DartLoader::createDartJoint] Unsupported joint type (invalid)"), std::string::npos) << err;
-  EXPECT_NE(err.find("Conver to default joint Typemid"), std::string::npos) << err;
-  EXPECT_EQ(namesOf(body->linkMgr->links), (Names{"World", "[link]root::mid", "[link]tip::tip_end", "simple_frame"}));
-  EXPECT_EQ(body->getLink("[link]tip::tip_end")->body->getParentBodyNode(), nullptr);
+  EXPECT_PRED_FORMAT2(testing::IsSubstring, "[DartLoader::createDartJoint] Unsupported joint type (invalid)", err);
+  EXPECT_PRED_FORMAT2(testing::IsSubstring, "Conver to default joint Typemid", err);
+  ASSERT_EQ(body->linkMgr->links.size(), 4u);
+  EXPECT_EQ(body->linkMgr->links[2]->name, "[link]tip::tip_end");
+  EXPECT_EQ(body->linkMgr->links[2]->body->getParentBodyNode(), nullptr);
   EXPECT_EQ(body->skeleton->getNumTrees(), 2u);
 }
 
-TEST(skSystemBuild, RootPlacement) {
-  const auto d = handBuiltDescription();
+TEST(skSystemBuild, RootPlacementUsesTheRootNodeAnd3_1415) {
+  const auto d = handBuilt();
   d->rootJoint->node->position = Vector3d(0.5, 0, 0);
-  const auto body = build(d, Vector3d(1, 2, 3), Vector3d(90, 0, 0));
-  const Eigen::Isometry3d T = body->getJoint("bone0")->joint->getTransformFromParentBodyNode();
+  const Isometry3d T =
+      build(d, 200, Vector3d(1, 2, 3), Vector3d(90, 0, 0))->getJoint("bone0")->joint->getTransformFromParentBodyNode();
   EXPECT_TRUE(T.translation().isApprox(Vector3d(1.5, 2, 3)));
   const Eigen::AngleAxisd turn(T.rotation());
   EXPECT_NEAR(turn.angle(), 90 / 180.0 * 3.1415, 1e-12);  // not pi / 2
@@ -142,37 +224,31 @@ TEST(skSystemBuild, DescriptionsThatCannotBeBuiltAreRejectedByName) {
       {"bone0", [](SkeletonSystem& d) { d.rootJoint->type = jointType::invalid; }},
   };
   for (const auto& c : cases) {
-    const auto d = handBuiltDescription();
+    const auto d = handBuilt();
     c.spoil(*d);
     testing::internal::CaptureStderr();
-    try {
-      build(d);
-      ADD_FAILURE() << "built despite " << c.name;
-    } catch (const std::invalid_argument& e) {
-      EXPECT_NE(std::string(e.what()).find(std::string("\"") + c.name + "\""), std::string::npos) << e.what();
-    }
+    const std::string what = thrownWhat<std::invalid_argument>([&] { build(d); });
     testing::internal::GetCapturedStderr();
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, std::string("\"") + c.name + "\"", what);
   }
 }
 
 TEST(skSystemBuild, ZeroLengthLinkGetsATinyEllipsoidThatCollides) {
   auto specs = twoBranches();
   specs.back().position = specs[3].position;  // side_end on side
-  const auto a = build(handBuiltDescription(specs));
-  const auto b = build(handBuiltDescription(specs));
+  const auto a = build(handBuilt(specs)), b = build(handBuilt(specs));
   const auto* side = a->getLink("[link]side::side_end")->body.get();
-  const auto shape = std::dynamic_pointer_cast<const dart::dynamics::EllipsoidShape>(side->getShapeNode(0)->getShape());
+  const auto shape = std::dynamic_pointer_cast<const EllipsoidShape>(side->getShapeNode(0)->getShape());
   ASSERT_TRUE(shape);
   EXPECT_GT(shape->getDiameters().minCoeff(), 0);
   EXPECT_LT(shape->getDiameters().x(), 1e-3);
   EXPECT_TRUE(side->getInertia().verify(true));
-
   // Alone with the tiny link of the other body in the collision library.
   auto detector = dart::collision::FCLCollisionDetector::create();
-  auto groupA = detector->createCollisionGroup(a->getLink("[link]side::side_end")->body.get());
+  auto groupA = detector->createCollisionGroup(side);
   auto groupB = detector->createCollisionGroup(b->getLink("[link]side::side_end")->body.get());
   EXPECT_TRUE(groupA->collide(groupB.get()));
-  b->getJoint("bone0")->joint->setTransformFromParentBodyNode(Eigen::Isometry3d(Eigen::Translation3d(0, 1, 0)));
+  b->getJoint("bone0")->joint->setTransformFromParentBodyNode(Isometry3d(Eigen::Translation3d(0, 1, 0)));
   EXPECT_FALSE(groupA->collide(groupB.get()));
 }
 

@@ -1,74 +1,39 @@
-// Scene saving of the coupled simulator: file names, flags, folders and failures.
-#include <filesystem>
-#include <fstream>
-#include <set>
-
+// Scene saving of the coupled simulator: the body file format, file names, flags, folders and failures.
+#include "MeshLoad/MeshData.h"
 #include "simFixture.h"
+#include "simulatorInterface/writeBodyVTK.h"
 
 namespace {
 
 using namespace simtest;
-using Sim = coupledLBM_sim3D;
-namespace fs = std::filesystem;
+using Files = std::set<std::string>;
+using testsupport::readFile;
 
-std::set<std::string> filesUnder(const fs::path& dir) {
-  std::set<std::string> files;
-  if (!fs::exists(dir)) return files;
-  for (const auto& e : fs::recursive_directory_iterator(dir))
-    if (e.is_regular_file()) files.insert(fs::relative(e.path(), dir).string());
-  return files;
+host_MeshData twoVertexMesh() {
+  host_MeshData mesh;
+  mesh.curr_positions = {{1.5, 0, -2}, {0.25, 1, 0}};
+  mesh.curr_normals = {{0, 0, 1}, {-0.6, 0.8, 0}};
+  mesh.uv = {{0.125, 0.5}, {1, 0}};
+  mesh.faces = {{7, 0, 1, 1, 0.5}};
+  return mesh;
 }
 
-class SceneSaving : public testing::Test {
- protected:
-  void SetUp() override {
-    root_ = fs::path(testing::TempDir()) /
-            ("scene_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(root_);
-    world_ = std::make_shared<skWorld>(Eigen::Vector3d::Zero());
-    world_->addSkeleton(fish(jointType::fixed, 100));
-    sim_ = committed(world_, box(0.8f, 0.4f, 0.4f, 20));
-    sim_->mainDataFolderPath = (root_ / "out").string() + "/";  // missing: saving makes it
+TEST(writeBodyVTK, WritesTheAsciiPolydataFileAndRefusesNonFiniteValues) {
+  const std::string path = testsupport::tempPath("body.vtk");
+  writeBodyVTK(twoVertexMesh(), path);
+  EXPECT_EQ(readFile(path),
+            "# vtk DataFile Version 3.0\noutput  a model\nASCII\nDATASET POLYDATA\n"
+            "POINTS 2 float\n1.5000 0.0000 -2.0000\n0.2500 1.0000 0.0000\n"
+            "POLYGONS 1 4\n3 0 1 1\n"
+            "POINT_DATA 2\nNORMALS cell_normals float\n0.0000 0.0000 1.0000\n-0.6000 0.8000 0.0000\n"
+            "TEXTURE_COORDINATES cell_uvs 2 float\n0.1250 0.5000\n1.0000 0.0000\n");
+  fs::remove(path);
+  for (int field = 0; field < 3; ++field) {
+    host_MeshData mesh = twoVertexMesh();
+    (field == 0 ? mesh.curr_positions[1].y() : field == 1 ? mesh.curr_normals[0].z() : mesh.uv[1].x()) = INFINITY;
+    EXPECT_THROW(writeBodyVTK(mesh, path), std::invalid_argument) << "field " << field;
+    EXPECT_FALSE(fs::exists(path)) << "field " << field;
   }
-  void TearDown() override { fs::remove_all(root_); }
-
-  fs::path root_;
-  std::shared_ptr<skWorld> world_;
-  std::unique_ptr<Sim> sim_;
-};
-
-TEST_F(SceneSaving, OneBodyOfTwoMeshesAndOneLatticeGiveThreeFiles) {
-  sim_->saveScene(12, BODY | FLUID);
-  EXPECT_EQ(filesUnder(root_),
-            (std::set<std::string>{"out/Objects/00_vis_object_00012.vtk", "out/Objects/10_vis_object_00012.vtk",
-                                   "out/Fluid/0_vis_fluid00012.vtk"}));
-  std::ifstream fin(root_ / "out/Objects/10_vis_object_00012.vtk");
-  std::string line;
-  for (int i = 0; i < 5; ++i) std::getline(fin, line);
-  EXPECT_EQ(line, "POINTS " +
-                      std::to_string(world_->systems[0]->description->mesh->meshes[1]->data_cpu.curr_positions.size()) +
-                      " float");
-}
-
-TEST_F(SceneSaving, NoFlagsWriteNothingButStillDownload) {
-  sim_->saveScene(3, 0);
-  EXPECT_TRUE(filesUnder(root_).empty());
-  EXPECT_EQ(sim_->syncState, Sim::HOST_FRESH);
-}
-
-TEST_F(SceneSaving, UnwritableFolderThrowsNamingIt) {
-  fs::create_directories(root_);
-  std::ofstream(root_ / "plain").put('x');
-  sim_->mainDataFolderPath = (root_ / "plain").string() + "/";
-  for (int flags : {BODY, FLUID}) {
-    try {
-      sim_->saveScene(1, flags);
-      ADD_FAILURE() << "no error for flags " << flags;
-    } catch (const std::runtime_error& e) {
-      EXPECT_NE(std::string(e.what()).find(sim_->mainDataFolderPath), std::string::npos) << e.what();
-    }
-  }
-  EXPECT_EQ(filesUnder(root_), std::set<std::string>{"plain"});
 }
 
 TEST(bodyFileName, IndicesStaySideBySideOnlyWhileBothAreSingleDigits) {
@@ -78,6 +43,62 @@ TEST(bodyFileName, IndicesStaySideBySideOnlyWhileBothAreSingleDigits) {
   } cases[] = {{0, 0, "00_f.vtk"},    {1, 0, "10_f.vtk"},    {9, 9, "99_f.vtk"},
                {1, 12, "1_12_f.vtk"}, {11, 2, "11_2_f.vtk"}, {10, 0, "10_0_f.vtk"}};
   for (const auto& c : cases) EXPECT_EQ(bodyFileName(c.mesh, c.system, "f"), c.expected);
+}
+
+// The fish (two meshes) in a one-lattice simulator that saves below a folder that does not exist yet.
+class SceneSaving : public testing::Test {
+ protected:
+  void SetUp() override {
+    world->addSkeleton(fish(jointType::fixed, 100));
+    sim->mainDataFolderPath = (root / "out").string() + "/";
+  }
+  void TearDown() override { fs::remove_all(root); }
+
+  const fs::path root = freshFolder("scene");
+  std::shared_ptr<skWorld> world = std::make_shared<skWorld>(Vector3d::Zero());
+  std::unique_ptr<Sim> sim = committed(world, box(0.8f, 0.4f, 0.4f, 20));
+};
+
+TEST_F(SceneSaving, FlagsChooseTheFilesAndBodiesAreSavedAsTheyStandNow) {
+  sim->saveScene(3, 0);
+  EXPECT_EQ(filesUnder(root), Files{});
+  EXPECT_EQ(sim->syncState, Sim::HOST_FRESH);
+  sim->saveScene(12, BODY | FLUID);
+  EXPECT_EQ(filesUnder(root), (Files{"out/Objects/00_vis_object_00012.vtk", "out/Objects/10_vis_object_00012.vtk",
+                                     "out/Fluid/0_vis_fluid00012.vtk"}));
+  const auto& fin = world->systems[0]->description->mesh->meshes[1]->data_cpu;
+  EXPECT_EQ(lineOf(root / "out/Objects/10_vis_object_00012.vtk", 5),
+            "POINTS " + std::to_string(fin.curr_positions.size()) + " float");
+  // The device road leaves the moved surface on the device; saving brings it back.
+  world->systems[0]->setHead(Vector3d(0.05, 0, 0), Vector3d::UnitX());
+  sim->saveScene(13, BODY);
+  EXPECT_NE(readFile(root / "out/Objects/00_vis_object_00013.vtk"),
+            readFile(root / "out/Objects/00_vis_object_00012.vtk"));
+}
+
+// A plain file where the output folder should be, or a folder where a file should be: the error names it,
+// and nothing else is written.
+TEST_F(SceneSaving, UnwritablePathsThrowNamingThem) {
+  const struct {
+    int flags;
+    std::string taken;
+  } cases[] = {{BODY, "out"},
+               {FLUID, "out"},
+               {BODY, "out/Objects/00_vis_object_00001.vtk"},
+               {FLUID, "out/Fluid/0_vis_fluid00001.vtk"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.taken);
+    fs::remove_all(root);
+    if (c.taken == "out") {
+      fs::create_directories(root);
+      std::ofstream(root / "out").put('x');
+    } else {
+      fs::create_directories(root / c.taken);
+    }
+    const std::string what = testsupport::thrownWhat<std::runtime_error>([&] { sim->saveScene(1, c.flags); });
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, (root / c.taken).string(), what);
+    EXPECT_EQ(filesUnder(root), c.taken == "out" ? Files{"out"} : Files{});
+  }
 }
 
 }  // namespace

@@ -1,21 +1,14 @@
-// The link, joint and frame wrappers and their managers, on the chain of chainFixture.h.
-#include <gtest/gtest.h>
+// The link, joint and frame wrappers, their managers and the link records, on the moving chain.
 #include <dart/simulation/World.hpp>
 
 #include <cmath>
 #include <functional>
-#include <stdexcept>
 
-#include "SkeletonDynamics/skJointMgr.h"
-#include "chainFixture.h"
+#include "skFixture.h"
 
 namespace {
 
-using namespace chain_test;
-
-void expectNear(const Vector3d& actual, const Vector3d& expected) {
-  EXPECT_LT((actual - expected).norm(), 1e-12) << actual.transpose() << " != " << expected.transpose();
-}
+using namespace sktest;
 
 TEST(skLink, PoseIsTheEllipsoidsAndPointVelocityIsVPlusWCrossR) {
   MovingChain chain;
@@ -24,34 +17,30 @@ TEST(skLink, PoseIsTheEllipsoidsAndPointVelocityIsVPlusWCrossR) {
   EXPECT_EQ(lower.getName(), "lower");
   EXPECT_EQ(lower.getMass(), kMass);
   expectNear(lower.getPosition(), T * Vector3d(0.3, 0, 0));  // the centre, not the joint at T's origin
-
   const Vector3d v = lower.getLinearVelocity(), w = lower.getAngularVelocity(), r(0.2, -0.4, 0.7);
   EXPECT_GT(w.norm(), 0.5);
   expectNear(lower.getPointVelocity(T.translation() + r), v + w.cross(r));
   EXPECT_EQ(lower.getPointVelocity(T.translation()), v);
 
-  Eigen::Vector6d q = Eigen::Vector6d::Zero();
-  q[2] = M_PI / 2;
-  chain.base->getParentJoint()->setPositions(q);
+  chain.base->getParentJoint()->setPositions((Eigen::Vector6d() << 0, 0, M_PI / 2, 0, 0, 0).finished());
   expectNear(chain.links.links[kBase]->getRotation(), Vector3d(0, 0, M_PI / 2));
 }
 
-// One step of a world without gravity, from rest, of a lone body turned 90 degrees about x and moved off
-// the origin: forces and torques act in world axes, and the offset is a world point.
+// One step without gravity, from rest, of a lone body turned 90 degrees about x and moved off the origin:
+// forces and torques act in world axes, and the offset is a world point.
 TEST(skLink, LoadsActInWorldAxesForOneStep) {
   const double dt = 1e-3;
   const Vector3d t(1, 2, 3), F(0, 0, 1);
-  struct Case {
+  const struct {
     std::function<void(skLink&)> load;
     Vector3d velocity, angularVelocity;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {[&](skLink& l) { l.applyForce(F); }, dt * F / kMass, Vector3d::Zero()},
-      {[&](skLink& l) { l.addExtForce(F, t + Vector3d(1, 0, 0)); }, dt * F / kMass,
-       dt * Vector3d(1, 0, 0).cross(F) / kInertia},
+      {[&](skLink& l) { l.addExtForce(F, t + Vector3d::UnitX()); }, dt * F / kMass,
+       dt * Vector3d::UnitX().cross(F) / kInertia},
       {[&](skLink& l) { l.addExtTorque(F); }, Vector3d::Zero(), dt * F / kInertia},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     auto skeleton = Skeleton::create("lone");
     BodyNode* body = addBody<FreeJoint>(skeleton, nullptr, "body", Vector3d::Zero(), 1.0);
     body->getParentJoint()->setPositions((Eigen::Vector6d() << M_PI / 2, 0, 0, t).finished());
@@ -69,19 +58,18 @@ TEST(skLink, LoadsActInWorldAxesForOneStep) {
 
 TEST(skLink, LinksWithoutBodyRaiseOnBodyOperations) {
   MovingChain chain;
-  const std::function<void(skLink&)> operations[] = {
-      [](skLink& l) { l.getMass(); },
-      [](skLink& l) { l.getLinearVelocity(); },
-      [](skLink& l) { l.getAngularVelocity(); },
-      [](skLink& l) { l.getPointVelocity(Vector3d::Zero()); },
-      [](skLink& l) { l.getRotation(); },
-      [](skLink& l) { l.getPosition(); },
-      [](skLink& l) { l.applyForce(Vector3d::Zero()); },
-      [](skLink& l) { l.addExtTorque(Vector3d::Zero()); },
-      [](skLink& l) { l.addExtForce(Vector3d::Zero(), Vector3d::Zero()); },
-      [](skLink& l) { l.getLinearAcceleration(); },
-      [](skLink& l) { l.getAngularAcceleration(); },
-  };
+  const Vector3d o = Vector3d::Zero();
+  const std::function<void(skLink&)> operations[] = {[](skLink& l) { l.getMass(); },
+                                                     [](skLink& l) { l.getLinearVelocity(); },
+                                                     [](skLink& l) { l.getAngularVelocity(); },
+                                                     [&](skLink& l) { l.getPointVelocity(o); },
+                                                     [](skLink& l) { l.getRotation(); },
+                                                     [](skLink& l) { l.getPosition(); },
+                                                     [&](skLink& l) { l.applyForce(o); },
+                                                     [&](skLink& l) { l.addExtTorque(o); },
+                                                     [&](skLink& l) { l.addExtForce(o, o); },
+                                                     [](skLink& l) { l.getLinearAcceleration(); },
+                                                     [](skLink& l) { l.getAngularAcceleration(); }};
   for (int i : {kWorld, kReference})
     for (const auto& op : operations) EXPECT_THROW(op(*chain.links.links[i]), std::logic_error);
   EXPECT_EQ(chain.links.links[kWorld]->getName(), "World");
@@ -97,14 +85,20 @@ std::shared_ptr<skJoint> wrapJoint(BodyNode* body, const std::string& name, join
   return std::make_shared<skJoint>(body->getParentJoint(), description);
 }
 
-TEST(skJoint, NamesKindNodeUpdateAndCheckedForwarders) {
+TEST(skJoint, WrapperAndManagersFindTheLaterOfEqualNames) {
   MovingChain chain;
   auto joint = wrapJoint(chain.upper, "Elbow", jointType::continuous);
+  auto later = wrapJoint(chain.lower, "Elbow", jointType::revolute);
   EXPECT_EQ(joint->getJointType(), "continuous");
   chain.upper->getParentJoint()->setName("renamed");
   EXPECT_EQ(joint->getName(), "renamed");
   EXPECT_EQ(joint->name, "Elbow");
-  joint->update();
+  skJointMgr joints;
+  joints.addJoint(joint);
+  joints.addJoint(later);
+  EXPECT_EQ(joints.getJoint("Elbow"), later);
+  EXPECT_EQ(joints.getJoint("Knee"), nullptr);
+  joints.update();
   EXPECT_TRUE(joint->description->node->localTrans.isApprox(chain.upper->getParentJoint()->getRelativeTransform()));
   EXPECT_NEAR(joint->description->node->rotation.z(), 0.4 * 180 / 3.1415926, 1e-9);
 
@@ -113,26 +107,12 @@ TEST(skJoint, NamesKindNodeUpdateAndCheckedForwarders) {
   EXPECT_EQ(joint->getPositions(), Eigen::VectorXd::Constant(1, 0.25));
   EXPECT_EQ(joint->getVelocities(), Eigen::VectorXd::Constant(1, -2.0));
   const std::function<void(skJoint&)> badIndex[] = {
-      [](skJoint& j) { j.setCommand(1, 0); },      [](skJoint& j) { j.setForce(1, 0); },
-      [](skJoint& j) { j.setPosition(1, 0); },     [](skJoint& j) { j.setVelocity(1, 0); },
-      [](skJoint& j) { j.setAcceleration(1, 0); },
-  };
+      [](skJoint& j) { j.setCommand(1, 0); }, [](skJoint& j) { j.setForce(1, 0); },
+      [](skJoint& j) { j.setPosition(1, 0); }, [](skJoint& j) { j.setVelocity(1, 0); },
+      [](skJoint& j) { j.setAcceleration(1, 0); }};
   for (const auto& op : badIndex) EXPECT_THROW(op(*joint), std::out_of_range);
   EXPECT_THROW(joint->setPositions(Eigen::VectorXd::Zero(2)), std::invalid_argument);
   EXPECT_EQ(joint->getPositions(), Eigen::VectorXd::Constant(1, 0.25));
-}
-
-TEST(skManagers, FindTheLaterOfEqualNamesAndNoneForMissingOnes) {
-  MovingChain chain;
-  skJointMgr joints;
-  auto first = wrapJoint(chain.upper, "Elbow", jointType::revolute);
-  auto second = wrapJoint(chain.lower, "Elbow", jointType::revolute);
-  joints.addJoint(first);
-  joints.addJoint(second);
-  EXPECT_EQ(joints.getJoint("Elbow"), second);
-  EXPECT_EQ(joints.getJoint("Knee"), nullptr);
-  joints.update();
-  EXPECT_NEAR(first->description->node->rotation.z(), 0.4 * 180 / 3.1415926, 1e-9);
 
   auto again = std::make_shared<skLink>(BodyNodePtr(chain.upper), nullptr);
   chain.links.addLink(again);
@@ -166,10 +146,54 @@ TEST(skLifetime, KeptWrappersKeepTheirSkeletonAlive) {
   EXPECT_GT(link->getAngularVelocity().norm(), 0.5);
   EXPECT_EQ(joint->getPositions(), Eigen::VectorXd::Constant(1, -0.6));
   EXPECT_EQ(frame->frame->getName(), "upper");
-  link.reset();
-  joint.reset();
-  frame.reset();
+  link.reset(), joint.reset(), frame.reset();
   EXPECT_TRUE(skeleton.expired());
+}
+
+TEST(skLinkMgr, RecordsMirrorTheDartFramesAndKeepTheirWrenches) {
+  MovingChain chain;
+  for (auto& r : chain.links.link_data_host) setWrench(r, 7);
+  chain.links.updateLinkData();
+  for (int i = 0; i < kLinkCount; ++i) {
+    SCOPED_TRACE(i);
+    const Frame& F = chain.frame(i);
+    const skLinkData& r = chain.links.link_data_host[i];
+    const Eigen::Map<const Eigen::Matrix4d> T(r.worldTransform), inverse(r.inverseTransform);
+    EXPECT_EQ(T, F.getWorldTransform().matrix());
+    EXPECT_LT((inverse * T - Eigen::Matrix4d::Identity()).norm(), 1e-14);
+    EXPECT_EQ(inverse.row(3), Eigen::RowVector4d(0, 0, 0, 1));
+    // The angular part first, both parts in the frame's own axes.
+    const Eigen::Map<const Eigen::Vector6d> V(r.spatialVelocity);
+    const Eigen::Matrix3d Rt = F.getWorldTransform().linear().transpose();
+    expectNear(V.head<3>(), Rt * F.getAngularVelocity());
+    expectNear(V.tail<3>(), Rt * F.getLinearVelocity());
+    EXPECT_EQ(r.isWorld, i == kWorld ? 1.0 : 0.0);
+    EXPECT_EQ(r.torque[2], 9.0);
+  }
+  chain.links.addLink(std::make_shared<skLink>(Frame::WorldShared()));
+  EXPECT_THROW(chain.links.updateLinkData(), std::logic_error);
+  chain.links.link_data_host.emplace_back();
+  EXPECT_THROW(chain.links.uploadLinkData(), std::logic_error);  // the device holds one record fewer
+}
+
+TEST(skLinkMgr, ApplyLinkForcesGivesBodyLinksTheirWrenchInBodyCoordinates) {
+  MovingChain chain;
+  for (int i = 0; i < kLinkCount; ++i) setWrench(chain.links.link_data_host[i], i + 1);
+  chain.links.links[kLower]->description->isIntermediate = true;
+  chain.links.applyLinkForces();
+  EXPECT_EQ(chain.base->getExternalForceLocal(), wrenchOf(chain.links.link_data_host[kBase]));
+  EXPECT_EQ(chain.upper->getExternalForceLocal(), wrenchOf(chain.links.link_data_host[kUpper]));
+  EXPECT_EQ(chain.lower->getExternalForceLocal(), Eigen::Vector6d::Zero());
+
+  // The world and one body: no link lies between the first and the last.
+  skLinkMgr two(0);
+  two.addLink(chain.links.links[kWorld]);
+  two.addLink(chain.links.links[kUpper]);
+  two.resizeLinkData();
+  setWrench(two.link_data_host[1], 2);
+  chain.upper->clearExternalForces();
+  two.applyLinkForces();
+  EXPECT_EQ(chain.upper->getExternalForceLocal(), Eigen::Vector6d::Zero());
 }
 
 }  // namespace

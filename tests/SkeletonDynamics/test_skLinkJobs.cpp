@@ -1,34 +1,22 @@
-// The force and velocity jobs on both roads (device kernels, host twins) for points on the moving chain
-// of chainFixture.h, against DART's motion and against each other.
-#include <gtest/gtest.h>
-
-#include <stdexcept>
-#include <string>
-#include <vector>
-
+// The force and velocity jobs on both roads (device kernels, host twins) for points on the moving chain,
+// against DART's motion and against each other.
 #include "SkeletonDynamics/skSystem_CPU.h"
 #include "SkeletonDynamics/skSystem_GPU.h"
-#include "chainFixture.h"
 #include "duriz/mlimmersedbnd/mlLagrangeBoundary.h"
+#include "skFixture.h"
 #include "supplement/IBBoundaryMemMgr.h"
 
 namespace {
 
-using namespace chain_test;
+using namespace sktest;
+using testsupport::captureStdout;
 
-constexpr float kArea = 0.01f;
-constexpr float kSentinel = 42.0f;
+constexpr float kArea = 0.01f, kSentinel = 42.0f;
 const std::string kError = "LinkIdx error!!\n";
+enum class Road { device, host };
 
-template <class F>
-std::string captureStdout(F&& f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
-
-// Points on the chain with the given link indices; point i takes the body position and force of pattern
-// first + i (or `force`), velocity kSentinel. Host point set and device copies.
+// Points on the chain with the given link indices: point i at a body position and with the force of
+// pattern first + i (or `force`), velocity kSentinel. Host point set and device copies.
 struct ChainPoints {
   ChainPoints(const MovingChain& chain, const std::vector<int>& links, int first = 0, const Vector3d* force = nullptr)
       : host(static_cast<int>(links.size()), kArea), linkIdx(links) {
@@ -37,12 +25,8 @@ struct ChainPoints {
       const Vector3d p(0.1 + 0.07 * k, 0.05 - 0.03 * (k % 3), -0.04 + 0.02 * (k % 4));
       const Vector3d x = (l >= 0 && l < kLinkCount) ? chain.frame(l).getWorldTransform() * p : p;
       const Vector3d f = force ? *force : Vector3d(1.5 - 0.4 * k, 0.3 * k, -2.0 + 0.25 * k);
-      host.coordx[i] = static_cast<float>(x.x());
-      host.coordy[i] = static_cast<float>(x.y());
-      host.coordz[i] = static_cast<float>(x.z());
-      host.forcex[i] = f.x();
-      host.forcey[i] = f.y();
-      host.forcez[i] = f.z();
+      host.coordx[i] = x.x(), host.coordy[i] = x.y(), host.coordz[i] = x.z();
+      host.forcex[i] = f.x(), host.forcey[i] = f.y(), host.forcez[i] = f.z();
       host.ux[i] = host.uy[i] = host.uz[i] = kSentinel;
     }
     mirror.attach(&host);
@@ -51,10 +35,7 @@ struct ChainPoints {
     cudaMalloc(&wrenchesDev, sizeof(SampleWrench) * linkIdx.size());
     cudaMemcpy(linkIdxDev, linkIdx.data(), sizeof(int) * linkIdx.size(), cudaMemcpyHostToDevice);
   }
-  ~ChainPoints() {
-    cudaFree(linkIdxDev);
-    cudaFree(wrenchesDev);
-  }
+  ~ChainPoints() { cudaFree(linkIdxDev), cudaFree(wrenchesDev); }
   Vector3d x(int i) const { return Vector3d(host.coordx[i], host.coordy[i], host.coordz[i]); }
 
   mlLagrangeBoundary host;
@@ -64,9 +45,7 @@ struct ChainPoints {
   SampleWrench* wrenchesDev = nullptr;
 };
 
-enum class Road { device, host };
-
-// The force job on one road, from the chain's host records; the chain keeps its records.
+// The force job on one road, from the chain's host records, which stay as they were.
 std::vector<skLinkData> forces(MovingChain& chain, ChainPoints& points, float scale, Road road) {
   std::vector<skLinkData> records = chain.links.link_data_host;
   if (road == Road::host) {
@@ -101,7 +80,7 @@ std::vector<Vector3d> velocities(MovingChain& chain, ChainPoints& points, int re
   return u;
 }
 
-TEST(skLinkVelocities, BothRoadsGiveTheMaterialPointVelocityRelativeToTheReference) {
+TEST(skLinkJobs, BothRoadsGiveTheMaterialPointVelocityRelativeToTheReference) {
   MovingChain chain;
   ChainPoints points(chain, {kWorld, kBase, kBase, kUpper, kUpper, kLower, kLower, kLower});
   // World reference and axes; the moving reference frame; a turning link as reference; the axes of the
@@ -114,9 +93,10 @@ TEST(skLinkVelocities, BothRoadsGiveTheMaterialPointVelocityRelativeToTheReferen
     const auto host = velocities(chain, points, ref, frame, Road::host);
     for (int i = 0; i < points.host.count; ++i) {
       const int l = points.linkIdx[i];
-      Vector3d expected = pointVelocity(chain.frame(l), points.x(i)) - pointVelocity(chain.frame(ref), points.x(i));
-      expected = chain.frame(frame).getWorldTransform().linear().transpose() * expected;
-      EXPECT_LT((device[i] - expected).norm(), 1e-5) << "point " << i;
+      const Vector3d expected =
+          chain.frame(frame).getWorldTransform().linear().transpose() *
+          (pointVelocity(chain.frame(l), points.x(i)) - pointVelocity(chain.frame(ref), points.x(i)));
+      expectNear(device[i], expected, 1e-5);
       EXPECT_EQ(device[i], host[i]) << "point " << i;
       EXPECT_TRUE(l != ref || device[i] == Vector3d::Zero()) << "point " << i;
     }
@@ -125,25 +105,26 @@ TEST(skLinkVelocities, BothRoadsGiveTheMaterialPointVelocityRelativeToTheReferen
 
 // Both roads replace every record's wrench: an older one (an empirical step's) does not survive on links
 // without points, and points of link 0 (the world) reach no record.
-TEST(skLinkForces, BothRoadsGatherTheSameWrenchesAndClearTheRest) {
+TEST(skLinkJobs, BothRoadsGatherTheSameWrenchesAndClearTheRest) {
   MovingChain chain;
-  ChainPoints points(chain, {kWorld, kBase, kBase, kLower, kLower, kLower});
+  ChainPoints points(chain, {kWorld, kBase, kBase, kLower, kLower, kLower}), none(chain, {});
   for (auto& r : chain.links.link_data_host) setWrench(r, 9.0);
   std::vector<skLinkData> device, host;
-  const std::string printed = captureStdout([&] {
-    device = forces(chain, points, 2.5f, Road::device);
-    host = forces(chain, points, 2.5f, Road::host);
-  });
-  EXPECT_EQ(printed, kError);  // from the kernel, for the world's point
+  EXPECT_EQ(captureStdout([&] {
+              device = forces(chain, points, 2.5f, Road::device);
+              host = forces(chain, points, 2.5f, Road::host);
+            }),
+            kError);  // from the kernel, for the world's point
   for (int l = 0; l < kLinkCount; ++l) {
-    EXPECT_LE((wrenchOf(device[l]) - wrenchOf(host[l])).norm(), 1e-12 * wrenchOf(host[l]).norm()) << l;
+    expectNear(wrenchOf(device[l]), wrenchOf(host[l]), 1e-12 * wrenchOf(host[l]).norm());
     EXPECT_EQ(wrenchOf(host[l]).isZero(0), l != kBase && l != kLower) << l;
   }
+  for (const auto& r : forces(chain, none, 1.0f, Road::device)) EXPECT_TRUE(wrenchOf(r).isZero(0));
 }
 
 // The same force f on every point of one link: the body takes -scale * area * n * f, and about its origin
 // the torque sum of p x F, in its own axes.
-TEST(skLinkForces, AUniformForceGivesTheTotalForceAndItsTorque) {
+TEST(skLinkJobs, AUniformForceGivesTheTotalForceAndItsTorque) {
   MovingChain chain;
   const Vector3d f(0.5, -1.0, 2.0);
   const float scale = 3.0f;
@@ -154,17 +135,17 @@ TEST(skLinkForces, AUniformForceGivesTheTotalForceAndItsTorque) {
   for (int i = 0; i < 4; ++i) torque += (T.inverse() * points.x(i)).cross(F);
   for (Road road : {Road::device, Road::host}) {
     const Eigen::Vector6d w = wrenchOf(forces(chain, points, scale, road)[kLower]);
-    EXPECT_LT((w.tail<3>() - 4 * F).norm(), 1e-12);
-    EXPECT_LT((T.linear() * w.tail<3>() + 4 * scale * kArea * f).norm(), 1e-12);
-    EXPECT_LT((w.head<3>() - torque).norm(), 1e-12);
+    expectNear(w.tail<3>(), 4 * F);
+    expectNear(T.linear() * w.tail<3>(), -4 * scale * kArea * f);
+    expectNear(w.head<3>(), torque);
   }
 }
 
-// Indices below 0 and at or above the link count print the message and leave their point out.
-TEST(skLinkJobs, PointsNamingNoRecordAreSkippedAndOutOfOrderPointsRejected) {
+// Indices below 0 and at or above the link count print the message and leave their point out; reference
+// and frame links that name no record, and points out of order, are rejected.
+TEST(skLinkJobs, PointsNamingNoRecordAreSkippedAndBadArgumentsRejected) {
   MovingChain chain;
-  ChainPoints good(chain, {kBase, kLower}, 1);
-  ChainPoints withBad(chain, {-1, kBase, kLower, kLinkCount});
+  ChainPoints good(chain, {kBase, kLower}, 1), withBad(chain, {-1, kBase, kLower, kLinkCount});
   const auto expected = forces(chain, good, 1.0f, Road::host);
   const std::string printed = captureStdout([&] {
     for (Road road : {Road::device, Road::host}) {
@@ -181,19 +162,11 @@ TEST(skLinkJobs, PointsNamingNoRecordAreSkippedAndOutOfOrderPointsRejected) {
     EXPECT_THROW(velocities(chain, good, kReference, bad, Road::device), std::out_of_range);
     EXPECT_THROW(velocities(chain, good, bad, kWorld, Road::host), std::out_of_range);
   }
-
   ChainPoints unordered(chain, {kLower, kBase});
   for (auto& r : chain.links.link_data_host) setWrench(r, 9.0);
   EXPECT_THROW(forces(chain, unordered, 1.0f, Road::device), std::invalid_argument);
   chain.links.downloadLinkData();
   EXPECT_EQ(chain.links.link_data_host[kBase].force[0], -9.0);
-}
-
-TEST(skLinkForces, NoPointsLeaveEveryWrenchZero) {
-  MovingChain chain;
-  ChainPoints none(chain, {});
-  for (auto& r : chain.links.link_data_host) setWrench(r, 9.0);
-  for (const auto& r : forces(chain, none, 1.0f, Road::device)) EXPECT_TRUE(wrenchOf(r).isZero(0));
 }
 
 }  // namespace
