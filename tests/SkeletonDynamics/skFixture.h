@@ -36,6 +36,13 @@ void expectNear(const A& actual, const B& expected, double tolerance = 1e-12) {
   EXPECT_LE((actual - expected).norm(), tolerance) << actual.transpose() << "\n != " << expected.transpose();
 }
 
+template <class T>
+Names namesOf(const std::vector<std::shared_ptr<T>>& items) {
+  Names names;
+  for (const auto& item : items) names.push_back(item->name);
+  return names;
+}
+
 enum LinkIndex { kWorld, kBase, kUpper, kLower, kReference, kLinkCount };
 constexpr double kMass = 2.0, kInertia = 0.5;  // isotropic inertia, about the body origin
 

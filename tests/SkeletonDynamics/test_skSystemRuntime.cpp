@@ -66,25 +66,22 @@ TEST(skSystemRuntime, FacesGoToTheNearestLinkOfTheirDominantBone) {
   check(3, 3);
 }
 
-TEST(skSystemRuntime, CentreOfMassMotion) {
+// The bar with a free root placed off the origin: its centre of mass motion when it spins, and the
+// empirical drag when it translates. Two faces on opposite sides go to the root link, every other face to
+// the world (no body, no drag); the body moves against the normal of face 0: only that face drags.
+TEST(skSystemRuntime, CentreOfMassMotionAndEmpiricalDragOnAdvancingFacesOnly) {
   const auto d = handBuilt();
   d->rootJoint->setJointType(jointType::floating);
-  const auto body = build(d);
+  const Vector3d t(0.5, -1, 2);
+  const auto body = build(d, 200, t);
   EXPECT_DOUBLE_EQ(body->getMass(), 3.0);
   Eigen::VectorXd velocities = Eigen::VectorXd::Zero(body->skeleton->getNumDofs());
-  velocities[2] = 1.5;  // the whole body spins about z through its root at the origin
+  velocities[2] = 1.5;  // the whole body spins about z through its root
   body->skeleton->setVelocities(velocities);
   EXPECT_TRUE(body->getCOMAngularVelocity().isApprox(Vector3d(0, 0, 1.5)));
-  EXPECT_TRUE(body->getCOMLinearVelocity().isApprox(Vector3d(0, 0, 1.5).cross(body->getCOM())));
+  EXPECT_TRUE(body->getCOMLinearVelocity().isApprox(Vector3d(0, 0, 1.5).cross(body->getCOM() - t)));
   EXPECT_THROW(body->setCommands(Eigen::VectorXd::Zero(2)), std::invalid_argument);
-}
 
-// Two faces on opposite sides of the bar go to the root link, every other face to the world (no body, no
-// drag). The body, placed off the origin, translates against the normal of face 0: only that face drags.
-TEST(skSystemRuntime, EmpiricalDragOnAdvancingFacesOnly) {
-  const auto d = handBuilt();
-  d->rootJoint->setJointType(jointType::floating);
-  const auto body = build(d, 200, Vector3d(0.5, -1, 2));
   host_MeshData& mesh = d->mesh->meshes[0]->data_cpu;
   const auto normalOf = [&](const MeshFace& f) {
     return (mesh.curr_normals[f.vert0] + mesh.curr_normals[f.vert1] + mesh.curr_normals[f.vert2]).normalized();
@@ -92,7 +89,7 @@ TEST(skSystemRuntime, EmpiricalDragOnAdvancingFacesOnly) {
   const Vector3d n = normalOf(mesh.faces[0]);
   for (MeshFace& f : mesh.faces) f.linkIdx = normalOf(f).dot(n) < -0.5 ? 1 : 0;
   mesh.faces[0].linkIdx = 1;
-  Eigen::VectorXd velocities = Eigen::VectorXd::Zero(body->skeleton->getNumDofs());
+  velocities.setZero();
   velocities.segment<3>(3) = -0.5 * n;  // the root's axes are the world's
   body->skeleton->setVelocities(velocities);
   body->update();
@@ -111,22 +108,8 @@ TEST(skSystemRuntime, EmpiricalDragOnAdvancingFacesOnly) {
   EXPECT_TRUE(wrenchOf(records[0]).isZero(0) && wrenchOf(records[2]).isZero(0));
 }
 
-// Link records, point positions and velocities, and marker positions on the host.
-struct RoadResult {
-  std::vector<skLinkData> records;
-  std::vector<float> points;
-  std::vector<Vector3d> markers;
-};
-
-RoadResult resultOf(const skSystem& body) {
-  RoadResult r{body.linkMgr->link_data_host, {}, body.markers->data_cpu.pos};
-  const mlLagrangeBoundary& b = *body.sampler->boundary;
-  for (const float* a : {b.coordx, b.coordy, b.coordz, b.ux, b.uy, b.uz})
-    r.points.insert(r.points.end(), a, a + b.count);
-  return r;
-}
-
-// The fish with a free root, unlimited joints and a moving reference frame, moving.
+// The fish with a free root, unlimited joints and a moving reference frame, moving: equal link records,
+// points (positions and velocities) and markers on both roads.
 TEST(skSystemRuntime, DeviceAndHostRoadsAgreeOnAMovingFish) {
   const auto d = fishDescription(jointType::floating);
   for (const auto& j : d->joints) j->useLimits = false;
@@ -137,30 +120,36 @@ TEST(skSystemRuntime, DeviceAndHostRoadsAgreeOnAMovingFish) {
   world->addSkeleton(body->skeleton);
   body->skeleton->setVelocities(Eigen::VectorXd::LinSpaced(body->skeleton->getNumDofs(), -1.0, 2.0));
   for (int step = 0; step < 5; ++step) world->step(), body->update();
+  mlLagrangeBoundary& b = *body->sampler->boundary;
+  const auto points = [&] {
+    std::vector<float> all;
+    for (const float* a : {b.coordx, b.coordy, b.coordz, b.ux, b.uy, b.uz}) all.insert(all.end(), a, a + b.count);
+    return all;
+  };
   body->linkMgr->downloadLinkData();
   body->sampler->download();
-  const RoadResult device = resultOf(*body);
-  mlLagrangeBoundary& b = *body->sampler->boundary;
+  const std::vector<skLinkData> records = body->linkMgr->link_data_host;
+  const std::vector<float> devicePoints = points();
+  const std::vector<Vector3d> markers = body->markers->data_cpu.pos;
   for (float* u : {b.ux, b.uy, b.uz}) std::fill(u, u + b.count, 0.0f);  // the host road must compute its own
   body->useGpu = false;
   body->update();
-  const RoadResult host = resultOf(*body);
 
-  ASSERT_EQ(device.records.size(), 5u);
-  for (std::size_t l = 0; l < 5; ++l)
-    EXPECT_EQ(std::memcmp(&device.records[l], &host.records[l], sizeof(skLinkData)), 0) << l;
-  ASSERT_EQ(host.points.size(), device.points.size());
-  ASSERT_GT(host.points.size(), 0u);
-  for (std::size_t i = 0; i < host.points.size(); ++i) EXPECT_NEAR(device.points[i], host.points[i], 1e-5) << i;
-  EXPECT_GT(*std::max_element(host.points.end() - host.points.size() / 2, host.points.end()), 0.1f);  // moving
-  ASSERT_EQ(host.markers.size(), 2u);
-  for (int m = 0; m < 2; ++m) EXPECT_TRUE(device.markers[m].isApprox(host.markers[m], 1e-12)) << m;
+  ASSERT_EQ(records.size(), 5u);
+  EXPECT_EQ(std::memcmp(records.data(), body->linkMgr->link_data_host.data(), 5 * sizeof(skLinkData)), 0);
+  const std::vector<float> hostPoints = points();
+  ASSERT_EQ(hostPoints.size(), 6u * b.count);
+  ASSERT_GT(b.count, 0);
+  for (std::size_t i = 0; i < hostPoints.size(); ++i) EXPECT_NEAR(devicePoints[i], hostPoints[i], 1e-5) << i;
+  EXPECT_GT(*std::max_element(hostPoints.begin() + 3 * b.count, hostPoints.end()), 0.1f);  // moving
+  ASSERT_EQ(markers.size(), 2u);
+  for (int m = 0; m < 2; ++m) expectNear(body->markers->data_cpu.pos[m], markers[m], 1e-12 * markers[m].norm());
 
   // The host road sends its marker positions to the device for the next fluid step.
   world->step();
   body->update();
   const std::vector<Vector3d> moved = body->markers->data_cpu.pos;
-  EXPECT_FALSE(moved[0].isApprox(host.markers[0]));
+  EXPECT_FALSE(moved[0].isApprox(markers[0]));
   body->markers->download();
   EXPECT_EQ(body->markers->data_cpu.pos, moved);
 }

@@ -11,26 +11,38 @@ namespace {
 using namespace simtest;
 using Eigen::Vector3f;
 
+// A second commit frees the replaced solver's device memory, device lattice records included.
 TEST(coupledLBM_sim3D, CommitPutsEveryNodeAtRestOnBothSides) {
-  auto world = std::make_shared<skWorld>(Vector3d::Zero());
-  const auto sim = committed(world);
-  EXPECT_EQ(sim->iterNum, 0);
-  EXPECT_EQ(sim->syncState, Sim::DEVICE_NEWER);
-  EXPECT_FLOAT_EQ(world->getTimestep(), 0.025f);  // l0p u0k / (N u0p)
-  EXPECT_FLOAT_EQ(sim->solver->units.tp, 0.025f);
-  const mlFlow& l = *sim->lattices[0];
-  const mlSinglePhaseSolverNew& s = *sim->solver;
-  ASSERT_EQ(l.count, kCount);
-  std::vector<float> weights;
-  for (int q = 0; q < 27; ++q) weights.insert(weights.end(), kCount, d3q27::w[q]);
-  EXPECT_EQ(std::vector<float>(l.f, l.f + 27 * kCount), weights);
-  EXPECT_EQ(std::vector<float>(l.fPost, l.fPost + 27 * kCount), weights);
-  EXPECT_EQ(deviceArray(s.f_dev_vec[0], 27 * kCount), weights);
-  EXPECT_EQ(deviceArray(s.fPost_dev_vec[0], 27 * kCount), weights);
-  EXPECT_EQ(std::vector<float>(l.ux, l.ux + kCount), std::vector<float>(kCount, 0.0f));
-  EXPECT_EQ(deviceArray(s.ux_dev_vec[0], kCount), std::vector<float>(kCount, 0.0f));
-  const auto rou = deviceArray(s.rou_dev_vec[0], kCount);
-  for (std::size_t i = 0; i < kCount; ++i) ASSERT_TRUE(l.rou[i] == 1.0f && rou[i] == 1.0f) << i;
+  const auto before = dz::device::counters();
+  {
+    auto world = std::make_shared<skWorld>(Vector3d::Zero());
+    const auto sim = committed(world);
+    EXPECT_EQ(sim->iterNum, 0);
+    EXPECT_EQ(sim->syncState, Sim::DEVICE_NEWER);
+    EXPECT_FLOAT_EQ(world->getTimestep(), 0.025f);  // l0p u0k / (N u0p)
+    EXPECT_FLOAT_EQ(sim->solver->units.tp, 0.025f);
+    const mlFlow& l = *sim->lattices[0];
+    const mlSinglePhaseSolverNew& s = *sim->solver;
+    ASSERT_EQ(l.count, kCount);
+    std::vector<float> weights;
+    for (int q = 0; q < 27; ++q) weights.insert(weights.end(), kCount, d3q27::w[q]);
+    EXPECT_EQ(std::vector<float>(l.f, l.f + 27 * kCount), weights);
+    EXPECT_EQ(std::vector<float>(l.fPost, l.fPost + 27 * kCount), weights);
+    EXPECT_EQ(deviceArray(s.f_dev_vec[0], 27 * kCount), weights);
+    EXPECT_EQ(deviceArray(s.fPost_dev_vec[0], 27 * kCount), weights);
+    EXPECT_EQ(std::vector<float>(l.ux, l.ux + kCount), std::vector<float>(kCount, 0.0f));
+    EXPECT_EQ(deviceArray(s.ux_dev_vec[0], kCount), std::vector<float>(kCount, 0.0f));
+    const auto rou = deviceArray(s.rou_dev_vec[0], kCount);
+    for (std::size_t i = 0; i < kCount; ++i) ASSERT_TRUE(l.rou[i] == 1.0f && rou[i] == 1.0f) << i;
+
+    const auto once = dz::device::counters();
+    EXPECT_EQ(once.liveAllocations, before.liveAllocations + 14);  // 13 arrays and the record
+    sim->commitInit();
+    EXPECT_EQ(dz::device::counters().liveAllocations, once.liveAllocations);
+    EXPECT_EQ(dz::device::counters().liveBytes, once.liveBytes);
+  }
+  EXPECT_EQ(dz::device::counters().liveAllocations, before.liveAllocations);
+  EXPECT_EQ(dz::device::counters().liveBytes, before.liveBytes);
 }
 
 // Without a world only commitInit is named; with one, every call that needs the commit.
@@ -56,20 +68,6 @@ TEST(coupledLBM_sim3D, CallsOutOfOrderThrowNamingTheCall) {
     if (name == "commitInit") sim.attachWorld(std::make_shared<skWorld>(Vector3d::Zero()));
   }
   EXPECT_EQ(sim.syncState, Sim::DEVICE_NEWER);
-}
-
-TEST(coupledLBM_sim3D, SecondCommitFreesTheReplacedDeviceLattice) {
-  const auto before = dz::device::counters();
-  {
-    const auto sim = committed();
-    const auto once = dz::device::counters();
-    EXPECT_EQ(once.liveAllocations, before.liveAllocations + 14);  // 13 arrays and the record
-    sim->commitInit();
-    EXPECT_EQ(dz::device::counters().liveAllocations, once.liveAllocations);
-    EXPECT_EQ(dz::device::counters().liveBytes, once.liveBytes);
-  }
-  EXPECT_EQ(dz::device::counters().liveAllocations, before.liveAllocations);
-  EXPECT_EQ(dz::device::counters().liveBytes, before.liveBytes);
 }
 
 // An empty world: the fluid steps alone. A force set on the host waits through a NO_FLUID step and goes

@@ -60,19 +60,17 @@ TEST_F(nodeEdits, OutsidePointsAreSkippedAndUpperFacesTakeTheLastNode) {
   const struct {
     float x, y, z;
     Nodes expected;
-  } cases[] = {
-      {kLow[0] - 1e-3f, 0, 0, {}},
-      {0, kLow[1] - 1e-3f, 0, {}},
-      {0, 0, kLow[2] - 1e-3f, {}},
-      {kHigh[0] + 1e-3f, 0, 0, {}},
-      {0, kHigh[1] + 1e-3f, 0, {}},
-      {0, 0, kHigh[2] + 1e-3f, {}},
-      {kHigh[0], 0, 0, {node(7, 3, 2)}},
-      {0, kHigh[1], 0, {node(4, 5, 2)}},
-      {0, 0, kHigh[2], {node(4, 3, 3)}},
-      {kHigh[0], kHigh[1], kHigh[2], {kCount - 1}},
-      {kHigh[0] - 1e-4f, kHigh[1] - 1e-4f, kHigh[2] - 1e-4f, {kCount - 1}},
-  };
+  } cases[] = {{kLow[0] - 1e-3f, 0, 0, {}},
+               {0, kLow[1] - 1e-3f, 0, {}},
+               {0, 0, kLow[2] - 1e-3f, {}},
+               {kHigh[0] + 1e-3f, 0, 0, {}},
+               {0, kHigh[1] + 1e-3f, 0, {}},
+               {0, 0, kHigh[2] + 1e-3f, {}},
+               {kHigh[0], 0, 0, {node(7, 3, 2)}},
+               {0, kHigh[1], 0, {node(4, 5, 2)}},
+               {0, 0, kHigh[2], {node(4, 3, 3)}},
+               {kHigh[0], kHigh[1], kHigh[2], {kCount - 1}},
+               {kHigh[0] - 1e-4f, kHigh[1] - 1e-4f, kHigh[2] - 1e-4f, {kCount - 1}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.x << " " << c.y << " " << c.z);
     sim->set_force(c.x, c.y, c.z, 1, 0, 0);
