@@ -25,6 +25,18 @@ std::string captureStdout(F&& f) {
   return testing::internal::GetCapturedStdout();
 }
 
+// What f throws as E; a test failure and "" when it throws nothing.
+template <class E, class F>
+std::string thrownWhat(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  ADD_FAILURE() << "no exception";
+  return "";
+}
+
 // A path in the temporary folder that no other test process uses.
 inline std::string tempPath(const std::string& name) {
   return testing::TempDir() + "/" + std::to_string(getpid()) + "_" + name;
