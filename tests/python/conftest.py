@@ -2,7 +2,6 @@ import os
 import sys
 
 import numpy as np
-import pytest
 
 # The extension is built into <build>/python; DUZAVOD_BUILD_DIR names another build folder.
 _build = os.path.abspath(
@@ -33,7 +32,3 @@ def box():
     p.N, p.l0p, p.u0p = 4.0, 1.0, 1.0
     return p
 
-
-@pytest.fixture
-def build_dir():
-    return _build

@@ -76,12 +76,10 @@ def test_names_in_registration_order_and_the_docstrings():
 def test_enums_are_arithmetic_and_reached_through_the_enum(name, members):
     enum = getattr(dz, name)
     assert [(n, int(v)) for n, v in enum.__members__.items()] == list(members.items())
-    values = list(enum.__members__.values())
-    for a in values:
-        assert not hasattr(dz, a.name)
-        for b in values:
-            assert (a | b, a & b, a ^ b, a < b) == (int(a) | int(b), int(a) & int(b), int(a) ^ int(b), int(a) < int(b))
-    assert hash(values[0]) == hash(int(values[0]))
+    a, b = list(enum.__members__.values())[:2]
+    assert not any(hasattr(dz, n) for n in members)
+    assert (a | b, a & b, a ^ b, a < b, hash(a)) == (int(a) | int(b), int(a) & int(b), int(a) ^ int(b), int(a) < int(b),
+                                                     hash(int(a)))
 
 
 @pytest.mark.parametrize("name, base, constructible, members", CLASSES)
