@@ -3,7 +3,6 @@
 
 #include <assimp/mesh.h>
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <Eigen/Geometry>
 #include <algorithm>
@@ -11,15 +10,57 @@
 #include <memory>
 #include <string>
 
+#include "MeshLoad/SkeletalMesh.h"
 #include "testSupport.h"
 
 using testsupport::captureStdout;
+using testsupport::thrownWhat;
+
+inline const std::string kModels = DZ_TEST_MODELS_DIR;
 
 inline Eigen::Isometry3d rigid(const Eigen::Vector3d& t, const Eigen::Vector3d& axis, double degrees) {
   Eigen::Isometry3d T = Eigen::Isometry3d::Identity();
   T.linear() = Eigen::AngleAxisd(degrees * M_PI / 180.0, axis.normalized()).toRotationMatrix();
   T.translation() = t;
   return T;
+}
+
+inline aiMatrix4x4 translation(float x, float y, float z) {
+  aiMatrix4x4 m;
+  return aiMatrix4x4::Translation(aiVector3D(x, y, z), m);
+}
+
+// A model file loaded quietly; what it printed goes to `output`.
+inline std::unique_ptr<SkeletalMesh> loadModel(const std::string& path, std::string* output = nullptr) {
+  auto model = std::make_unique<SkeletalMesh>();
+  bool ok = false;
+  const std::string out = captureStdout([&] { ok = model->load(path, 0); });
+  if (output != nullptr) *output = out;
+  EXPECT_TRUE(ok) << out;
+  return model;
+}
+
+inline hierachyNode& nodeOf(SkeletalMesh& model, const std::string& name) {
+  return *model.nodeManager->nodes[model.nodeManager->nameToIndex.at(name)];
+}
+
+// Nodes in breadth-first order with their parents, as the loader builds them, with world transforms.
+inline std::shared_ptr<nodeMgr> nodeTree(const std::vector<std::pair<std::string, Eigen::Isometry3d>>& nodes,
+                                         const std::vector<int>& parents) {
+  auto m = std::make_shared<nodeMgr>();
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    m->addNode(nodes[i].first, nodes[i].second);
+    m->parentIdx.push_back(parents[i]);
+    m->childBegin.push_back(-1);
+    m->childEnd.push_back(-1);
+  }
+  for (std::size_t i = 1; i < nodes.size(); ++i) {
+    const int p = parents[i];
+    if (m->childBegin[p] < 0) m->childBegin[p] = static_cast<int>(i);
+    m->childEnd[p] = static_cast<int>(i) + 1;
+  }
+  m->updateGlobalTransforms();
+  return m;
 }
 
 struct BoneSpec {
@@ -59,26 +100,4 @@ inline std::unique_ptr<aiMesh> makeMesh(const std::vector<aiVector3D>& vertices,
       bone->mWeights[w] = aiVertexWeight(bones[b].weights[w].first, bones[b].weights[w].second);
   }
   return mesh;
-}
-
-// Runs f on a thread whose stack holds `bytes` only: a walk that recurses once per node of a deep chain
-// overflows it.
-template <class F>
-void onSmallStack(std::size_t bytes, F f) {
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, bytes);
-  pthread_t thread;
-  auto run = [](void* arg) -> void* {
-    (*static_cast<F*>(arg))();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attr, run, &f), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attr);
-}
-
-inline aiMatrix4x4 translation(float x, float y, float z) {
-  aiMatrix4x4 m;
-  return aiMatrix4x4::Translation(aiVector3D(x, y, z), m);
 }

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 #include <random>
 
 #include "MeshLoad/MeshData.h"
@@ -13,77 +12,66 @@ namespace {
 
 using Eigen::Isometry3d;
 using Eigen::Vector3d;
-using testsupport::captureStdout;
 
-// A flat hierarchy: node 0 "root", then the named nodes as its children, with the given transforms.
-std::shared_ptr<nodeMgr> flatNodes(const std::vector<std::pair<std::string, Isometry3d>>& children) {
-  auto m = std::make_shared<nodeMgr>();
-  m->addNode("root", Isometry3d::Identity());
-  m->parentIdx.push_back(-1);
-  m->childBegin.push_back(children.empty() ? -1 : 1);
-  m->childEnd.push_back(children.empty() ? -1 : 1 + static_cast<int>(children.size()));
-  for (const auto& [name, T] : children) {
-    m->addNode(name, T);
-    m->parentIdx.push_back(0);
-    m->childBegin.push_back(-1);
-    m->childEnd.push_back(-1);
-  }
-  m->updateGlobalTransforms();
+// Node 0 "root", then the named nodes as its children.
+std::shared_ptr<nodeMgr> flatNodes(std::vector<std::pair<std::string, Isometry3d>> children) {
+  std::vector<int> parents(children.size() + 1, 0);
+  parents[0] = -1;
+  children.insert(children.begin(), {"root", Isometry3d::Identity()});
+  return nodeTree(children, parents);
+}
+
+std::unique_ptr<MeshData> meshData(const aiMesh& mesh, const nodeMgr& nodes, int node = 0, double scale = 1.0,
+                                   const char* printed = nullptr) {
+  std::unique_ptr<MeshData> m;
+  const std::string out =
+      captureStdout([&] { m = std::make_unique<MeshData>(&mesh, node, &nodes.nameToIndex, 0, scale); });
+  if (printed != nullptr) EXPECT_EQ(out, printed);
   return m;
 }
 
-class MeshDataTest : public testing::Test {
- protected:
-  void TearDown() override { dz::device::setHostThreads(0); }
-
-  // Builds the mesh on node `node` (checking what it prints), then skins it on the host and on the device:
-  // each vertex lands where `expected` says (a NaN there means a NaN position).
-  std::unique_ptr<MeshData> skin(const aiMesh& mesh, const std::shared_ptr<nodeMgr>& nodes, int node,
-                                 const std::string& printed, const std::function<Vector3d(int)>& expected) {
-    std::unique_ptr<MeshData> m;
-    EXPECT_EQ(captureStdout([&] { m = std::make_unique<MeshData>(&mesh, node, &nodes->nameToIndex, 0, 1.0); }),
-              printed);
-    for (bool gpu : {false, true}) {
-      m->setNodes(nodes);
-      m->update(gpu, true);
-      for (int v = 0; v < static_cast<int>(mesh.mNumVertices); ++v) {
-        const Vector3d& got = m->data_cpu.curr_positions[v];
-        EXPECT_TRUE(expected(v).hasNaN() ? got.hasNaN() : got.isApprox(expected(v), 1e-7))
-            << "vertex " << v << (gpu ? " on the device: " : " on the host: ") << got.transpose();
-      }
+// Builds the mesh on node `node`, then skins it on the host and on the device: each vertex lands where
+// `expected` says (a NaN there means a NaN position).
+std::unique_ptr<MeshData> skin(const aiMesh& mesh, const std::shared_ptr<nodeMgr>& nodes, int node,
+                               const std::string& printed, const std::function<Vector3d(int)>& expected) {
+  auto m = meshData(mesh, *nodes, node, 1.0, printed.c_str());
+  for (bool gpu : {false, true}) {
+    m->setNodes(nodes);
+    m->update(gpu, true);
+    for (int v = 0; v < static_cast<int>(mesh.mNumVertices); ++v) {
+      const Vector3d& got = m->data_cpu.curr_positions[v];
+      EXPECT_TRUE(expected(v).hasNaN() ? got.hasNaN() : got.isApprox(expected(v), 1e-7))
+          << "vertex " << v << (gpu ? " on the device: " : " on the host: ") << got.transpose();
     }
-    return m;
   }
-};
+  return m;
+}
 
-TEST_F(MeshDataTest, WeightsAreNormalisedAndBlendTheBoneTransforms) {
+TEST(MeshData, WeightsAreNormalisedAndBlendTheBoneTransforms) {
   // Bones at nodes b0 and b1; offsets undo their bind placements. Vertex 0 has the 0.2 / 0.6 pair.
   auto mesh = makeMesh(
       {{1, 0, 0}, {0, 2, 0}, {0, 0, 1}}, {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}}, {{0, 1, 2}},
       {{"b0", translation(-1, 0, 0), {{0, 0.2f}, {1, 1.0f}}}, {"b1", translation(1, 0, 0), {{0, 0.6f}, {2, 0.5f}}}});
-  const Isometry3d T0 = rigid(Vector3d(1, 0.5, 0), Vector3d::UnitX(), 30) * Eigen::Translation3d(-1, 0, 0);
-  const Isometry3d T1 = rigid(Vector3d(-1, 0, 0), Vector3d::UnitZ(), 90) * Eigen::Translation3d(1, 0, 0);
-  auto nodes = flatNodes({{"b0", rigid(Vector3d(1, 0.5, 0), Vector3d::UnitX(), 30)},
-                          {"b1", rigid(Vector3d(-1, 0, 0), Vector3d::UnitZ(), 90)}});
+  const Isometry3d B0 = rigid(Vector3d(1, 0.5, 0), Vector3d::UnitX(), 30),
+                   B1 = rigid(Vector3d(-1, 0, 0), Vector3d::UnitZ(), 90);
+  const Isometry3d T0 = B0 * Eigen::Translation3d(-1, 0, 0), T1 = B1 * Eigen::Translation3d(1, 0, 0);
   const Vector3d p[3] = {{1, 0, 0}, {0, 2, 0}, {0, 0, 1}};
   const Vector3d expected[3] = {0.25 * (T0 * p[0]) + 0.75 * (T1 * p[0]), T0 * p[1], T1 * p[2]};
-  auto m = skin(*mesh, nodes, 0, "", [&](int v) { return expected[v]; });
+  auto m = skin(*mesh, flatNodes({{"b0", B0}, {"b1", B1}}), 0, "", [&](int v) { return expected[v]; });
   EXPECT_EQ(m->data_cpu.bone_nodeIdx, (std::vector<int>{1, 2}));
   EXPECT_NEAR(m->data_cpu.bone_weights[0][0], 0.25, 1e-7);
-  EXPECT_EQ(m->data_cpu.bone_affected, (std::vector<int>{1, 1, 1}));
   EXPECT_TRUE(m->data_cpu.curr_normals[2].isApprox(T1.linear() * Vector3d(0, 0, 1), 1e-12));
 }
 
 // Vertices without weight (every vertex of a mesh without bones) follow the mesh node and print "Exists!";
 // a bone that is no node follows it too; a NaN weight sum counts as non-zero and blends (to NaN).
-TEST_F(MeshDataTest, WhatFollowsTheMeshNode) {
+TEST(MeshData, WhatFollowsTheMeshNode) {
   const Isometry3d holder = rigid(Vector3d(2, 0, 1), Vector3d(1, 1, 1), 50);
   const Isometry3d real = rigid(Vector3d(1, 1, 1), Vector3d::UnitY(), 45);
   auto nodes = flatNodes({{"holder", holder}, {"real", real}});
   const std::vector<aiVector3D> corners = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   auto at = [&](int v) { return Vector3d(corners[v].x, corners[v].y, corners[v].z); };
-  auto boneless = makeMesh(corners, {}, {{0, 1, 2}});
-  skin(*boneless, nodes, 1, "Exists!Exists!Exists!", [&](int v) { return holder * at(v); });
+  skin(*makeMesh(corners, {}, {{0, 1, 2}}), nodes, 1, "Exists!Exists!Exists!", [&](int v) { return holder * at(v); });
   auto ghost = makeMesh(
       corners, {}, {{0, 1, 2}},
       {{"ghost", translation(5, 5, 5), {{0, 1.0f}, {1, 0.5f}}}, {"real", aiMatrix4x4(), {{1, 0.5f}, {2, 1.0f}}}});
@@ -96,17 +84,12 @@ TEST_F(MeshDataTest, WhatFollowsTheMeshNode) {
   EXPECT_EQ(m->data_cpu.bone_affected, (std::vector<int>{1, 1, 1}));
 }
 
-TEST_F(MeshDataTest, FacesAreasNormalsScaleAndTextureCoordinates) {
+TEST(MeshData, FacesAreasNormalsScaleAndTextureCoordinates) {
   // Vertex 0 is shared by a triangle of area 2 facing +z and one of area 1 facing +y; without normals in
   // the mesh they are area-weighted from the triangles. Lines and points are skipped.
   auto mesh = makeMesh({{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {0, 0, 1}}, {}, {{0, 1, 2}, {0, 3, 1}, {2, 3}, {1}});
   nodeMgr nodes;
-  std::unique_ptr<MeshData> m, half;
-  captureStdout([&] {
-    m = std::make_unique<MeshData>(mesh.get(), 0, &nodes.nameToIndex, 0, 1.0);
-    half = std::make_unique<MeshData>(mesh.get(), 0, &nodes.nameToIndex, 0, 2.0);
-  });
-  const host_MeshData& d = m->data_cpu;
+  const host_MeshData d = meshData(*mesh, nodes)->data_cpu;
   ASSERT_EQ(d.faces.size(), 2u);
   EXPECT_EQ(d.faces[1].vert1, 3);
   EXPECT_DOUBLE_EQ(d.faces[0].area, 2.0);
@@ -115,23 +98,25 @@ TEST_F(MeshDataTest, FacesAreasNormalsScaleAndTextureCoordinates) {
   EXPECT_TRUE(d.init_normals[0].isApprox(Vector3d(0, 1, 2) / std::sqrt(5.0), 1e-15));
   EXPECT_EQ(d.init_normals[3], Vector3d(0, 1, 0));
   EXPECT_EQ(d.uv, std::vector<Eigen::Vector2d>(4, Eigen::Vector2d::Zero()));
-  EXPECT_EQ(half->data_cpu.init_positions[1], Vector3d(1, 0, 0));  // positions divided by the scale
-  EXPECT_DOUBLE_EQ(half->data_cpu.area, 0.75);
+  const host_MeshData half = meshData(*mesh, nodes, 0, 2.0)->data_cpu;
+  EXPECT_EQ(half.init_positions[1], Vector3d(1, 0, 0));  // positions divided by the scale
+  EXPECT_DOUBLE_EQ(half.area, 0.75);
   // Given normals are normalised (a zero one stays zero); the first texture channel gives uv.
   auto given = makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 0, 3}, {0, 0, 0}, {1, 0, 0}}, {{0, 1, 2}});
   given->mTextureCoords[0] = new aiVector3D[3]{{0.5f, 0.25f, 0}, {1, 0, 0}, {0, 1, 0}};
-  captureStdout([&] { m = std::make_unique<MeshData>(given.get(), 0, &nodes.nameToIndex, 0, 1.0); });
-  EXPECT_EQ(m->data_cpu.init_normals[0], Vector3d(0, 0, 1));
-  EXPECT_EQ(m->data_cpu.init_normals[1], Vector3d::Zero());
-  EXPECT_EQ(m->data_cpu.uv[0], Eigen::Vector2d(0.5, 0.25));
+  const host_MeshData g = meshData(*given, nodes)->data_cpu;
+  EXPECT_EQ(g.init_normals[0], Vector3d(0, 0, 1));
+  EXPECT_EQ(g.init_normals[1], Vector3d::Zero());
+  EXPECT_EQ(g.uv[0], Eigen::Vector2d(0.5, 0.25));
   // A scaled bone offset keeps its rotation and has its translation divided by the scale.
   aiMatrix4x4 rotation, scaling;
   aiMatrix4x4::RotationZ(static_cast<float>(M_PI / 2), rotation);
   aiMatrix4x4::Scaling(aiVector3D(2, 3, 4), scaling);
   nodes.addNode("b", Isometry3d::Identity());
   auto bone = makeMesh({{0, 0, 0}}, {}, {}, {{"b", translation(4, 0, 2) * rotation * scaling, {{0, 1.0f}}}});
-  m = std::make_unique<MeshData>(bone.get(), 0, &nodes.nameToIndex, 0, 2.0);
-  EXPECT_TRUE(m->data_cpu.bone_offset[0].isApprox(rigid(Vector3d(2, 0, 1), Vector3d::UnitZ(), 90), 1e-6));
+  EXPECT_TRUE(meshData(*bone, nodes, 0, 2.0)
+                  ->data_cpu.bone_offset[0]
+                  .isApprox(rigid(Vector3d(2, 0, 1), Vector3d::UnitZ(), 90), 1e-6));
 }
 
 // n vertices in a cube, weighted to three bones with pseudo-random weights; every 97th vertex has none.
@@ -154,72 +139,47 @@ std::unique_ptr<aiMesh> randomMesh(unsigned n) {
   return makeMesh(vertices, normals, faces, bones);
 }
 
-const auto kThreeBones = [] {
-  return flatNodes({{"b0", rigid(Vector3d(0.1, 0.2, 0.3), Vector3d(1, 2, 3), 25)},
-                    {"b1", rigid(Vector3d(1, 0, 0), Vector3d::UnitZ(), -40)},
-                    {"b2", rigid(Vector3d(0, 1, 0.5), Vector3d::UnitX(), 70)}});
-};
-
-TEST_F(MeshDataTest, HostAndDeviceSkinningAgree) {
-  auto mesh = randomMesh(1537);  // four blocks of 512, the last one nearly empty
-  auto nodes = kThreeBones();
-  std::unique_ptr<MeshData> cpu, gpu;
-  captureStdout([&] { cpu = std::make_unique<MeshData>(mesh.get(), 0, &nodes->nameToIndex, 0, 1.0); });
-  captureStdout([&] { gpu = std::make_unique<MeshData>(mesh.get(), 0, &nodes->nameToIndex, 0, 1.0); });
+TEST(MeshData, HostAndDeviceSkinningAgreeAndEachCopyMovesWhatItShould) {
+  auto nodes = flatNodes({{"b0", rigid(Vector3d(0.1, 0.2, 0.3), Vector3d(1, 2, 3), 25)},
+                          {"b1", rigid(Vector3d(1, 0, 0), Vector3d::UnitZ(), -40)},
+                          {"b2", rigid(Vector3d(0, 1, 0.5), Vector3d::UnitX(), 70)}});
+  const unsigned n = 1537;  // four blocks of 512, the last one nearly empty
+  auto mesh = randomMesh(n);
+  auto cpu = meshData(*mesh, *nodes), gpu = meshData(*mesh, *nodes);
+  MeshData& m = *gpu;
+  EXPECT_FALSE(m.dirty_cpu || m.dirty_gpu);
   cpu->setNodes(nodes);
   cpu->update(false, false);
-  for (int threads : {1, 4}) {
-    dz::device::setHostThreads(threads);
-    gpu->setNodes(nodes);
-    gpu->update(true, true);
-    for (std::size_t v = 0; v < 1537; ++v) {
-      ASSERT_TRUE(gpu->data_cpu.curr_positions[v].isApprox(cpu->data_cpu.curr_positions[v], 1e-13)) << v;
-      ASSERT_TRUE(gpu->data_cpu.curr_normals[v].isApprox(cpu->data_cpu.curr_normals[v], 1e-13)) << v;
-    }
-  }
   EXPECT_FALSE(cpu->data_cpu.curr_positions[1].isApprox(cpu->data_cpu.init_positions[1], 1e-3));  // not trivial
-  // An empty mesh still launches one block and writes nothing.
-  auto empty = makeMesh({}, {}, {});
-  MeshData none(empty.get(), 0, &nodes->nameToIndex, 0, 1.0);
-  none.setNodes(nodes);
-  dz::device::clearLaunchLog();
-  dz::device::recordLaunches(true);
-  none.update(true, true);
-  dz::device::recordLaunches(false);
-  ASSERT_EQ(dz::device::launchLog().size(), 1u);
-  EXPECT_EQ(dz::device::launchLog()[0].grid.x * dz::device::launchLog()[0].block.x, 512u);
-}
-
-TEST_F(MeshDataTest, DirtyFlagsAndWhatEachCopyMoves) {
-  auto mesh = randomMesh(300);
-  auto nodes = kThreeBones();
-  std::unique_ptr<MeshData> mp;
-  captureStdout([&] { mp = std::make_unique<MeshData>(mesh.get(), 0, &nodes->nameToIndex, 0, 1.0); });
-  MeshData& m = *mp;
-  EXPECT_FALSE(m.dirty_cpu || m.dirty_gpu);
-  m.setNodes(nodes);
-  EXPECT_TRUE(m.dirty_cpu && !m.dirty_gpu);
-  // On the device without download: the host keeps the bind pose, the device holds the new pose.
-  dz::device::resetCounters();
-  m.update(true, false);
-  EXPECT_EQ(dz::device::counters().bytesHostToDevice, 4u * sizeof(Isometry3d));  // node + 3 bones
-  EXPECT_EQ(dz::device::counters().bytesDeviceToHost, 0u);
-  EXPECT_TRUE(!m.dirty_cpu && m.dirty_gpu);
-  EXPECT_EQ(m.data_cpu.curr_positions, m.data_cpu.init_positions);
-  m.download();
-  EXPECT_FALSE(m.dirty_gpu);
-  EXPECT_EQ(dz::device::counters().bytesDeviceToHost, 2u * 300 * sizeof(Vector3d));
-  const std::vector<Vector3d> fromDevice = m.data_cpu.curr_positions;
   auto samePose = [&] {
-    for (std::size_t v = 0; v < 300; ++v)
-      if (!fromDevice[v].isApprox(m.data_cpu.curr_positions[v], 1e-13)) return false;
+    for (std::size_t v = 0; v < n; ++v)
+      if (!m.data_cpu.curr_positions[v].isApprox(cpu->data_cpu.curr_positions[v], 1e-13) ||
+          !m.data_cpu.curr_normals[v].isApprox(cpu->data_cpu.curr_normals[v], 1e-13))
+        return false;
     return true;
   };
-  m.data_cpu.skinCpu();
-  EXPECT_TRUE(samePose());
+  for (int threads : {1, 4}) {
+    dz::device::setHostThreads(threads);
+    m.setNodes(nodes);
+    EXPECT_TRUE(m.dirty_cpu && !m.dirty_gpu);
+    // On the device without download: the host keeps the bind pose, the device holds the new pose.
+    dz::device::resetCounters();
+    m.update(true, false);
+    EXPECT_EQ(dz::device::counters().bytesHostToDevice, 4u * sizeof(Isometry3d));  // node + 3 bones
+    EXPECT_EQ(dz::device::counters().bytesDeviceToHost, 0u);
+    EXPECT_TRUE(!m.dirty_cpu && m.dirty_gpu);
+    EXPECT_EQ(m.data_cpu.curr_positions, m.data_cpu.init_positions);
+    m.download();
+    EXPECT_FALSE(m.dirty_gpu);
+    EXPECT_EQ(dz::device::counters().bytesDeviceToHost, 2u * n * sizeof(Vector3d));
+    EXPECT_TRUE(samePose());
+    m.data_cpu.curr_positions = m.data_cpu.init_positions;
+  }
+  dz::device::setHostThreads(0);
   dz::device::resetCounters();  // nothing new on the host: nothing uploaded
   m.update(true, true);
   EXPECT_EQ(dz::device::counters().bytesHostToDevice, 0u);
+  EXPECT_TRUE(samePose());
   m.update(false, false);
   EXPECT_TRUE(m.dirty_cpu && !m.dirty_gpu);
   const std::size_t live = dz::device::counters().liveAllocations;
@@ -227,12 +187,23 @@ TEST_F(MeshDataTest, DirtyFlagsAndWhatEachCopyMoves) {
   EXPECT_FALSE(m.dirty_cpu || m.dirty_gpu);
   EXPECT_EQ(dz::device::counters().liveAllocations, live - 12);
   // A device update after freeGpu allocates again and uploads the current transforms.
+  m.data_cpu.curr_positions = m.data_cpu.init_positions;
   m.setNodes(nodes);
   m.update(true, true);
   EXPECT_EQ(dz::device::counters().liveAllocations, live);
   EXPECT_TRUE(samePose());
-  mp.reset();
+  gpu.reset();
   EXPECT_EQ(dz::device::counters().liveAllocations, live - 12);
+
+  // An empty mesh still launches one block and writes nothing.
+  auto none = meshData(*makeMesh({}, {}, {}), *nodes);
+  none->setNodes(nodes);
+  dz::device::clearLaunchLog();
+  dz::device::recordLaunches(true);
+  none->update(true, true);
+  dz::device::recordLaunches(false);
+  ASSERT_EQ(dz::device::launchLog().size(), 1u);
+  EXPECT_EQ(dz::device::launchLog()[0].grid.x * dz::device::launchLog()[0].block.x, 512u);
 }
 
 }  // namespace

@@ -9,9 +9,7 @@ import pytest
 
 import duzavod as dz
 
-from conftest import _build
-
-FISH = os.path.abspath(os.path.join(_build, "models", "fish.fbx"))
+from conftest import FISH, HIPS, _build, body, box, fish
 
 FACTORIES = ["make_simulator", "make_simParams", "make_skeletonSystem", "make_skDynamics", "make_skWorld",
              "make_trajectory", "make_tpPoint", "make_controller"]
@@ -65,32 +63,23 @@ CLASSES = [
 FILE_FUNCTIONS = ["skeletonFromJson", "SkeletonToJson", "skeletonFromFBX"]
 
 
-def fish():
-    return dz.skeletonFromFBX(FISH, 0)
-
-
-def body(skeleton=None):
-    return dz.SkeletonDynamics(skeleton or fish(), 100, 0, np.zeros(3), np.zeros(3))
-
-
-def test_names_in_registration_order_and_the_docstring():
+def test_names_in_registration_order_and_the_docstrings():
     assert [n for n in vars(dz) if not n.startswith("__")] == (
         FACTORIES + list(ENUMS) + [c[0] for c in CLASSES] + FILE_FUNCTIONS)
     assert dz.__doc__ == "pybind11 example plugin"
     assert "apply force to link" in dz.skLink.applyForce.__doc__
+    doc = dz.poseTrajectory.getReferencePose.__doc__
+    assert "Get Pose t using spline" in doc and "Get Pose t using samples within lookforward range" in doc
 
 
 @pytest.mark.parametrize("name, members", ENUMS.items())
 def test_enums_are_arithmetic_and_reached_through_the_enum(name, members):
     enum = getattr(dz, name)
-    assert {n: int(v) for n, v in enum.__members__.items()} == members
-    assert list(enum.__members__) == list(members)
-    values = list(enum.__members__.values())
-    for a in values:
-        assert not hasattr(dz, a.name)
-        for b in values:
-            assert (a | b, a & b, a ^ b, a < b) == (int(a) | int(b), int(a) & int(b), int(a) ^ int(b), int(a) < int(b))
-    assert hash(values[0]) == hash(int(values[0]))
+    assert [(n, int(v)) for n, v in enum.__members__.items()] == list(members.items())
+    a, b = list(enum.__members__.values())[:2]
+    assert not any(hasattr(dz, n) for n in members)
+    assert (a | b, a & b, a ^ b, a < b, hash(a)) == (int(a) | int(b), int(a) & int(b), int(a) ^ int(b), int(a) < int(b),
+                                                     hash(int(a)))
 
 
 @pytest.mark.parametrize("name, base, constructible, members", CLASSES)
@@ -111,15 +100,14 @@ def test_class_surface(name, base, constructible, members):
 
 
 def test_read_only_properties_refuse_assignment():
-    skeleton = fish()
-    cases = [(skeleton.joints[0], "name"), (skeleton.links[0], "name"), (body(), "baseLinkName"),
-             (body(), "beCollided"), (dz.DartWorld(), "time")]
-    for obj, name in cases:
+    skeleton, fish_body = fish(), body()
+    for obj, name in [(skeleton.joints[0], "name"), (skeleton.links[0], "name"), (fish_body, "baseLinkName"),
+                      (fish_body, "beCollided"), (dz.DartWorld(), "time")]:
         with pytest.raises(AttributeError):
             setattr(obj, name, getattr(obj, name))
 
 
-def test_class_members_are_the_owners_records_lists_and_arrays_are_copies():
+def test_members_are_the_owners_records_and_reads_of_lists_and_arrays_are_copies():
     skeleton = fish()
     joint = skeleton.joints[1]
     joint.limit.lower.append(1.0)
@@ -133,6 +121,19 @@ def test_class_members_are_the_owners_records_lists_and_arrays_are_copies():
     joint.dynamics.damping = 0.25
     assert joint.limit.lower == [-0.5] and joint.node.rotation[0] == 45.0 and joint.dynamics.damping == 0.25
     assert skeleton.joints[1].node is node
+
+    joints, links = skeleton.joints, skeleton.links
+    joints.pop()
+    assert len(skeleton.joints) == len(joints) + 1
+    skeleton.links = links[:1]
+    assert [l.name for l in skeleton.links] == [links[0].name]
+    r = skeleton.getRenderData()
+    assert len(r.pos) == len(r.normal) == len(r.uv) == len(r.indices) > 0
+    assert r.pos[0].shape == (3,) and r.uv[0].shape == (2,) and isinstance(r.indices[0], int)
+    r.pos[0][0] = 99.0
+    assert r.pos[0][0] != 99.0
+    r.indices = [0, 1, 2]
+    assert r.indices == [0, 1, 2]
 
 
 # A link, a joint, a frame and a limit kept by a script outlive the body, world, simulator and skeleton
@@ -176,7 +177,7 @@ print("alive")
 
 
 def test_objects_handed_to_python_outlive_their_owners():
-    script = LIFETIME.format(python=os.path.abspath(os.path.join(_build, "python")), fish=FISH)
+    script = LIFETIME.format(python=os.path.join(_build, "python"), fish=FISH)
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
     assert (run.returncode, run.stdout.split()[-1:]) == (0, ["alive"]), run.stderr
 
@@ -187,7 +188,7 @@ def edited(edit):
     return skeleton
 
 
-def with_axes(*axes):
+def planar_axes(*axes):
     def edit(s):
         s.joints[1].type = dz.jointType.planar
         s.joints[1].axis = [np.array(a, float) for a in axes]
@@ -195,45 +196,98 @@ def with_axes(*axes):
     return edit
 
 
-def set_attr(obj, name, value):
-    setattr(obj, name, value)
+def written_json(tmp, **changes):
+    """The fish's skeleton file with top-level members changed."""
+    import json
+    path = str(tmp / "fish.json")
+    dz.SkeletonToJson(path, fish())
+    with open(path) as f:
+        data = json.load(f)
+    data.update(changes)
+    with open(path, "w") as f:
+        json.dump(data, f)
+    return path
 
 
-# Values a script may hand over that would otherwise end the process (a bad device id at the first
-# checked device call, NaN or degenerate values inside the dynamics library).
+def trajectory(points):
+    t = dz.make_trajectory()
+    t.setPoints([np.array(p, float) for p in points])
+    return t
+
+
+def line(*vertices):
+    result = dz.debugLine()
+    result.vertices = [np.array(v, float) for v in vertices]
+    return result
+
+
+# What a script may hand over that would otherwise end the process or be taken silently: bad device ids,
+# missing or unreadable files, NaN or degenerate values for the dynamics library, keyword arguments the
+# factories do not take.
 SCRIPT_ERRORS = [
-    (lambda: dz.skeletonFromFBX(FISH, 1), ValueError, "gpuId 1 names no device"),
-    (lambda: dz.SkeletonDynamics(fish(), 100, -1), ValueError, "gpuId -1"),
-    (lambda: dz.simulator3D(dz.simParam(), 3), ValueError, "gpuId 3"),
-    (lambda: body(edited(lambda s: set_attr(s.links[0], "mass", 0.0))), ValueError, "positive, finite mass"),
-    (lambda: body(edited(lambda s: set_attr(s.links[1], "size", np.array([0.1, -1, 1])))), ValueError,
+    (lambda tmp: dz.skeletonFromFBX(FISH, 1), ValueError, "gpuId 1 names no device"),
+    (lambda tmp: dz.SkeletonDynamics(fish(), 100, -1), ValueError, "gpuId -1"),
+    (lambda tmp: dz.simulator3D(dz.simParam(), 3), ValueError, "gpuId 3"),
+    (lambda tmp: dz.SkeletonSystem(str(tmp / "missing.fbx"), 0), FileNotFoundError, "missing.fbx"),
+    (lambda tmp: dz.make_skeletonSystem(str(tmp / "missing.fbx"), 0), FileNotFoundError, "missing.fbx"),
+    (lambda tmp: dz.skeletonFromFBX(str(tmp / "missing.fbx"), 0), FileNotFoundError, "missing.fbx"),
+    (lambda tmp: dz.skeletonFromFBX(__file__, 0), RuntimeError, "test_module.py"),
+    (lambda tmp: dz.skeletonFromJson(str(tmp / "missing.json"), 0), FileNotFoundError, "missing.json"),
+    (lambda tmp: dz.skeletonFromJson(written_json(tmp, model_file=3), 0), RuntimeError, "type_error.302"),
+    (lambda tmp: dz.skeletonFromJson(written_json(tmp, model_file="none.fbx"), 0), FileNotFoundError, "none.fbx"),
+    (lambda tmp: dz.SkeletonToJson(str(tmp / "no" / "x.json"), fish()), RuntimeError, "cannot write"),
+    (lambda tmp: dz.SkeletonToJson(str(tmp), fish()), RuntimeError, "cannot write"),
+    (lambda tmp: dz.SkeletonToJson(str(tmp / "x.json"), None), ValueError, "no skeleton"),
+    (lambda tmp: setattr(fish(), "joints", [None]), ValueError, r"joints\[0\] is None"),
+    (lambda tmp: dz.make_skeletonSystem(model_file=HIPS, gpuId=0), TypeError, "incompatible"),
+    (lambda tmp: dz.make_skDynamics(fish()), TypeError, "incompatible"),
+    (lambda tmp: dz.make_simulator(param=box(), gpuId=0), TypeError, "incompatible"),
+    (lambda tmp: dz.make_skWorld(Gravity=np.zeros(3)), TypeError, "incompatible"),
+    (lambda tmp: dz.make_controller(Kp=1.0, Kd=0.5, timestep=0.01), TypeError, "incompatible"),
+    (lambda tmp: body(edited(lambda s: setattr(s.links[0], "mass", 0.0))), ValueError, "positive, finite mass"),
+    (lambda tmp: body(edited(lambda s: setattr(s.links[1], "size", np.array([0.1, -1, 1])))), ValueError,
      "negative size"),
-    (lambda: body(edited(lambda s: set_attr(s.joints[1], "axis", [np.zeros(3)]))), ValueError, "axis 0 is zero"),
-    (lambda: body(edited(with_axes([1, 0, 0], [2, 0, 0]))), ValueError, "parallel"),
-    (lambda: body(edited(lambda s: set_attr(s.joints[1].limit, "upper", [np.nan]))), ValueError, r"upper\[0\] is NaN"),
-    (lambda: dz.SkeletonDynamics(fish(), 100, 0, np.array([np.nan, 0, 0])), ValueError, "translation must be finite"),
-    (lambda: body().setCommands(np.full(3, np.inf)), ValueError, "commands must be finite"),
-    (lambda: body().setHead(np.zeros(3), np.array([np.nan, 0, 0])), ValueError, "target orientation"),
-    (lambda: body().getJoint("tail").setPosition(0, np.nan), ValueError, "setPosition"),
-    (lambda: body().getLinks()[1].applyForce(np.array([np.nan, 0, 0])), ValueError, "applyForce"),
-    (lambda: dz.DartWorld(np.array([0, np.nan, 0])), ValueError, "gravity"),
-    (lambda: dz.DartWorld().setTimestep(0.0), ValueError, "not positive"),
+    (lambda tmp: body(edited(lambda s: setattr(s.joints[1], "axis", [np.zeros(3)]))), ValueError, "axis 0 is zero"),
+    (lambda tmp: body(edited(planar_axes([1, 0, 0], [2, 0, 0]))), ValueError, "parallel"),
+    (lambda tmp: body(edited(lambda s: setattr(s.joints[1].limit, "upper", [np.nan]))), ValueError,
+     r"upper\[0\] is NaN"),
+    (lambda tmp: body(dz.skeletonFromJson(written_json(tmp, baseLinkName="nowhere"), 0)), ValueError, '"nowhere"'),
+    (lambda tmp: dz.SkeletonDynamics(fish(), 100, 0, np.array([np.nan, 0, 0])), ValueError,
+     "translation must be finite"),
+    (lambda tmp: body().setCommands(np.full(3, np.inf)), ValueError, "commands must be finite"),
+    (lambda tmp: body().setCommands([1.0]), ValueError, "3 actuated"),
+    (lambda tmp: body().setHead(np.zeros(3), np.array([np.nan, 0, 0])), ValueError, "target orientation"),
+    (lambda tmp: body().getJoint("tail").setPosition(0, np.nan), ValueError, "setPosition"),
+    (lambda tmp: body().getLinks()[1].applyForce(np.array([np.nan, 0, 0])), ValueError, "applyForce"),
+    (lambda tmp: dz.DartWorld(np.array([0, np.nan, 0])), ValueError, "gravity"),
+    (lambda tmp: dz.DartWorld().setTimestep(0.0), ValueError, "not positive"),
+    (lambda tmp: dz.DartWorld().getSkeleton(0), IndexError, "index 0"),
+    (lambda tmp: dz.make_simulator(dz.simParam(), 0), ValueError, "dx = -1"),
+    (lambda tmp: setattr(dz.simParam(), "pml_width", "three"), TypeError, "incompatible"),
+    (lambda tmp: dz.PDControl1D(1.0, 1.0, 0.0), ValueError, "timestep"),
+    (lambda tmp: dz.make_trajectory().getPose(0.5), ValueError, "not fitted"),
+    (lambda tmp: trajectory([(0, 0, 0)] * 3).fit(), ValueError, "at least 4"),
+    (lambda tmp: trajectory([(0, 0, 0), (np.nan, 0, 0), (1, 1, 1), (1, 1, 1)]).fit(), ValueError, "way point 1"),
+    (lambda tmp: trajectory([(0, 0, 0)] * 3).getReferencePose(np.zeros(3), 0), IndexError, ""),
+    (lambda tmp: dz.make_trajectory().sample(-1), TypeError, "incompatible"),
+    (lambda tmp: dz.VTKWriter.writeLines([line((0, np.inf, 0))], str(tmp / "bad.vtk")), ValueError, "not finite"),
+    (lambda tmp: dz.VTKWriter.writeLines([], str(tmp / "a\0b.vtk")), ValueError, "NUL"),
+    (lambda tmp: dz.VTKWriter.writeTrajectory(dz.make_trajectory(), str(tmp / "t.vtk")), ValueError, "not fitted"),
 ]
 
 
 @pytest.mark.parametrize("call, error, match", SCRIPT_ERRORS)
-def test_bad_script_values_raise(call, error, match):
+def test_bad_script_input_raises_and_leaves_no_file(call, error, match, tmp_path, capfd):
     with pytest.raises(error, match=match):
-        call()
+        call(tmp_path)
+    assert capfd.readouterr().out.count("success") == (tmp_path / "fish.json").exists()
+    assert [p.name for p in tmp_path.iterdir()] in ([], ["fish.json"])
 
 
 def test_a_diverged_fluid_raises_instead_of_reaching_the_dynamics():
-    p = dz.simParam()
-    p.setup_mode = dz.SETUP_MODE.MANUAL
-    p.width, p.height, p.depth, p.N, p.l0p, p.u0p = 1.0, 0.5, 0.5, 10.0, 1.0, 1.0
     world = dz.DartWorld()
     world.addSkeleton(body())
-    sim = dz.simulator3D(p, 0)
+    sim = dz.simulator3D(box(), 0)
     sim.attachWorld(world)
     sim.commitInit()
     sim.set_velocity(0.0, 0.0, 0.0, np.nan, 0.0, 0.0)

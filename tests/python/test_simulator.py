@@ -1,39 +1,43 @@
-import os
-
+"""The simulation record, world and simulator as Python sees them: defaults, argument names, errors, and a
+fish in the flow whose saved scene VTK's own legacy reader loads."""
 import numpy as np
 import pytest
+import vtk
+from vtk.util.numpy_support import vtk_to_numpy
 
-import duzavod
+import duzavod as dz
 
-from conftest import _build
-
-FISH = os.path.abspath(os.path.join(_build, "models", "fish.fbx"))
-
-
-def box():
-    """2 x 1.5 x 1 m, spacing 0.25 m: 8 x 6 x 4 nodes, tp = 0.025 s."""
-    p = duzavod.simParam()
-    p.setup_mode = duzavod.SETUP_MODE.MANUAL
-    p.width, p.height, p.depth = 2.0, 1.5, 1.0
-    p.N, p.l0p, p.u0p = 4.0, 1.0, 1.0
-    return p
+from conftest import box, fish
 
 
-def test_positional_factories():
-    with pytest.raises(TypeError):
-        duzavod.make_simulator(param=box(), gpuId=0)
-    with pytest.raises(TypeError):
-        duzavod.make_skWorld(Gravity=np.zeros(3))
-    assert duzavod.DartWorld().time == 0.0
+def read_vtk(path):
+    reader = vtk.vtkGenericDataObjectReader()
+    reader.SetFileName(str(path))
+    reader.ReadAllVectorsOn()
+    reader.Update()
+    assert reader.GetErrorCode() == 0
+    return reader.GetOutput()
 
 
-def test_script_errors_become_python_exceptions(tmp_path):
-    sim = duzavod.make_simulator(box(), 0)
+def test_sim_param_defaults_and_completion(capfd):
+    for p in (dz.simParam(), dz.make_simParams()):
+        assert (p.x0, p.y0, p.z0, p.width, p.height, p.depth) == (0, 0, 0, 10, 4, 4)
+        assert (p.N, p.l0p, p.u0p, p.dx, p.dtp, p.slip_ratio, p.pml_width) == (-1, -1, -1, -1, -1, 0, 0)
+        assert p.u0k == pytest.approx(0.1, rel=1e-7) and p.visp == pytest.approx(0.001, rel=1e-7)
+        assert p.rou0p == 1.25 and p.setup_mode == dz.SETUP_MODE.GRAVITY
+    p.setup_mode = dz.SETUP_MODE.MANUAL
+    p.visp = 1e-6  # single precision
+    assert p.visp == pytest.approx(1e-6, rel=1e-7) and p.get_tp() == pytest.approx(0.0003, rel=1e-6)
+    assert (p.N, p.l0p, p.dx) == (256, 4, 0.015625) and "u0p auto calculated" in capfd.readouterr().out
+
+
+def test_simulator_errors_before_and_after_commit(tmp_path):
+    sim = dz.make_simulator(box(), 0)
     with pytest.raises(RuntimeError, match="commitInit: no world attached"):
         sim.commitInit()
     with pytest.raises(RuntimeError, match="step: the simulator is not committed"):
-        sim.step(duzavod.COUPLE_MODE.TWO_WAY)
-    sim.attachWorld(duzavod.make_skWorld(np.zeros(3)))
+        sim.step(dz.COUPLE_MODE.TWO_WAY)
+    sim.attachWorld(dz.make_skWorld(np.zeros(3)))
     sim.commitInit()
     plain = tmp_path / "plain"
     plain.write_text("x")
@@ -43,31 +47,50 @@ def test_script_errors_become_python_exceptions(tmp_path):
         (lambda: sim.set_force(0, 0, 0, 1, 1, 1, 1), IndexError, "scale 1"),
         (lambda: sim.set_force_all(np.zeros((2, 3)), np.zeros((3, 3))), ValueError, "2 positions but 3 forces"),
         (lambda: sim.set_velocity_all(np.zeros((2, 2)), np.zeros((2, 2))), TypeError, r"float64\[m, 3\]"),
-        (lambda: duzavod.DartWorld().getSkeleton(0), IndexError, "index 0"),
-        (lambda: sim.saveScene(1, duzavod.SAVE_FLAG.FLUID), RuntimeError, str(plain)),
-        (lambda: duzavod.make_simulator(duzavod.simParam(), 0), ValueError, "dx = -1"),
+        (lambda: sim.saveScene(1, dz.SAVE_FLAG.FLUID), RuntimeError, str(plain)),
     ]
     for call, error, match in errors:
         with pytest.raises(error, match=match):
             call()
 
 
-def test_a_fish_in_the_flow_steps_and_saves(tmp_path):
-    world = duzavod.DartWorld(Gravity=np.zeros(3))
-    body = duzavod.SkeletonDynamics(duzavod.skeletonFromFBX(FISH, 0), 100)
+def test_a_fish_in_the_flow_steps_and_saves_files_vtk_reads(tmp_path):
+    """The fluid at rest but for one node given the lattice velocity (-0.05, 0, 0)."""
+    world = dz.DartWorld(Gravity=np.zeros(3))
+    skeleton = fish()
+    body = dz.SkeletonDynamics(skeleton, 100)
     world.addSkeleton(SkeletonDynamics=body)
-    assert world.getSkeleton(0) is body
-    sim = duzavod.simulator3D(param=box(), gpuId=0)
-    sim.attachWorld(world)
+    assert world.getSkeleton(index=0) is body and world.time == 0.0
+    sim = dz.simulator3D(param=box(), gpuId=0)
+    sim.attachWorld(world=world)
     sim.commitInit()
     assert world.getTimestep() == pytest.approx(0.025)
-    sim.set_velocity_all(np.array([[0.9, 0.0, 0.0]]), np.array([[-0.05, 0.0, 0.0]]))
-    for mode in duzavod.COUPLE_MODE.__members__.values():
-        sim.step(mode)
-    assert sim.getIterNum() == 4 and world.time == pytest.approx(0.1)
+    sim.set_velocity_all(np.array([[0.9, 0.0, 0.0]]), np.array([[-0.05, 0.0, 0.0]]))  # node (7, 3, 2)
     sim.mainDataFolderPath = str(tmp_path) + "/"
-    sim.saveScene(7, duzavod.SAVE_FLAG.BODY | duzavod.SAVE_FLAG.FLUID)
+    sim.saveScene(frame=0, save_flags=dz.SAVE_FLAG.BODY | dz.SAVE_FLAG.FLUID)
+
+    fluid = read_vtk(tmp_path / "Fluid" / "0_vis_fluid00000.vtk")
+    assert fluid.GetDimensions() == (8, 6, 4)
+    np.testing.assert_allclose(fluid.GetOrigin(), (-1, -0.75, -0.5))
+    np.testing.assert_allclose(fluid.GetSpacing(), (0.25,) * 3)
+    velocity = vtk_to_numpy(fluid.GetPointData().GetArray("cell_velocity")).reshape(4, 6, 8, 3)
+    expected = np.zeros_like(velocity)
+    expected[2, 3, 7] = (-0.05, 0, 0)
+    np.testing.assert_allclose(velocity, expected, atol=1e-7)
+    np.testing.assert_array_equal(vtk_to_numpy(fluid.GetPointData().GetArray("density")), np.ones((192, 3)))
+    surface, vtk_body = skeleton.getRenderData(), read_vtk(tmp_path / "Objects" / "00_vis_object_00000.vtk")
+    np.testing.assert_allclose(vtk_to_numpy(vtk_body.GetPoints().GetData()), np.array(surface.pos), atol=5e-5)
+    np.testing.assert_allclose(vtk_to_numpy(vtk_body.GetPointData().GetNormals()), np.array(surface.normal), atol=5e-5)
+    np.testing.assert_allclose(vtk_to_numpy(vtk_body.GetPointData().GetTCoords()), np.array(surface.uv), atol=5e-5)
+    triangles = vtk_to_numpy(vtk_body.GetPolys().GetData()).reshape(-1, 4)
+    assert (triangles[:, 0] == 3).all() and triangles[:, 1:].ravel().tolist() == list(surface.indices)
+
+    for mode in dz.COUPLE_MODE.__members__.values():
+        sim.step(couple_mode=mode)
+    assert sim.getIterNum() == 4 and world.time == pytest.approx(0.1)
+    sim.saveScene(7, dz.SAVE_FLAG.BODY)
     assert sorted(str(p.relative_to(tmp_path)) for p in tmp_path.rglob("*.vtk")) == [
-        "Fluid/0_vis_fluid00007.vtk", "Objects/00_vis_object_00007.vtk", "Objects/10_vis_object_00007.vtk"]
+        "Fluid/0_vis_fluid00000.vtk", "Objects/00_vis_object_00000.vtk", "Objects/00_vis_object_00007.vtk",
+        "Objects/10_vis_object_00000.vtk", "Objects/10_vis_object_00007.vtk"]
     sim.reset()
     assert sim.getIterNum() == 0 and world.time == 0.0

@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
 #include <string>
+#include <vector>
 
 #include "MeshLoad/meshTestUtil.h"
 #include "skeleton/SkeletonSystem.h"
-
-inline const std::string kModels = DZ_TEST_MODELS_DIR;
 
 // A fresh, empty folder of this test's own.
 inline std::string testFolder() {
@@ -22,9 +20,11 @@ inline std::string testFolder() {
   return dir.string() + "/";
 }
 
+using Names = std::vector<std::string>;
+
 template <class T>
-std::set<std::string> namesOf(const T& records) {
-  std::set<std::string> names;
-  for (const auto& r : records) names.insert(r->name);
+Names namesOf(const T& records) {
+  Names names;
+  for (const auto& r : records) names.push_back(r->name);
   return names;
 }

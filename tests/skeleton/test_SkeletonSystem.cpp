@@ -12,14 +12,6 @@
 namespace {
 
 using Eigen::Vector3d;
-using Names = std::vector<std::string>;
-
-template <class T>
-Names listed(const std::vector<std::shared_ptr<T>>& records) {
-  Names names;
-  for (const auto& r : records) names.push_back(r->name);
-  return names;
-}
 
 TEST(SkeletonSystem, HipsGetIntermediateJointsAndLinks) {
   SkeletonSystem s(kModels + "/hips.fbx", 0);
@@ -27,17 +19,17 @@ TEST(SkeletonSystem, HipsGetIntermediateJointsAndLinks) {
   const Names legs = {"Spine", "LeftLeg", "RightLeg"};
   for (int j = 0; j < 3; ++j)
     EXPECT_EQ(nodes.getParentName(nodes.nameToIndex.at(legs[j])), "Hips_intermediate_" + std::to_string(j));
-
-  EXPECT_EQ(namesOf(s.joints),
-            (std::set<std::string>{"Hips", "Spine", "LeftLeg", "RightLeg", "Head", "LeftFoot", "RightFoot",
-                                   "Hips_intermediate_0", "Hips_intermediate_1", "Hips_intermediate_2"}));
+  Names joints = namesOf(s.joints);
+  std::sort(joints.begin(), joints.end());
+  EXPECT_EQ(joints, (Names{"Head", "Hips", "Hips_intermediate_0", "Hips_intermediate_1", "Hips_intermediate_2",
+                           "LeftFoot", "LeftLeg", "RightFoot", "RightLeg", "Spine"}));
   for (std::size_t i = 0; i < s.joints.size(); ++i) {
     EXPECT_EQ(s.joints[i]->index, static_cast<int>(i));
     EXPECT_EQ(s.joints[i]->isIntermediate, s.joints[i]->name.find("intermediate") != std::string::npos);
   }
   ASSERT_EQ(s.rootJoint, s.jointMap.at("Hips"));
   EXPECT_EQ(s.rootJoint->parent.lock(), nullptr);
-  EXPECT_EQ(listed(s.rootJoint->children),
+  EXPECT_EQ(namesOf(s.rootJoint->children),
             (Names{"Hips_intermediate_0", "Hips_intermediate_1", "Hips_intermediate_2"}));
 
   const SkeletonLink& hips = *s.jointLinkMap.at("Hips");
@@ -49,35 +41,30 @@ TEST(SkeletonSystem, HipsGetIntermediateJointsAndLinks) {
   EXPECT_EQ(spine.mass, 1.0);
   EXPECT_NEAR(spine.size.x(), 0.25, 1e-6);
   EXPECT_TRUE(spine.position.isApprox(Vector3d(0, 1.125, 0), 1e-6));
-
   // Leaves get no link; every joint with children gets exactly one.
   for (const char* leaf : {"Head", "LeftFoot", "RightFoot"}) {
     EXPECT_TRUE(s.jointMap.at(leaf)->children.empty());
     EXPECT_EQ(s.jointLinkMap.count(leaf), 0u) << leaf;
   }
   EXPECT_EQ(s.links.size(), 7u);
-  EXPECT_EQ(namesOf(s.links).size(), s.linkMap.size());
+  EXPECT_EQ(s.linkMap.size(), 7u);
 }
 
 TEST(SkeletonSystem, SubstringBonesPullInNodesAndUnattachedJointsKeepTheirLinks) {
   SkeletonSystem s(kModels + "/substring.fbx", 0);
   // Bone Arm (mesh skin_a) brings LeftArm and both hands; bone Root (skin_b) brings RootNode and its children.
-  EXPECT_EQ(listed(s.joints),
+  EXPECT_EQ(namesOf(s.joints),
             (Names{"LeftArm", "Arm", "LeftHand", "Hand", "RootNode", "skin_a", "skin_b", "Root", "Torso"}));
-  EXPECT_EQ(s.jointMap.count("Chest"), 0u);
   EXPECT_EQ(s.rootJoint, s.jointMap.at("LeftArm"));
-
   // Arm's parent node Chest is no joint; RootNode is a hierarchy root found after the root.
   for (const char* loose : {"Arm", "RootNode"}) {
-    const SkeletonJoint& j = *s.jointMap.at(loose);
-    EXPECT_EQ(j.parent.lock(), nullptr) << loose;
+    EXPECT_EQ(s.jointMap.at(loose)->parent.lock(), nullptr) << loose;
     for (const auto& other : s.joints)
       for (const auto& child : other->children) EXPECT_NE(child->name, loose);
   }
-  EXPECT_EQ(listed(s.jointMap.at("RootNode")->children), (Names{"skin_a", "skin_b", "Root"}));
-  EXPECT_EQ(listed(s.links),
+  EXPECT_EQ(namesOf(s.jointMap.at("RootNode")->children), (Names{"skin_a", "skin_b", "Root"}));
+  EXPECT_EQ(namesOf(s.links),
             (Names{"[link]LeftArm::LeftHand", "[link]Arm::Hand", "[link]RootNode::skin_a", "[link]Root::Torso"}));
-
   EXPECT_EQ(captureStdout([&] { s.printJointTree(); }), "--LeftArm 1 p:Chest\n----LeftHand 0 p:LeftArm\n");
 }
 
@@ -102,7 +89,7 @@ TEST(SkeletonSystem, BadHierarchiesAreSkippedOrRaise) {
   captureStdout([&] { s.mesh->loadScene(scene.get()); });
   s.buildJoints();
   // B's parent is the first A; the name A maps to the second A, below B: attaching it would close a loop.
-  EXPECT_EQ(listed(s.joints), (Names{"B", "A"}));
+  EXPECT_EQ(namesOf(s.joints), (Names{"B", "A"}));
   EXPECT_EQ(s.jointMap.at("B")->parent.lock(), s.jointMap.at("A"));
   EXPECT_EQ(s.jointMap.at("A")->parent.lock(), nullptr);
   EXPECT_EQ(s.rootJoint, nullptr);
@@ -110,11 +97,8 @@ TEST(SkeletonSystem, BadHierarchiesAreSkippedOrRaise) {
   EXPECT_EQ(s.getRenderData()->pos.size(), 3u);
 
   EXPECT_THROW(SkeletonSystem().buildJoints(), std::logic_error);
-  auto bare = std::make_unique<aiScene>();
-  bare->mRootNode = new aiNode("RootNode");
-  testmodels::addChild(bare->mRootNode, "Armature", aiMatrix4x4());
-  s.mesh = std::make_shared<SkeletalMesh>();
-  s.mesh->loadScene(bare.get());
+  scene->mRootNode->mNumMeshes = 0;  // the same nodes without a mesh
+  s.mesh->loadScene(scene.get());
   s.buildJoints();
   EXPECT_TRUE(s.joints.empty());
   EXPECT_THROW(s.getRenderData(), std::logic_error);
@@ -132,24 +116,16 @@ TEST(SkeletonSystem, FailedLoadsRaiseNamingTheFile) {
       EXPECT_EQ(e.code(), std::errc::no_such_file_or_directory);
       EXPECT_EQ(e.path1(), missing);
     }
-    try {
-      captureStdout([&] { load(junk); });
-      ADD_FAILURE() << "no error for an unreadable model";
-    } catch (const std::runtime_error& e) {
-      EXPECT_EQ(dynamic_cast<const std::filesystem::filesystem_error*>(&e), nullptr);
-      EXPECT_NE(std::string(e.what()).find(junk), std::string::npos) << e.what();
-    }
+    const std::string what = thrownWhat<std::runtime_error>([&] { captureStdout([&] { load(junk); }); });
+    EXPECT_EQ(what.rfind("cannot load the skeleton model '" + junk + "'", 0), 0u) << what;
   }
 }
 
 TEST(SkeletonSystem, MarkersTakeTheNearestVertexTiesToTheLowerVertexThenTheEarlierMesh) {
   SkeletonSystem s(kModels + "/substring.fbx", 0);
   const auto& a = s.mesh->meshes[0]->data_cpu.curr_positions;  // box [0,1]^3
-  auto firstAt = [&a](std::initializer_list<Vector3d> corners) {
-    for (std::size_t v = 0; v < a.size(); ++v)
-      for (const Vector3d& c : corners)
-        if (a[v] == c) return static_cast<int>(v);
-    return -1;
+  auto first = [&a](const Vector3d& corner) {
+    return static_cast<int>(std::find(a.begin(), a.end(), corner) - a.begin());
   };
   // (1.5,0,0) is 0.5 from a corner of each box; (0.5,0,0) is 0.5 from two corners of box a; (3.25,1,1)
   // is nearest to a corner of box b alone.
@@ -158,8 +134,8 @@ TEST(SkeletonSystem, MarkersTakeTheNearestVertexTiesToTheLowerVertexThenTheEarli
   s.createMarkers();
   const Markers_CPU& m = s.markers->data_cpu;
   EXPECT_EQ(m.meshIdx, (std::vector<int>{0, 0, 1}));
-  EXPECT_EQ(m.vId[0], firstAt({{1, 0, 0}}));
-  EXPECT_EQ(m.vId[1], firstAt({{0, 0, 0}, {1, 0, 0}}));
+  EXPECT_EQ(m.vId[0], first({1, 0, 0}));
+  EXPECT_EQ(m.vId[1], std::min(first({0, 0, 0}), first({1, 0, 0})));
   EXPECT_EQ(s.mesh->meshes[1]->data_cpu.curr_positions[m.vId[2]], Vector3d(3, 1, 1));
   EXPECT_EQ(m.pos, s.markerPlacements);
   EXPECT_EQ(m.normal[0], s.mesh->meshes[0]->data_cpu.curr_normals[m.vId[0]]);
@@ -167,13 +143,11 @@ TEST(SkeletonSystem, MarkersTakeTheNearestVertexTiesToTheLowerVertexThenTheEarli
   EXPECT_EQ(dz::device::counters().bytesHostToDevice, 2 * 3 * (2 * sizeof(float) + 3 * sizeof(Vector3d)));
 
   const auto made = s.markers;
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  for (const Vector3d& far : {Vector3d(nan, 0, 0), Vector3d(2e8, 0, 0)}) {
+  for (const Vector3d& far : {Vector3d(std::nan(""), 0, 0), Vector3d(2e8, 0, 0)}) {
     s.markerPlacements = {{0, 0, 0}, far};
     EXPECT_THROW(s.createMarkers(), std::invalid_argument);
     EXPECT_EQ(s.markers, made);
   }
-
   s.markerPlacements.clear();
   s.createMarkers();
   ASSERT_NE(s.markers, made);
@@ -183,31 +157,19 @@ TEST(SkeletonSystem, MarkersTakeTheNearestVertexTiesToTheLowerVertexThenTheEarli
 TEST(SkeletonSystem, RenderDataAndLinksFollowThePose) {
   SkeletonSystem s(kModels + "/fish.fbx", 0);
   const std::vector<Vector3d> bind = s.getRenderData()->pos;
-  const Vector3d tail(testmodels::kFishTailX, 0, 0);
   s.mesh->nodeManager->nodes[s.mesh->nodeManager->nameToIndex.at("tail")]->rotation = Vector3d(0, 30, 0);
-
-  // No update in between: getRenderData skins the current pose itself.
-  const auto data = s.getRenderData();
+  const auto data = s.getRenderData();  // no update in between: it skins the current pose itself
   const auto& mesh = s.mesh->meshes[0]->data_cpu;
   EXPECT_EQ(data->pos, mesh.curr_positions);
   EXPECT_EQ(data->normal, mesh.curr_normals);
+  EXPECT_EQ(data->uv, mesh.uv);
   EXPECT_EQ(data->indices, std::vector<int>(mesh.triangle_indices.begin(), mesh.triangle_indices.end()));
-  EXPECT_EQ(data->uv.size(), bind.size());
-  const Eigen::Matrix3d R = Eigen::AngleAxisd(30 * M_PI / 180, Vector3d::UnitY()).toRotationMatrix();
-  int behind = 0, ahead = 0;
-  for (std::size_t v = 0; v < bind.size(); ++v) {
-    const double x = bind[v].x();
-    if (x >= 0.0) {
-      EXPECT_TRUE(data->pos[v].isApprox(bind[v], 1e-6)) << v;
-      ++ahead;
-    } else if (x <= -0.08 && x >= -0.12) {  // weighted to the tail alone
-      EXPECT_TRUE(data->pos[v].isApprox(R * (bind[v] - tail) + tail, 1e-5)) << v;
-      ++behind;
-    }
-  }
-  EXPECT_GT(behind, 0);
-  EXPECT_GT(ahead, 0);
+  int moved = 0;
+  for (std::size_t v = 0; v < bind.size(); ++v) moved += !data->pos[v].isApprox(bind[v], 1e-6);
+  EXPECT_GT(moved, 10);
 
+  const Vector3d tail(testmodels::kFishTailX, 0, 0);
+  const Eigen::Matrix3d R = Eigen::AngleAxisd(30 * M_PI / 180, Vector3d::UnitY()).toRotationMatrix();
   s.update(false, false);
   const SkeletonLink& link = *s.jointLinkMap.at("tail");
   const Vector3d caudal = tail + R * Vector3d(testmodels::kFishCaudalX - testmodels::kFishTailX, 0, 0);

@@ -4,25 +4,16 @@
 
 #include <assimp/scene.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <set>
 
 #include "MeshLoad/Sampler/IBSamplerMesh.h"
-#include "MeshLoad/SkeletalMesh.h"
 #include "MeshLoad/meshTestUtil.h"
 #include "models/testModels.h"
 
 namespace {
 
 using Eigen::Vector3d;
-
-std::unique_ptr<SkeletalMesh> creature() {
-  auto model = std::make_unique<SkeletalMesh>();
-  captureStdout([&] { EXPECT_TRUE(model->load(std::string(DZ_TEST_MODELS_DIR) + "/creature.fbx", 0)); });
-  return model;
-}
 
 std::vector<Vector3d> points(const mlLagrangeBoundary& b, bool normals = false) {
   std::vector<Vector3d> p;
@@ -32,10 +23,14 @@ std::vector<Vector3d> points(const mlLagrangeBoundary& b, bool normals = false) 
   return p;
 }
 
-TEST(IBSamplerMesh, SamplingIsRepeatableSharesTheAreaAndFreesDeviceMemory) {
-  auto model = creature();
+TEST(IBSamplerMesh, SamplingIsRepeatableSortedByLinkAndSharesTheArea) {
+  auto model = loadModel(kModels + "/creature.fbx");
   float area = 0;
-  for (const auto& m : model->meshes) area += static_cast<float>(m->data_cpu.area);
+  for (std::size_t m = 0; m < model->meshes.size(); ++m) {
+    area += static_cast<float>(model->meshes[m]->data_cpu.area);
+    for (std::size_t f = 0; f < model->meshes[m]->data_cpu.faces.size(); ++f)
+      model->meshes[m]->data_cpu.faces[f].linkIdx = static_cast<int>((7 * f + m) % 4 + 1);
+  }
   const std::size_t live = dz::device::counters().liveAllocations;
   {
     IBSamplerMesh sampler(model.get(), 0), fresh(model.get(), 0);
@@ -45,7 +40,6 @@ TEST(IBSamplerMesh, SamplingIsRepeatableSharesTheAreaAndFreesDeviceMemory) {
     EXPECT_NEAR(count, 300, 30);
     EXPECT_EQ(sampler.totalArea, area);
     EXPECT_FLOAT_EQ(sampler.boundary->area, static_cast<float>(3.1415926 * area / count / 3.4641016151377544));
-
     const std::size_t sampled = dz::device::counters().liveAllocations;
     std::srand(7);  // the sampler reseeds
     sampler.sample(300);
@@ -54,45 +48,35 @@ TEST(IBSamplerMesh, SamplingIsRepeatableSharesTheAreaAndFreesDeviceMemory) {
     EXPECT_EQ(points(*fresh.boundary), first);
     fresh.freeGpu();
     EXPECT_EQ(dz::device::counters().liveAllocations, sampled);  // the second sampling freed the first's
+
+    const auto& samples = sampler.samples;
+    std::vector<int> deviceLinks(samples.size());
+    cudaMemcpy(deviceLinks.data(), sampler.sampleLinkIdx_gpu, samples.size() * sizeof(int), cudaMemcpyDeviceToHost);
+    EXPECT_EQ(deviceLinks, sampler.sampleLinkIdx);
+    std::set<int> links;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      const MeshSample& s = samples[i];
+      ASSERT_EQ(sampler.sampleLinkIdx[i], s.linkIdx);
+      ASSERT_EQ(model->meshes[s.meshIdx]->data_cpu.faces[s.faceIdx].linkIdx, s.linkIdx);
+      ASSERT_LE(samples[i ? i - 1 : 0].linkIdx, s.linkIdx);
+      links.insert(s.linkIdx);
+      // Multiples of 1/101 summing to 1 (w = 1 - u - v may round below 0 on an edge); u, v below 1.
+      for (double b : s.bary) ASSERT_TRUE(std::abs(b * 101 - std::round(b * 101)) < 1e-9 && b > -1e-15) << b;
+      ASSERT_TRUE(s.bary[1] < 1 && s.bary[2] < 1);
+      ASSERT_NEAR(s.bary[0] + s.bary[1] + s.bary[2], 1.0, 1e-12);
+    }
+    EXPECT_EQ(links.size(), 4u);
   }
   EXPECT_EQ(dz::device::counters().liveAllocations, live);
 }
 
-TEST(IBSamplerMesh, SamplesAreSortedByLinkWithGridWeights) {
-  auto model = creature();
-  for (std::size_t m = 0; m < model->meshes.size(); ++m)
-    for (std::size_t f = 0; f < model->meshes[m]->data_cpu.faces.size(); ++f)
-      model->meshes[m]->data_cpu.faces[f].linkIdx = static_cast<int>((7 * f + m) % 4 + 1);
-  IBSamplerMesh sampler(model.get(), 0);
-  sampler.sample(400);
-  const auto& samples = sampler.samples;
-  std::vector<int> deviceLinks(samples.size());
-  cudaMemcpy(deviceLinks.data(), sampler.sampleLinkIdx_gpu, samples.size() * sizeof(int), cudaMemcpyDeviceToHost);
-  EXPECT_EQ(deviceLinks, sampler.sampleLinkIdx);
-
-  std::set<int> links;
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    const MeshSample& s = samples[i];
-    ASSERT_EQ(sampler.sampleLinkIdx[i], s.linkIdx);
-    ASSERT_EQ(model->meshes[s.meshIdx]->data_cpu.faces[s.faceIdx].linkIdx, s.linkIdx);
-    ASSERT_LE(samples[i ? i - 1 : 0].linkIdx, s.linkIdx);
-    links.insert(s.linkIdx);
-    // Multiples of 1/101 summing to 1 (w = 1 - u - v may round below 0 on an edge); u, v below 1.
-    for (double b : s.bary) ASSERT_TRUE(std::abs(b * 101 - std::round(b * 101)) < 1e-9 && b > -1e-15) << b;
-    ASSERT_TRUE(s.bary[1] < 1 && s.bary[2] < 1);
-    ASSERT_NEAR(s.bary[0] + s.bary[1] + s.bary[2], 1.0, 1e-12);
-  }
-  EXPECT_EQ(links.size(), 4u);
-}
-
 TEST(IBSamplerMesh, DeviceAndHostRoadsMovePointsAlike) {
-  auto model = creature();
+  auto model = loadModel(kModels + "/creature.fbx");
   IBSamplerMesh sampler(model.get(), 0);
   sampler.sample(500);
   const std::vector<Vector3d> bind = points(*sampler.boundary);
-  auto& nodes = *model->nodeManager;
-  nodes.nodes[nodes.nameToIndex.at("tail1")]->setLocalTransform(rigid(Vector3d(-1, 0, 0), Vector3d::UnitZ(), 40));
-  nodes.nodes[nodes.nameToIndex.at("finBone_L")]->setLocalTransform(rigid(Vector3d(0, .3, 0), Vector3d::UnitX(), 30));
+  nodeOf(*model, "tail1").setLocalTransform(rigid(Vector3d(-1, 0, 0), Vector3d::UnitZ(), 40));
+  nodeOf(*model, "finBone_L").setLocalTransform(rigid(Vector3d(0, .3, 0), Vector3d::UnitX(), 30));
 
   model->update(false, false);
   sampler.update(false, false);
@@ -103,7 +87,6 @@ TEST(IBSamplerMesh, DeviceAndHostRoadsMovePointsAlike) {
   EXPECT_TRUE(sampler.deviceDirty && !sampler.hostDirty);
   sampler.download();
   const std::vector<Vector3d> gpu = points(*sampler.boundary), gpuNormals = points(*sampler.boundary, true);
-
   int moved = 0;
   for (std::size_t i = 0; i < cpu.size(); ++i) {
     moved += (cpu[i] - bind[i]).norm() > 0.1;

@@ -1,0 +1,54 @@
+"""Skeleton systems and bodies as Python sees them: the ways to build them, argument names and defaults,
+the JSON files, and the lists of links and joints."""
+import gc
+
+import numpy as np
+
+import duzavod as dz
+
+from conftest import HIPS, fish
+
+
+def test_three_ways_to_build_a_skeleton_and_its_json_file(tmp_path, capfd):
+    built = [dz.SkeletonSystem(model_file=HIPS, gpuId=0), dz.make_skeletonSystem(HIPS, 0),
+             dz.skeletonFromFBX(fbx_name=HIPS, gpuId=0)]
+    assert len({tuple(j.name for j in s.joints) for s in built}) == 1
+    path = str(tmp_path / "hips.json")
+    built[0].joints[1].springStiffness = 2.5
+    dz.SkeletonToJson(json_name=path, skeleton=built[0])
+    assert capfd.readouterr().out == '[ Process]Generate json success at "%s"\n' % path
+    back = dz.skeletonFromJson(json_name=path, gpuId=0)
+    assert [j.name for j in back.joints] == [j.name for j in built[0].joints]
+    assert back.joints[1].springStiffness == 2.5
+
+
+def pose(body):
+    return [np.concatenate([l.getPosition(), l.getRotation()]) for l in body.getLinks()[1:-1]]
+
+
+def test_body_defaults_and_properties():
+    explicit = (5000, 0, np.zeros(3), np.ones(3), np.ones(3))
+    bodies = [dz.SkeletonDynamics(fish()), dz.SkeletonDynamics(fish(), *explicit), dz.make_skDynamics(fish(), *explicit)]
+    for body in bodies[1:]:
+        np.testing.assert_array_equal(np.array(pose(body)), np.array(pose(bodies[0])))
+    turned = dz.SkeletonDynamics(fish(), 100, 0, np.zeros(3), np.zeros(3))
+    assert not np.allclose(pose(turned)[0][3:], pose(bodies[0])[0][3:])
+    body = bodies[0]
+    assert body.baseLinkName == "" and body.beCollided is False and body.empirical_force_amplifier == 1000.0
+    body.empirical_force_amplifier = 5.0
+    assert body.empirical_force_amplifier == 5.0
+
+
+def test_link_and_joint_lists_are_new_lists_of_lasting_objects():
+    body = dz.SkeletonDynamics(fish(), 100)
+    links, again = body.getLinks(), body.getLinks()
+    assert links is not again and all(a is b for a, b in zip(links, again))
+    assert [l.getName() for l in links] == ["World", "[link]body::tail", "[link]tail::caudal",
+                                           "[link]caudal::caudal_end", "simple_frame"]
+    joints = body.getJoints()
+    assert [j.getName() for j in joints] == ["body", "tail", "caudal"]
+    assert body.getLink("nowhere") is None and body.getJoint("nowhere") is None
+    assert body.getNumDofs() == 3 and len(body.getPositions(includeBase=False)) == 2
+    del body, again
+    gc.collect()
+    assert links[1].getMass() > 0 and joints[1].getNumDofs() == 1
