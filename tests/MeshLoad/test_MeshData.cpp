@@ -26,7 +26,9 @@ std::unique_ptr<MeshData> meshData(const aiMesh& mesh, const nodeMgr& nodes, int
   std::unique_ptr<MeshData> m;
   const std::string out =
       captureStdout([&] { m = std::make_unique<MeshData>(&mesh, node, &nodes.nameToIndex, 0, scale); });
-  if (printed != nullptr) EXPECT_EQ(out, printed);
+  if (printed != nullptr) {
+    EXPECT_EQ(out, printed);
+  }
   return m;
 }
 
