@@ -525,6 +525,27 @@ void mlSpreadDeposit(mlSpreadBins& bins, const mlLagrangeBoundary& b, int count,
       }
     }
   };
+  // The lines that later entries of a plane's list need are asked for ahead: the record of the entry
+  // four on, the node rows (at most two lines per array each) of the entry two on.
+  auto prefetch = [&](const std::int32_t* list, std::int64_t e, std::int64_t end, std::int64_t z) {
+    if (e + 4 < end) {
+      const char* record = reinterpret_cast<const char*>(records + list[e + 4]);
+      __builtin_prefetch(record);
+      __builtin_prefetch(record + 64);
+    }
+    if (e + 2 >= end) return;
+    const mlSpreadRecord& r = records[list[e + 2]];
+    for (std::int32_t ky = 0; ky < r.len[1]; ++ky) {
+      const std::int64_t row = mlNodeIndex(r.first[0], r.first[1] + ky, z, nx, ny);
+      const std::int64_t last = row + mlSpreadRecord::kRow - 1;
+      __builtin_prefetch(fx + row, 1);
+      __builtin_prefetch(fy + row, 1);
+      __builtin_prefetch(fz + row, 1);
+      __builtin_prefetch(fx + last, 1);
+      __builtin_prefetch(fy + last, 1);
+      __builtin_prefetch(fz + last, 1);
+    }
+  };
 
 #pragma omp parallel num_threads(chunks)
   {
@@ -547,7 +568,10 @@ void mlSpreadDeposit(mlSpreadBins& bins, const mlLagrangeBoundary& b, int count,
       for (int c = 0; c < chunks; ++c) {
         const std::int64_t* start = bins.starts.data() + c * (planes + 1);
         const std::int32_t* list = bins.entries.data() + kPlanesPerPoint * chunkBegin(c);
-        for (std::int64_t e = start[z]; e < start[z + 1]; ++e) add(list[e], z);
+        for (std::int64_t e = start[z]; e < start[z + 1]; ++e) {
+          prefetch(list, e, start[z + 1], z);
+          add(list[e], z);
+        }
       }
   }
 }
