@@ -124,9 +124,9 @@ __device__ __forceinline__ void mlInterpolateNodes(const mlFlow& flow, std::int6
 
 #ifndef DUZAVOD_CUDA
 // The host's sums over the box of a point's nonzero weights when the velocities are finite: the weights
-// of a row are formed side by side, and no sum is tested for NaN: every term is a weight in [0, 1] times
-// a finite velocity, so a sum may overflow to an infinity but never becomes NaN (that takes an infinite
-// term). Same sums in the same order as mlInterpolateNodes.
+// of a row are formed side by side, and no sum is tested for NaN: every term is a weight (at most 1 in
+// size) times a finite velocity, so a sum may overflow to an infinity but never becomes NaN (that takes
+// an infinite term). Same sums in the same order as mlInterpolateNodes.
 template <int Capacity>
 __forceinline__ void mlInterpolateRows(const mlFlow& flow, std::int64_t nx, std::int64_t ny,
                                        const mlAxisWeights<Capacity> w[3], float sum[3]) {
