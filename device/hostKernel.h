@@ -92,8 +92,11 @@ enum class StreamingStores { automatic, always, never };
 inline StreamingStores streamingStores = StreamingStores::automatic;
 inline constexpr std::size_t kStreamingStoreMinBytes = std::size_t(32) << 20;  // this machine's L3
 
+// True for an array far larger than the last-level cache.
+__forceinline__ bool exceedsCache(std::size_t bytes) { return bytes >= kStreamingStoreMinBytes; }
+
 __forceinline__ bool useStreamingStores(std::size_t bytes) {
-  if (streamingStores == StreamingStores::automatic) return bytes >= kStreamingStoreMinBytes;
+  if (streamingStores == StreamingStores::automatic) return exceedsCache(bytes);
   return streamingStores == StreamingStores::always;
 }
 

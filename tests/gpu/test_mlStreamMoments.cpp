@@ -13,8 +13,11 @@ using gputest::GpuLattice;
 // A value that names its node and direction.
 float tag(int q, std::size_t i) { return 1000.0f * q + static_cast<float>(i) + 1.0f; }
 
-TEST(Stream, PullsFromTheUpstreamNeighbourAndKeepsWhatEntersFromOutside) {
-  GpuLattice l(5, 4, 3);
+// Two blocks of threads, one of them with a prescribed-velocity node, with plain and streaming stores.
+class Stream : public testing::TestWithParam<dz::device::StreamingStores> {};
+
+TEST_P(Stream, PullsFromTheUpstreamNeighbourAndKeepsWhatEntersFromOutside) {
+  GpuLattice l(40, 6, 3);
   for (int q = 0; q < 27; ++q)
     for (std::size_t i = 0; i < l.count(); ++i) {
       l.host->fPost[q * l.count() + i] = tag(q, i);
@@ -22,7 +25,9 @@ TEST(Stream, PullsFromTheUpstreamNeighbourAndKeepsWhatEntersFromOutside) {
     }
   l.host->flag[l.index(2, 1, 1)] = NODE_VELOCITY;
   l.upload();
+  dz::device::streamingStores = GetParam();
   mlCuStream3dOptGpu(l.dev, l.param());
+  dz::device::streamingStores = dz::device::StreamingStores::automatic;
   l.download();
   int kept = 0;
   for (int z = 0; z < l.nz(); ++z)
@@ -49,6 +54,9 @@ TEST(Stream, PullsFromTheUpstreamNeighbourAndKeepsWhatEntersFromOutside) {
   }
   EXPECT_GT(kept, 27);
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, Stream,
+                         testing::Values(dz::device::StreamingStores::never, dz::device::StreamingStores::always));
 
 TEST(Moments, DensityMomentumAndClearedForcesOnEveryNode) {
   GpuLattice l(3, 2, 2);

@@ -193,6 +193,16 @@ __global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int c
   const int size = static_cast<int>(blockDim.x * blockDim.y);
   const int first = mlBlockThread(0, 0);
   const int end = first + size < count ? first + size : count;
+  // The two x-plane nodes of a row touch one line in each of the 27 direction arrays: on lattices far
+  // larger than the cache, ask for those of the rows of the block after next.
+  const bool large = dz::device::exceedsCache(sizeof(float) * 27 * static_cast<std::size_t>(count));
+  for (int ahead = first + 2 * size; large && ahead < first + 3 * size && ahead < count; ahead += nx) {
+    const int row = ahead - mlNodeOf(ahead, nx, ny).x;
+    for (int q = 0; q < 27; ++q) {
+      __builtin_prefetch(mlDirection(f, q, count) + row + w, 1);
+      __builtin_prefetch(mlDirection(f, q, count) + row + p.hi[0], 1);
+    }
+  }
   mlNeeRun runs[kMaxRuns];
   float acc[4 * kMaxBlock];  // density and first moment of each node of the block
   int nRuns = 0;

@@ -69,12 +69,8 @@ __global__ void mlCollideAddForceHighorderFiitingKernel(mlFlow* flow, float, int
   mlPrefetchDirections(f, count, false);
   mlForThreadNodeOut(nx, ny, nz, fPost, [=](mlLatticeNode n, mlNodeOut post) {
     const int i = n.i;
-    float k[27];
-    for (int s = 0; s < 27; ++s) k[s] = mlDirection(f, mlProductSlotDirection[s], count)[i];
     const float rho = rou[i];
     const float u[3] = {uxs[i], uys[i], uzs[i]};
-
-    mlCentralMoments(k, u[0], u[1], u[2]);
 
     // Velocity gradient G[a][b] = du_a/dx_b, central differences; a face node uses itself as the missing
     // neighbour but still divides by 2.
@@ -113,6 +109,11 @@ __global__ void mlCollideAddForceHighorderFiitingKernel(mlFlow* flow, float, int
       sopt = Sopt[i];
     }
     const float omega2 = static_cast<float>(1.0 / (3.0 * sopt + 0.5));
+
+    // The populations are loaded only now, so that the 27 moments are not held through the rates above.
+    float k[27];
+    for (int s = 0; s < 27; ++s) k[s] = mlDirection(f, mlProductSlotDirection[s], count)[i];
+    mlCentralMoments(k, u[0], u[1], u[2]);
 
     // Relaxation. In the product basis the second-order shear moments (xy, xz, yz, xx - yy, xx - zz)
     // relax with omega; the trace and every higher moment relax with omega2 towards rho times the

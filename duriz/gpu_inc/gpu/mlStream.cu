@@ -44,6 +44,9 @@ __global__ void mlCuStream3dOptKernel(mlFlow* flow, int nx, int ny, int nz, int 
     rows[nRows++] = Row{begin, stop, begin - head.x, head.y, head.z};
     begin = stop;
   }
+  // Most blocks hold no prescribed-velocity node: their populations are copied without looking at flags.
+  bool fixed = false;
+  for (int i = first; i < end; ++i) fixed |= flag[i] == NODE_VELOCITY;
   for (int q = 0; q < 27; ++q) {
     const int cx = static_cast<int>(ex_cas1[q]), cy = static_cast<int>(ey_cas1[q]), cz = static_cast<int>(ez_cas1[q]);
     float* dst = mlDirection(f, q, count);
@@ -55,6 +58,15 @@ __global__ void mlCuStream3dOptKernel(mlFlow* flow, int nx, int ny, int nz, int 
       const int lo = row.begin > row.base + cx ? row.begin : row.base + cx;
       const int hi = row.stop < row.base + nx + cx ? row.stop : row.base + nx + cx;
       int i = lo;
+      if (!fixed) {
+        if (streaming) {
+          for (; i < hi && !dz::device::lineAligned(dst + i); ++i) dst[i] = src[i];
+          for (; i + 16 <= hi; i += 16) dz::device::streamLine(dst + i, src + i);
+        }
+#pragma omp simd
+        for (int k = i; k < hi; ++k) dst[k] = src[k];
+        continue;
+      }
       if (streaming) {
         for (; i < hi && !dz::device::lineAligned(dst + i); ++i)
           if (flag[i] != NODE_VELOCITY) dst[i] = src[i];

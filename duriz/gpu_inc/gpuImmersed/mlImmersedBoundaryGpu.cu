@@ -7,6 +7,7 @@
 #include <vector>
 
 #ifndef DUZAVOD_CUDA
+#include <immintrin.h>
 #include <omp.h>
 #endif
 
@@ -55,7 +56,9 @@ __device__ __forceinline__ bool mlHasWeights(int width) { return width >= 2 && w
 
 // The weights phi(r(k)) of one axis's nodes lo..hi, formed once per point: a node's weight is the product
 // of its three axis weights, so a stencil of m nodes per axis needs 3 m delta evaluations, not m^3.
-// first..last bound the nonzero weights (first > last when there are none).
+// first..last bound the nonzero weights (first > last when there are none). Each width has its own loop
+// over every slot, without branches, so that the host compiler evaluates the slots side by side in
+// vector registers (the weights are those of one evaluation at a time; slots beyond hi weigh 0).
 template <int Capacity>
 struct mlAxisWeights {
   std::int64_t lo, first, last;
@@ -64,14 +67,30 @@ struct mlAxisWeights {
   template <class Distance>
   __device__ __forceinline__ mlAxisWeights(int width, std::int64_t lo_, std::int64_t hi, Distance r)
       : lo(lo_), first(hi + 1), last(lo_ - 1) {
-    for (std::int64_t k = lo; k <= hi; ++k) {
-      const float w = mlDelta(width, r(k));
-      phi[k - lo] = w;
-      if (w != 0.0f) {
-        if (first > hi) first = k;
-        last = k;
-      }
+    const int n = static_cast<int>(hi - lo + 1);
+    switch (width) {
+      case 2:
+        fill(n, r, [](float d) { return mlDeltaWidth2(d); });
+        break;
+      case 3:
+        fill(n, r, [](float d) { return mlDeltaWidth3(d); });
+        break;
+      case 4:
+        fill(n, r, [](float d) { return mlDeltaWidth4(d); });
+        break;
+      default:
+        for (float& w : phi) w = 0.0f;
+        return;
     }
+    for (int k = 0; k < Capacity; ++k)
+      if (phi[k] != 0.0f) {
+        if (first > hi) first = lo + k;
+        last = lo + k;
+      }
+  }
+  template <class Distance, class Delta>
+  __device__ __forceinline__ void fill(int n, Distance r, Delta delta) {
+    for (int k = 0; k < Capacity; ++k) phi[k] = k < n ? delta(r(static_cast<int>(lo) + k)) : 0.0f;
   }
   __device__ __forceinline__ float operator()(std::int64_t k) const { return phi[k - lo]; }
 };
@@ -102,6 +121,41 @@ __device__ __forceinline__ void mlInterpolateNodes(const mlFlow& flow, std::int6
     }
   }
 }
+
+#ifndef DUZAVOD_CUDA
+// The host's sums over the box of a point's nonzero weights when the velocities are finite: the weights
+// of a row are formed side by side, and no sum is tested for NaN: every term is a weight (at most 1 in
+// size) times a finite velocity, so a sum may overflow to an infinity but never becomes NaN (that takes
+// an infinite term). Same sums in the same order as mlInterpolateNodes.
+template <int Capacity>
+__forceinline__ void mlInterpolateRows(const mlFlow& flow, std::int64_t nx, std::int64_t ny,
+                                       const mlAxisWeights<Capacity> w[3], float sum[3]) {
+  const std::int64_t first[3] = {w[0].first, w[1].first, w[2].first};
+  const std::int64_t last[3] = {w[0].last, w[1].last, w[2].last};
+  const int len = static_cast<int>(last[0] - first[0] + 1);
+  const float* phiX = w[0].phi + (first[0] - w[0].lo);
+  float px[Capacity];
+  for (int k = 0; k < Capacity; ++k) px[k] = k < len ? phiX[k] : 0.0f;
+  float s0 = sum[0], s1 = sum[1], s2 = sum[2];
+  for (std::int64_t z = first[2]; z <= last[2]; ++z) {
+    const float wz = w[2](z);
+    for (std::int64_t y = first[1]; y <= last[1]; ++y) {
+      const float wy = w[1](y);
+      float weight[Capacity];
+      for (int k = 0; k < Capacity; ++k) weight[k] = px[k] * wy * wz;
+      const std::int64_t row = mlNodeIndex(first[0], y, z, nx, ny);
+      for (int k = 0; k < len; ++k) {
+        s0 = fmaf(weight[k], flow.ux[row + k], s0);
+        s1 = fmaf(weight[k], flow.uy[row + k], s1);
+        s2 = fmaf(weight[k], flow.uz[row + k], s2);
+      }
+    }
+  }
+  sum[0] = s0;
+  sum[1] = s1;
+  sum[2] = s2;
+}
+#endif
 
 // True when ux, uy and uz are finite on every node of lo..hi (at most Row nodes along x). A sum that
 // meets an infinity or a NaN stays infinite or NaN, so a few sums tell (a finite sum that overflows only
@@ -223,13 +277,17 @@ __global__ void mlInterpolateFluidForceKernel(mlLagrangeBoundary* boundary, mlFl
 #endif
   if (mlHasWeights(width) && finite()) {
     using Weights = mlAxisWeights<kNodes>;
-    const Weights w[3] = {Weights(width, lo[0], hi[0], [&](std::int64_t x) { return X[0] - static_cast<float>(x); }),
-                          Weights(width, lo[1], hi[1], [&](std::int64_t y) { return X[1] - static_cast<float>(y); }),
-                          Weights(width, lo[2], hi[2], [&](std::int64_t z) { return X[2] - static_cast<float>(z); })};
+    const Weights w[3] = {Weights(width, lo[0], hi[0], [&](int x) { return X[0] - static_cast<float>(x); }),
+                          Weights(width, lo[1], hi[1], [&](int y) { return X[1] - static_cast<float>(y); }),
+                          Weights(width, lo[2], hi[2], [&](int z) { return X[2] - static_cast<float>(z); })};
+#ifdef DUZAVOD_CUDA
     const std::int64_t first[3] = {w[0].first, w[1].first, w[2].first};
     const std::int64_t last[3] = {w[0].last, w[1].last, w[2].last};
     mlInterpolateNodes(
         *flow, nx, ny, first, last, [&](int a, std::int64_t k) { return w[a](k); }, sum);
+#else
+    mlInterpolateRows(*flow, nx, ny, w, sum);
+#endif
   } else {
     mlInterpolateNodes(
         *flow, nx, ny, lo, hi, [&](int a, std::int64_t k) { return mlDelta(width, X[a] - static_cast<float>(k)); },
@@ -281,28 +339,31 @@ struct mlSpreadWeights {
                                                              float invdx) {
     const std::int64_t base = static_cast<std::int64_t>(floorf(X[a]));
     const std::int64_t lo = mlMax(base - width - 2, 0), hi = mlMin(base + width + 2, n[a] - 1);
-    return mlSpreadAxisWeights(width, lo, hi, [&](std::int64_t k) {
-      return X[a] - ((start[a] + static_cast<float>(k) * dx) - start[a]) * invdx;
-    });
+    return mlSpreadAxisWeights(
+        width, lo, hi, [&](int k) { return X[a] - ((start[a] + static_cast<float>(k) * dx) - start[a]) * invdx; });
   }
 };
 
 #ifndef DUZAVOD_CUDA
 // What the host's spreading kernel leaves for each point: its force in lattice units times its area and,
 // per axis, the nodes first[a] .. first[a] + len[a] - 1 from its first to its last nonzero weight (len
-// 0 when it spreads nothing) with their weights. At most w + 1 nodes per axis weigh anything, give or
-// take the rounding of node coordinates; a point with more (only where that rounding is off by half a
-// spacing, far from the origin) keeps its coordinates instead, and its weights are formed again.
+// 0 when it spreads nothing) with their weights, those along x padded with zeros to a whole row of kRow.
+// At most w + 1 nodes per axis weigh anything, give or take the rounding of node coordinates; the
+// weights of a point with more (only where that rounding is off by half a spacing, far from the origin)
+// are formed again from its coordinates. Two cache lines.
 struct alignas(64) mlSpreadRecord {
+  static constexpr int kRow = 8;
   static constexpr int kCapacity = kMaxDeltaWidth + 2;
+  double force[3];
   std::int32_t first[3];
   std::int16_t len[3];
-  float X[3];
-  double force[3];
-  float phi[3][kCapacity];
+  float phiX[kRow];
+  float phiY[kCapacity];
+  float phiZ[kCapacity];
 
-  bool wide() const { return len[0] > kCapacity || len[1] > kCapacity || len[2] > kCapacity; }
+  bool wide() const { return len[0] > kRow || len[1] > kCapacity || len[2] > kCapacity; }
 };
+static_assert(sizeof(mlSpreadRecord) == 128, "a spreading record fills two cache lines");
 #endif
 
 // Spreads the point's force onto the nodes around it in lattice units: node force += weight * area_L *
@@ -367,13 +428,13 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
     if (w[a].first > w[a].last) return;  // no weight along this axis: nothing to spread
   for (int a = 0; a < 3; ++a) {
     record.force[a] = force[a];
-    record.X[a] = X[a];
     record.first[a] = static_cast<std::int32_t>(w[a].first);
     record.len[a] = static_cast<std::int16_t>(w[a].last - w[a].first + 1);
   }
   if (record.wide()) return;
-  for (int a = 0; a < 3; ++a)
-    for (int k = 0; k < record.len[a]; ++k) record.phi[a][k] = w[a](w[a].first + k);
+  for (int k = 0; k < mlSpreadRecord::kRow; ++k) record.phiX[k] = k < record.len[0] ? w[0](w[0].first + k) : 0.0f;
+  for (int k = 0; k < record.len[1]; ++k) record.phiY[k] = w[1](w[1].first + k);
+  for (int k = 0; k < record.len[2]; ++k) record.phiZ[k] = w[2](w[2].first + k);
 #endif
 }
 
@@ -395,8 +456,35 @@ mlSpreadBins& mlSpreadScratch() {
   return bins;
 }
 
-void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, int width, float invdx, std::int64_t nx,
-                     std::int64_t ny, std::int64_t nz) {
+// Adds weight * force into the nodes row[0 .. kRow - 1] of the three force arrays, weight being
+// phiX[k] * wy * wz, wherever that is not 0: a zero weight changes no sum (nor a -0, nor lets a
+// non-finite force in), and the padding past a point's last x node weighs 0. With AVX-512 the row is
+// one masked vector per array (masked-off nodes are not touched, even past the end of the lattice).
+__forceinline__ void mlSpreadRow(double* fx, double* fy, double* fz, const float* phiX, float wy, float wz,
+                                 const double force[3]) {
+#if defined(__AVX512F__) && defined(__AVX512VL__)
+  static_assert(mlSpreadRecord::kRow == 8, "a row is one vector of eight doubles");
+  const __m256 weight = _mm256_mul_ps(_mm256_mul_ps(_mm256_loadu_ps(phiX), _mm256_set1_ps(wy)), _mm256_set1_ps(wz));
+  const __mmask8 live = _mm256_cmp_ps_mask(weight, _mm256_setzero_ps(), _CMP_NEQ_UQ);
+  const __m512d w = _mm512_maskz_cvtps_pd(live, weight);
+  double* const f[3] = {fx, fy, fz};
+  for (int a = 0; a < 3; ++a) {
+    const __m512d sum = _mm512_add_pd(_mm512_maskz_loadu_pd(live, f[a]), _mm512_mul_pd(w, _mm512_set1_pd(force[a])));
+    _mm512_mask_storeu_pd(f[a], live, sum);
+  }
+#else
+  for (int k = 0; k < mlSpreadRecord::kRow; ++k) {
+    const float weight = phiX[k] * wy * wz;
+    if (weight == 0.0f) continue;
+    fx[k] += weight * force[0];
+    fy[k] += weight * force[1];
+    fz[k] += weight * force[2];
+  }
+#endif
+}
+
+void mlSpreadDeposit(mlSpreadBins& bins, const mlLagrangeBoundary& b, int count, mlFlow* flow, int width, float invdx,
+                     std::int64_t nx, std::int64_t ny, std::int64_t nz) {
   constexpr std::int64_t kPlanesPerPoint = kSpreadNodes;
   const mlSpreadRecord* records = bins.records.data();
   const int chunks = dz::device::hostThreads();
@@ -409,20 +497,53 @@ void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, int width, flo
   double* fy = flow->forcey;
   double* fz = flow->forcez;
   const std::int64_t n[3] = {nx, ny, nz};
-  // Adds point r's force into plane z, phi(a, k) being its weight at node first[a] + k along axis a.
-  auto add = [&](const mlSpreadRecord& r, std::int64_t z, auto phi) {
-    const float wz = phi(2, z - r.first[2]);
-    for (std::int32_t ky = 0; ky < r.len[1]; ++ky) {
-      const float wy = phi(1, ky);
-      const std::int64_t row = mlNodeIndex(r.first[0], r.first[1] + ky, z, nx, ny);
-      for (std::int32_t kx = 0; kx < r.len[0]; ++kx) {
-        const float weight = phi(0, kx) * wy * wz;
-        // Adding zero changes no sum.
-        if (weight == 0.0f) continue;
-        fx[row + kx] += weight * r.force[0];
-        fy[row + kx] += weight * r.force[1];
-        fz[row + kx] += weight * r.force[2];
+  // Adds point t's force into plane z.
+  auto add = [&](int t, std::int64_t z) {
+    const mlSpreadRecord& r = records[t];
+    if (!r.wide()) {
+      const float wz = r.phiZ[z - r.first[2]];
+      for (std::int32_t ky = 0; ky < r.len[1]; ++ky) {
+        const std::int64_t row = mlNodeIndex(r.first[0], r.first[1] + ky, z, nx, ny);
+        mlSpreadRow(fx + row, fy + row, fz + row, r.phiX, r.phiY[ky], wz, r.force);
       }
+      return;
+    }
+    float X[3];
+    mlPointInLattice(b, *flow, t, invdx, nx, ny, nz, X);
+    const mlSpreadWeights again(X, width, n, flow->start, flow->param->dx, invdx);
+    const mlSpreadAxisWeights* w = again.w;
+    const float wz = w[2](z);
+    for (std::int64_t y = w[1].first; y <= w[1].last; ++y) {
+      const float wy = w[1](y);
+      for (std::int64_t x = w[0].first; x <= w[0].last; ++x) {
+        const float weight = w[0](x) * wy * wz;
+        if (weight == 0.0f) continue;
+        const std::int64_t i = mlNodeIndex(x, y, z, nx, ny);
+        fx[i] += weight * r.force[0];
+        fy[i] += weight * r.force[1];
+        fz[i] += weight * r.force[2];
+      }
+    }
+  };
+  // The lines that later entries of a plane's list need are asked for ahead: the record of the entry
+  // four on, the node rows (at most two lines per array each) of the entry two on.
+  auto prefetch = [&](const std::int32_t* list, std::int64_t e, std::int64_t end, std::int64_t z) {
+    if (e + 4 < end) {
+      const char* record = reinterpret_cast<const char*>(records + list[e + 4]);
+      __builtin_prefetch(record);
+      __builtin_prefetch(record + 64);
+    }
+    if (e + 2 >= end) return;
+    const mlSpreadRecord& r = records[list[e + 2]];
+    for (std::int32_t ky = 0; ky < r.len[1]; ++ky) {
+      const std::int64_t row = mlNodeIndex(r.first[0], r.first[1] + ky, z, nx, ny);
+      const std::int64_t last = row + mlSpreadRecord::kRow - 1;
+      __builtin_prefetch(fx + row, 1);
+      __builtin_prefetch(fy + row, 1);
+      __builtin_prefetch(fz + row, 1);
+      __builtin_prefetch(fx + last, 1);
+      __builtin_prefetch(fy + last, 1);
+      __builtin_prefetch(fz + last, 1);
     }
   };
 
@@ -448,13 +569,8 @@ void mlSpreadDeposit(mlSpreadBins& bins, int count, mlFlow* flow, int width, flo
         const std::int64_t* start = bins.starts.data() + c * (planes + 1);
         const std::int32_t* list = bins.entries.data() + kPlanesPerPoint * chunkBegin(c);
         for (std::int64_t e = start[z]; e < start[z + 1]; ++e) {
-          const mlSpreadRecord& r = records[list[e]];
-          if (r.wide()) {
-            const mlSpreadWeights again(r.X, width, n, flow->start, flow->param->dx, invdx);
-            add(r, z, [&](int a, std::int64_t k) { return again.w[a](r.first[a] + k); });
-          } else {
-            add(r, z, [&](int a, std::int64_t k) { return r.phi[a][k]; });
-          }
+          prefetch(list, e, start[z + 1], z);
+          add(list[e], z);
         }
       }
   }
@@ -537,6 +653,6 @@ void mlSpreadForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow* flow, con
   DZ_LAUNCH(mlSpreadForceKernel, grid, block, boundary, flow, N, l0p, rou0p, u0k, u0p, width, kLayerWidth, kLayerWidth,
             layers, nx, ny, nz, bins.records.data());
   checkCudaLaunch();
-  mlSpreadDeposit(bins, handled, flow, width, mlFastDivide(N, l0p), nx, ny, nz);
+  mlSpreadDeposit(bins, *boundary, handled, flow, width, mlFastDivide(N, l0p), nx, ny, nz);
 #endif
 }
