@@ -1,32 +1,15 @@
-// What the fluid benchmarks share: timing, the bytes each lattice kernel moves per node, and the
+// What the fluid benchmarks share: the bytes each lattice kernel moves per node, and the
 // yardstick lines.
 #pragma once
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <cstdio>
-#include <vector>
 
+#include "bench/benchTiming.h"
 #include "bench/copyBandwidth.h"
-#include "device/device.h"
 
 namespace bench {
-
-// Median over three rounds of the seconds per call of `calls` calls (after one warm-up call); other work
-// on the machine only ever slows a round, and the median ignores one bad round.
-template <class F>
-double secondsPerCall(int calls, F&& call) {
-  call();
-  std::vector<double> rounds;
-  for (int r = 0; r < 3; ++r) {
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int c = 0; c < calls; ++c) call();
-    rounds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() / calls);
-  }
-  std::sort(rounds.begin(), rounds.end());
-  return rounds[1];
-}
 
 // Bytes per node that each lattice kernel moves between memory and the caches on a lattice far larger
 // than the caches, write-allocate included where it stores plainly (each array read once, each line it

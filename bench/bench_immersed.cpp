@@ -1,47 +1,15 @@
 // Interpolation and spreading of a sphere of Lagrangian points in a 128 x 128 x 128 lattice: milliseconds
 // per call and points per second, for 10 000 and 40 000 points, on one host thread and on all of them.
-// Each figure is the median of five rounds.
-#include <algorithm>
-#include <chrono>
+// Each figure is the median of three rounds.
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
+#include "bench/benchTiming.h"
 #include "duriz/gpu_inc/gpuImmersed/mlImmersedBoundaryGpu.h"
 #include "duriz/mlsolver/mlSinglePhaseSolverNew.h"
 #include "supplement/IBBoundaryMemMgr.h"
-
-namespace {
-
-constexpr int kRounds = 5;
-
-// The host device layer runs on one thread and on all of them (0); the CUDA build runs on the device.
-#ifdef DUZAVOD_CUDA
-const int kThreadCounts[] = {0};
-void useThreads(int) {}
-int threadsInUse() { return 0; }
-#else
-const int kThreadCounts[] = {1, 0};
-void useThreads(int n) { dz::device::setHostThreads(n); }
-int threadsInUse() { return dz::device::hostThreads(); }
-#endif
-
-template <class F>
-double msPerCall(int reps, F&& call) {
-  call();  // warm-up
-  std::vector<double> rounds;
-  for (int round = 0; round < kRounds; ++round) {
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int r = 0; r < reps; ++r) call();
-    const auto t1 = std::chrono::steady_clock::now();
-    rounds.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count() / reps);
-  }
-  std::sort(rounds.begin(), rounds.end());
-  return rounds[kRounds / 2];
-}
-
-}  // namespace
 
 int main() {
   // A 2 m cube centred at the origin, 64 nodes per metre.
@@ -56,15 +24,12 @@ int main() {
   auto flow = initFlow(params);
 
   mlSinglePhaseSolverNew solver;
-  mlFlow* dev = nullptr;
-  cudaMalloc(&dev, sizeof(mlFlow));
-  solver.lbmvec.push_back(flow.get());
-  solver.lbm_dev_gpu.push_back(dev);
-  solver.allocAndUpload(flow.get(), dev, 0);
+  solver.addLattice(flow.get());
+  mlFlow* dev = solver.lbm_dev_gpu[0];
 
   const mlVelocity3D<float> u0p{units.u0p[0], units.u0p[1], units.u0p[2]};
-  std::printf("lattice %d x %d x %d, delta width 4, medians of %d rounds\n", flow->param->samples[0],
-              flow->param->samples[1], flow->param->samples[2], kRounds);
+  std::printf("lattice %d x %d x %d, delta width 4, medians of 3 rounds\n", flow->param->samples[0],
+              flow->param->samples[1], flow->param->samples[2]);
   for (int count : {10000, 40000}) {
     // Points on a sphere of radius 0.3 m at the box centre (a Fibonacci lattice), moving along x.
     mlLagrangeBoundary points(count, 4.0f * 3.1415926f * 0.09f / count);
@@ -85,24 +50,24 @@ int main() {
     mirror.alloc();
     mirror.upload();
 
-    for (int threads : kThreadCounts) {
-      useThreads(threads);
+    for (int threads : bench::kThreadCounts) {
+      bench::useThreads(threads);
       const int reps = threads == 1 ? 2 : 10;
-      const double interp = msPerCall(reps, [&] {
+      const double interp = bench::msPerCall(reps, [&] {
         mlInterpolateFluidForceGpu(mirror.mllaboundary_gpu, count, dev, *flow->param, u0p, 4, units.N, units.l0p,
                                    units.rou0p, units.u0k);
       });
-      const double spread = msPerCall(reps, [&] {
+      const double spread = bench::msPerCall(reps, [&] {
         mlSpreadForceGpu(mirror.mllaboundary_gpu, count, dev, *flow->param, u0p, 4, units.N, units.l0p, units.rou0p,
                          units.u0k);
       });
       std::printf(
           "%6d points, %d threads: interpolation %8.3f ms (%6.2f Mpoints/s), spreading %8.3f ms "
           "(%6.2f Mpoints/s), both %8.3f ms\n",
-          count, threadsInUse(), interp, count / interp * 1e-3, spread, count / spread * 1e-3, interp + spread);
+          count, bench::threadsInUse(), interp, count / interp * 1e-3, spread, count / spread * 1e-3, interp + spread);
     }
   }
-  useThreads(0);
+  bench::useThreads(0);
   solver.freeGpu();
   return 0;
 }

@@ -1,49 +1,24 @@
 // The two per-point jobs of an articulated body, for 10 000 points on 20 links: the force job (point
 // wrenches, per-link sums, assignment; the download and the DART side are not included) and the velocity
 // job, on the device road (one host thread and all of them) and on the host twins. Each figure is the
-// best of several rounds, since other work on the machine only ever slows a round. Compare them with the
-// fluid step of a 128 x 64 x 64 lattice: bench_solverStep.
+// median of three rounds. Compare them with the fluid step: bench_solverStep.
 #include <Eigen/Geometry>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "SkeletonDynamics/skSystem_CPU.h"
 #include "SkeletonDynamics/skSystem_GPU.h"
+#include "bench/benchTiming.h"
 #include "duriz/mlimmersedbnd/mlLagrangeBoundary.h"
 #include "supplement/IBBoundaryMemMgr.h"
 
 namespace {
 
-constexpr int kRounds = 5;
 constexpr int kPoints = 10000;
 constexpr int kLinks = 20;  // the world, 18 bodies, the reference frame
-
-#ifdef DUZAVOD_CUDA
-const int kThreadCounts[] = {0};
-void useThreads(int) {}
-int threadsInUse() { return 0; }
-#else
-const int kThreadCounts[] = {1, 0};
-void useThreads(int n) { dz::device::setHostThreads(n); }
-int threadsInUse() { return dz::device::hostThreads(); }
-#endif
-
-template <class F>
-double msPerCall(int reps, F&& call) {
-  call();  // warm-up
-  double best = 1e300;
-  for (int round = 0; round < kRounds; ++round) {
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int r = 0; r < reps; ++r) call();
-    const auto t1 = std::chrono::steady_clock::now();
-    best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count() / reps);
-  }
-  return best;
-}
 
 // Link i turned about an axis of its own and moved along it, with a velocity of its own; link 0 is the
 // world and the last the translating reference frame.
@@ -93,21 +68,22 @@ int main() {
   cudaMemcpy(recordsDev, records.data(), sizeof(skLinkData) * kLinks, cudaMemcpyHostToDevice);
   cudaMemcpy(linkIdxDev, linkIdx.data(), sizeof(int) * kPoints, cudaMemcpyHostToDevice);
 
-  std::printf("%d points on %d links, best of %d rounds\n", kPoints, kLinks, kRounds);
-  for (int threads : kThreadCounts) {
-    useThreads(threads);
-    const double forces = msPerCall(50, [&] {
+  std::printf("%d points on %d links, medians of 3 rounds\n", kPoints, kLinks);
+  for (int threads : bench::kThreadCounts) {
+    bench::useThreads(threads);
+    const double forces = bench::msPerCall(50, [&] {
       calLinkExtForcesGPU(recordsDev, mirror.mllaboundary_gpu, linkIdxDev, wrenchesDev, kLinks, kPoints, 1.0f);
     });
-    const double velocities = msPerCall(50, [&] {
+    const double velocities = bench::msPerCall(50, [&] {
       updateSampleVelGPU(mirror.mllaboundary_gpu, linkIdxDev, recordsDev, kLinks - 1, 0, kLinks, kPoints);
     });
-    std::printf("device road, %d threads: force job %7.3f ms, velocity job %7.3f ms\n", threadsInUse(), forces,
+    std::printf("device road, %d threads: force job %7.3f ms, velocity job %7.3f ms\n", bench::threadsInUse(), forces,
                 velocities);
   }
-  useThreads(0);
-  const double forces = msPerCall(50, [&] { calLinkExtForcesCPU(records, points, linkIdx.data(), 1.0f); });
-  const double velocities = msPerCall(50, [&] { updateSampleVelCPU(points, linkIdx.data(), records, kLinks - 1, 0); });
+  bench::useThreads(0);
+  const double forces = bench::msPerCall(50, [&] { calLinkExtForcesCPU(records, points, linkIdx.data(), 1.0f); });
+  const double velocities =
+      bench::msPerCall(50, [&] { updateSampleVelCPU(points, linkIdx.data(), records, kLinks - 1, 0); });
   std::printf("host twins:              force job %7.3f ms, velocity job %7.3f ms\n", forces, velocities);
 
   cudaFree(recordsDev);

@@ -2,12 +2,12 @@
 // the result back). Prints ms per update and million vertices per second.
 #include <assimp/mesh.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 
 #include "MeshLoad/MeshData.h"
+#include "bench/benchTiming.h"
 
 namespace {
 
@@ -66,14 +66,6 @@ std::shared_ptr<nodeMgr> chain(unsigned nBones) {
   return nodes;
 }
 
-template <class F>
-double msPerCall(F&& f, int repeats) {
-  f();  // warm up
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < repeats; ++i) f();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() / repeats;
-}
-
 }  // namespace
 
 int main() {
@@ -88,9 +80,9 @@ int main() {
     const auto report = [&](const char* path, double ms) {
       std::printf("%-10.0f %-26s %12.4f %12.2f\n", nV, path, ms, nV / ms / 1e3);
     };
-    report("host (skinCpu)", msPerCall([&] { m.setNodes(nodes), m.update(false, false); }, repeats));
-    report("device", msPerCall([&] { m.setNodes(nodes), m.update(true, false); }, repeats));
-    report("device + download", msPerCall([&] { m.setNodes(nodes), m.update(true, true); }, repeats));
+    report("host (skinCpu)", bench::msPerCall(repeats, [&] { m.setNodes(nodes), m.update(false, false); }));
+    report("device", bench::msPerCall(repeats, [&] { m.setNodes(nodes), m.update(true, false); }));
+    report("device + download", bench::msPerCall(repeats, [&] { m.setNodes(nodes), m.update(true, true); }));
   }
   return 0;
 }

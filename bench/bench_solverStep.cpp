@@ -88,11 +88,7 @@ int main(int argc, char** argv) {
   solver.units.tp = 1;
   auto bodies = std::make_shared<StillBodies>();
   solver.couplingSolver = bodies;
-  mlFlow* record = nullptr;
-  cudaMalloc(&record, sizeof(mlFlow));
-  solver.lbmvec.push_back(lattice.get());
-  solver.lbm_dev_gpu.push_back(record);
-  solver.allocAndUpload(lattice.get(), record, 0);
+  solver.addLattice(lattice.get());
 
   std::vector<std::unique_ptr<mlLagrangeBoundary>> sets;
   std::vector<std::unique_ptr<IBBoundaryMemMgr>> mirrors;

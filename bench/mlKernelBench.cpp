@@ -91,11 +91,8 @@ int main(int argc, char** argv) {
   auto host = benchLattice(nx, ny, nz);
   const std::size_t n = host->count;
   mlSinglePhaseSolverNew solver;
-  mlFlow* dev = nullptr;
-  cudaMalloc(&dev, sizeof(mlFlow));
-  solver.lbmvec.push_back(host.get());
-  solver.lbm_dev_gpu.push_back(dev);
-  solver.allocAndUpload(host.get(), dev, 0);
+  solver.addLattice(host.get());
+  mlFlow* dev = solver.lbm_dev_gpu[0];
   const MLFluidParam& param = *host->param;
 
   const mlVelocity3D<double> one{1, 1, 1}, zero{0, 0, 0};
