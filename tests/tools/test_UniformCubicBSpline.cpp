@@ -2,48 +2,31 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <stdexcept>
-#include <vector>
 
 #include "tools/UniformCubicBSpline.h"
-#include "tools/bsplineReference.h"
+#include "tools/toolsTestUtil.h"
 
 namespace {
 
-using Vec = Eigen::Vector3d;
 using BSpline = UniformCubicBSpline<Vec, float>;
-
-const std::vector<Vec> kFour = {{0, 0, 0}, {1, 2, 0}, {3, 1, 1}, {4, 4, 2}};
-const std::vector<Vec> kCurved = {{0, 0, 0}, {1, 2, 0.5}, {3, 1, 1}, {4, 4, 2}, {6, 3, 1}, {7, 6, -1}, {9, 5, 0}};
-
-void expectNear(const Vec& a, const Vec& b, double tol) {
-  EXPECT_NEAR((a - b).norm(), 0.0, tol) << "got " << a.transpose() << ", expected " << b.transpose();
-}
-
-TEST(UniformCubicBSpline, FourPointsGiveOneSegmentWithTheBSplineEndValues) {
-  std::vector<Vec> points = kFour;
-  const BSpline s(points);
-  points[1] = Vec(100, 100, 100);  // the spline keeps a copy
-  EXPECT_EQ(s.maxParam(), 1u);
-  EXPECT_FALSE(s.isLooping());
-  expectNear(s.evaluate(0), (kFour[0] + 4 * kFour[1] + kFour[2]) / 6, 1e-12);
-  expectNear(s.evaluate(1), (kFour[1] + 4 * kFour[2] + kFour[3]) / 6, 1e-12);
-  EXPECT_THROW(BSpline(std::vector<Vec>(kFour.begin(), kFour.begin() + 3)), std::invalid_argument);
-  EXPECT_THROW(s.segmentLength(1, 1, 2), std::out_of_range);
-}
 
 // Outside [0, 4] the end segments' polynomials go on; every evaluation order reports the same values.
 TEST(UniformCubicBSpline, DerivativesMatchThePowerBasisFormAndExtendTheEndSegments) {
-  const BSpline s(kCurved);
+  std::vector<Vec> points = kSeven;
+  const BSpline s(points);
+  points[1] = Vec(100, 100, 100);  // the spline keeps a copy
+  EXPECT_EQ(s.maxParam(), 4u);
+  EXPECT_FALSE(s.isLooping());
+  expectNear(s.evaluate(0), (kSeven[0] + 4 * kSeven[1] + kSeven[2]) / 6, 1e-12);
   for (float u : {-0.5f, 0.0f, 0.25f, 1.5f, 2.75f, 3.0f, 3.999f, 4.0f, 5.25f}) {
     const std::size_t i = u < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(u), 3);
     const double local = u - static_cast<float>(i);
     const auto d3 = s.evaluateD3(u);
-    expectNear(d3.position, ref::segment(kCurved, i, local, 0), 1e-5);
-    expectNear(d3.tangent, ref::segment(kCurved, i, local, 1), 1e-5);
-    expectNear(d3.curvature, ref::segment(kCurved, i, local, 2), 1e-5);
-    expectNear(d3.wiggle, ref::segment(kCurved, i, local, 3), 1e-12);
+    expectNear(d3.position, ref::segment(kSeven, i, local, 0), 1e-5);
+    expectNear(d3.tangent, ref::segment(kSeven, i, local, 1), 1e-5);
+    expectNear(d3.curvature, ref::segment(kSeven, i, local, 2), 1e-5);
+    expectNear(d3.wiggle, ref::segment(kSeven, i, local, 3), 1e-12);
     expectNear(s.evaluate(u), d3.position, 0);
     expectNear(s.evaluateD1(u).tangent, d3.tangent, 0);
     expectNear(s.evaluateD2(u).curvature, d3.curvature, 0);
@@ -53,6 +36,9 @@ TEST(UniformCubicBSpline, DerivativesMatchThePowerBasisFormAndExtendTheEndSegmen
            {-3, 0}, {0, 0}, {0.999f, 0}, {1, 1}, {2.5f, 2}, {4, 3}, {100, 3}, {INFINITY, 3}})
     EXPECT_EQ(s.segmentIndex(u), i) << u;
   EXPECT_EQ(s.segmentStart(7), 7.0f);
+  EXPECT_EQ(BSpline(kFour).maxParam(), 1u);
+  EXPECT_THROW(BSpline(std::vector<Vec>(kFour.begin(), kFour.begin() + 3)), std::invalid_argument);
+  EXPECT_THROW(s.segmentLength(4, 0, 1), std::out_of_range);
 }
 
 TEST(UniformCubicBSpline, StraightLineHasConstantSpeedAndNoSecondDerivative) {
@@ -73,29 +59,27 @@ TEST(UniformCubicBSpline, StraightLineHasConstantSpeedAndNoSecondDerivative) {
 
 // Arc length from a to b by the reference, split at the segment borders; below 0 and past the end the
 // first and last segments are extended.
-double referenceArc(const std::vector<Vec>& p, double a, double b) {
-  const double last = static_cast<double>(p.size() - 4);
+double referenceArc(double a, double b) {
   double sum = 0;
   for (double lo = a; lo < b;) {
-    const double i = std::clamp(std::floor(lo), 0.0, last);
-    const double hi = i == last ? b : std::min(b, i + 1);
-    sum += ref::segmentLength(p, static_cast<std::size_t>(i), lo - i, hi - i);
+    const double i = std::clamp(std::floor(lo), 0.0, 3.0);
+    const double hi = i == 3 ? b : std::min(b, i + 1);
+    sum += ref::segmentLength(kSeven, static_cast<std::size_t>(i), lo - i, hi - i);
     lo = hi;
   }
   return sum;
 }
 
 TEST(UniformCubicBSpline, ArcLengthMatchesFineIntegrationAndSplitsAcrossSegments) {
-  const BSpline s(kCurved);
+  const BSpline s(kSeven);
   for (const auto& [a, b] : std::vector<std::pair<float, float>>{
            {0, 4}, {0.3f, 2.7f}, {0.5f, 1.5f}, {-1, -0.5f}, {-0.5f, 2.25f}, {3.5f, 4.5f}}) {
-    const double expected = referenceArc(kCurved, a, b);
+    const double expected = referenceArc(a, b);
     EXPECT_NEAR(s.arcLength(a, b), expected, expected * 1e-5) << a << " " << b;
     EXPECT_EQ(s.arcLength(b, a), s.arcLength(a, b));
   }
-  const double seg2 = referenceArc(kCurved, 2, 3);
-  EXPECT_NEAR(s.segmentLength(2, 2, 3), seg2, seg2 * 1e-5);
-  EXPECT_NEAR(s.totalLength(), referenceArc(kCurved, 0, 4), 1e-4);
+  EXPECT_NEAR(s.segmentLength(2, 2, 3), referenceArc(2, 3), referenceArc(2, 3) * 1e-5);
+  EXPECT_NEAR(s.totalLength(), referenceArc(0, 4), 1e-4);
   EXPECT_EQ(s.arcLength(0.5f, 1.5f), s.segmentLength(0, 0.5f, 1) + s.segmentLength(1, 1, 1.5f));
   EXPECT_EQ(s.arcLength(1.5f, 1.5f), 0.0f);
 }

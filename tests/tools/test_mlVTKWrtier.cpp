@@ -1,22 +1,19 @@
 // The line and trajectory writers: the files as text, and what a refused or failed write leaves (nothing).
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "testSupport.h"
-#include "tools/bsplineReference.h"
-#include "tools/mlTPTrajectory.h"
 #include "tools/mlVTKWrtier.h"
+#include "tools/toolsTestUtil.h"
 
 namespace {
 
-using Vec = Eigen::Vector3d;
 using testsupport::exists;
+using testsupport::readFile;
 
 const std::string kLinesHeader = "# vtk DataFile Version 3.0\noutput  lines\nASCII\nDATASET POLYDATA\n";
 
@@ -24,13 +21,6 @@ mlVTKLine polyline(const std::vector<Vec>& vertices) {
   mlVTKLine l;
   l.vertices = vertices;
   return l;
-}
-
-mlTrajectory<double, 3> fitted(const std::vector<Vec>& points) {
-  mlTrajectory<double, 3> t;
-  t.setPoints(points);
-  t.fit();
-  return t;
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -69,14 +59,13 @@ TEST_F(mlVTKWrtierTest, PolylinesAsText) {
       {{}, "POINTS 0 double\nLINES 0 0\n\n"}};
   for (const auto& c : cases) {
     ASSERT_TRUE(mlVTKWrtier::writeLines(c.lines, path));
-    EXPECT_EQ(testsupport::readFile(path), kLinesHeader + c.body);
+    EXPECT_EQ(readFile(path), kLinesHeader + c.body);
   }
 }
 
 TEST_F(mlVTKWrtierTest, TrajectoryOf200PointsPerWayPointWithItsRawTangents) {
-  const std::vector<Vec> p = {{0, 0, 0}, {1, 2, 0}, {3, 1, 1}, {4, 4, 2}};
-  ASSERT_TRUE(mlVTKWrtier::writeTrajectory(fitted(p), path));
-  const std::string text = testsupport::readFile(path);
+  ASSERT_TRUE(mlVTKWrtier::writeTrajectory(fitted(kFour), path));
+  const std::string text = readFile(path);
   const std::vector<std::string> l = lines(text);
   ASSERT_EQ(l.size(), 5u + 800 + 2 + 2 + 800);
   EXPECT_EQ(l[0] + l[1] + l[2] + l[3] + l[4],
@@ -88,35 +77,30 @@ TEST_F(mlVTKWrtierTest, TrajectoryOf200PointsPerWayPointWithItsRawTangents) {
   EXPECT_EQ(text.back(), '\n');             // and no empty line after the tangents
   EXPECT_EQ(l[5], "1.1667 1.5000 0.1667");  // (P0 + 4 P1 + P2) / 6
   for (int i = 0; i < 800; i += 37) {       // the points stop one step short of the curve's end
-    EXPECT_NEAR((parseVector(l[5 + i]) - ref::segment(p, 0, i / 800.0, 0)).norm(), 0, 1e-4) << i;
-    EXPECT_NEAR((parseVector(l[809 + i]) - ref::segment(p, 0, i / 800.0, 1)).norm(), 0, 1e-4) << i;
+    EXPECT_NEAR((parseVector(l[5 + i]) - ref::segment(kFour, 0, i / 800.0, 0)).norm(), 0, 1e-4) << i;
+    EXPECT_NEAR((parseVector(l[809 + i]) - ref::segment(kFour, 0, i / 800.0, 1)).norm(), 0, 1e-4) << i;
   }
-  // Way points replaced after the fit: the new count with the old six-point spline; point 400 of 1600 sits at
-  // u = 1.5, segment 1.
-  const std::vector<Vec> six = {{0, 0, 0}, {1, 2, 0.5}, {3, 1, 1}, {4, 4, 2}, {6, 3, 1}, {7, 6, -1}};
-  mlTPTrajectory t;
-  t.setPoints(six);
-  t.fit();
-  t.setPoints(p);
+  // Way points replaced after the fit: the new count with the old six-point spline; point 400 of 1600 sits
+  // at u = 1.5, segment 1.
+  mlTPTrajectory t = fitted(kSix);
+  t.setPoints(kFour);
   ASSERT_TRUE(mlVTKWrtier::writeTrajectory(t, path));
-  const std::vector<std::string> r = lines(testsupport::readFile(path));
+  const std::vector<std::string> r = lines(readFile(path));
   ASSERT_EQ(r.size(), 1609u);
-  EXPECT_NEAR((parseVector(r[5 + 400]) - ref::segment(six, 1, 0.5, 0)).norm(), 0, 1e-4);
+  EXPECT_NEAR((parseVector(r[5 + 400]) - ref::segment(kSix, 1, 0.5, 0)).norm(), 0, 1e-4);
 }
 
 // Refused before the file is touched: an unfitted trajectory, coordinates no reader can load (way points too
 // large overflow the curve to infinity), a NUL in the path. A failed write returns false and leaves no file.
 TEST_F(mlVTKWrtierTest, RefusedOrFailedWritesLeaveNoFile) {
   mlTrajectory<double, 3> unfitted;
-  unfitted.setPoints({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
+  unfitted.setPoints(kFour);
   EXPECT_THROW(mlVTKWrtier::writeTrajectory(unfitted, path), std::invalid_argument);
   for (const Vec& bad : {Vec(0, std::nan(""), 0), Vec(INFINITY, 0, 0)}) {
-    try {
+    const std::string what = testsupport::thrownWhat<std::invalid_argument>([&] {
       mlVTKWrtier::writeLines({polyline({{0, 0, 0}}), polyline({{1, 1, 1}, bad})}, path);
-      ADD_FAILURE() << "no exception";
-    } catch (const std::invalid_argument& e) {
-      EXPECT_EQ(std::string(e.what()).rfind("writeLines: vertex 1 of line 1 (", 0), 0u) << e.what();
-    }
+    });
+    EXPECT_EQ(what.rfind("writeLines: vertex 1 of line 1 (", 0), 0u) << what;
   }
   EXPECT_THROW(mlVTKWrtier::writeTrajectory(fitted({{0, 0, 0}, {1e308, 0, 0}, {1e308, 0, 0}, {1e308, 0, 0}}), path),
                std::invalid_argument);
@@ -125,20 +109,19 @@ TEST_F(mlVTKWrtierTest, RefusedOrFailedWritesLeaveNoFile) {
   const mlVTKLine three = polyline({{0, 0, 0}, {1, 2, 3}, {4, 5, 6}});
   for (const std::string& bad : {testing::TempDir() + "no_such_folder/out.vtk", std::string("/dev/full")}) {
     EXPECT_FALSE(mlVTKWrtier::writeLines({three}, bad)) << bad;
-    EXPECT_FALSE(mlVTKWrtier::writeTrajectory(fitted(unfitted.points), bad)) << bad;
+    EXPECT_FALSE(mlVTKWrtier::writeTrajectory(fitted(kFour), bad)) << bad;
   }
-  testsupport::withFileSizeLimit(100, [&] {
-    EXPECT_FALSE(mlVTKWrtier::writeLines({three}, path));
-    EXPECT_FALSE(exists(path));
-  });
   // An earlier file stays as it was, and nothing else is left in its folder.
   const std::filesystem::path folder = testsupport::tempPath("cut-trajectory"), earlier = folder / "t.vtk";
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   ASSERT_TRUE(mlVTKWrtier::writeLines({}, earlier));
-  testsupport::withFileSizeLimit(100,
-                                 [&] { EXPECT_FALSE(mlVTKWrtier::writeTrajectory(fitted(unfitted.points), earlier)); });
-  EXPECT_EQ(testsupport::readFile(earlier), kLinesHeader + "POINTS 0 double\nLINES 0 0\n\n");
+  testsupport::withFileSizeLimit(100, [&] {
+    EXPECT_FALSE(mlVTKWrtier::writeLines({three}, path));
+    EXPECT_FALSE(mlVTKWrtier::writeTrajectory(fitted(kFour), earlier));
+  });
+  EXPECT_FALSE(exists(path));
+  EXPECT_EQ(readFile(earlier), kLinesHeader + "POINTS 0 double\nLINES 0 0\n\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
   std::filesystem::remove_all(folder);
 }
