@@ -1,7 +1,6 @@
 // Helpers shared by the mesh-loading tests.
 #pragma once
 
-#include <assimp/mesh.h>
 #include <gtest/gtest.h>
 
 #include <Eigen/Geometry>
@@ -11,8 +10,13 @@
 #include <string>
 
 #include "MeshLoad/SkeletalMesh.h"
+#include "models/testModels.h"
 #include "testSupport.h"
 
+using testmodels::BoneSpec;
+using testmodels::copyOf;
+using testmodels::makeMesh;
+using testmodels::translation;
 using testsupport::captureStdout;
 using testsupport::thrownWhat;
 
@@ -23,11 +27,6 @@ inline Eigen::Isometry3d rigid(const Eigen::Vector3d& t, const Eigen::Vector3d& 
   T.linear() = Eigen::AngleAxisd(degrees * M_PI / 180.0, axis.normalized()).toRotationMatrix();
   T.translation() = t;
   return T;
-}
-
-inline aiMatrix4x4 translation(float x, float y, float z) {
-  aiMatrix4x4 m;
-  return aiMatrix4x4::Translation(aiVector3D(x, y, z), m);
 }
 
 // A model file loaded quietly; what it printed goes to `output`.
@@ -63,41 +62,34 @@ inline std::shared_ptr<nodeMgr> nodeTree(const std::vector<std::pair<std::string
   return m;
 }
 
-struct BoneSpec {
+// A scene of the given meshes hung on nodes: each entry names a node, its parent (by entry index, -1 for the
+// root) and the scene's mesh indices it holds.
+struct SceneNode {
   std::string name;
-  aiMatrix4x4 offset;
-  std::vector<std::pair<unsigned, float>> weights;
+  int parent;
+  std::vector<unsigned> meshes;
 };
 
-template <class T>
-T* copyOf(const std::vector<T>& v) {
-  return v.empty() ? nullptr : std::copy(v.begin(), v.end(), new T[v.size()]) - v.size();
+inline std::unique_ptr<aiScene> sceneOf(const std::vector<SceneNode>& tree, const std::vector<aiMesh*>& meshes) {
+  auto scene = std::make_unique<aiScene>();
+  scene->mNumMeshes = static_cast<unsigned>(meshes.size());
+  scene->mMeshes = std::copy(meshes.begin(), meshes.end(), new aiMesh*[meshes.size() + 1]) - meshes.size();
+  std::vector<aiNode*> nodes;
+  for (const SceneNode& n : tree) {
+    nodes.push_back(n.parent < 0 ? (scene->mRootNode = new aiNode(n.name))
+                                 : testmodels::addChild(nodes[n.parent], n.name, aiMatrix4x4()));
+    nodes.back()->mNumMeshes = static_cast<unsigned>(n.meshes.size());
+    nodes.back()->mMeshes = copyOf(n.meshes);
+  }
+  return scene;
 }
 
-inline std::unique_ptr<aiMesh> makeMesh(const std::vector<aiVector3D>& vertices, const std::vector<aiVector3D>& normals,
-                                        const std::vector<std::vector<unsigned>>& faces,
-                                        const std::vector<BoneSpec>& bones = {}) {
-  auto mesh = std::make_unique<aiMesh>();
-  mesh->mName = "m";
-  mesh->mNumVertices = static_cast<unsigned>(vertices.size());
-  mesh->mVertices = copyOf(vertices);
-  mesh->mNormals = copyOf(normals);
-  mesh->mNumFaces = static_cast<unsigned>(faces.size());
-  if (!faces.empty()) mesh->mFaces = new aiFace[faces.size()];
-  for (std::size_t f = 0; f < faces.size(); ++f) {
-    mesh->mFaces[f].mNumIndices = static_cast<unsigned>(faces[f].size());
-    mesh->mFaces[f].mIndices = copyOf(faces[f]);
+// Unit right triangles in the x-y plane, named "m0", "m1", ...
+inline std::vector<aiMesh*> triangles(unsigned n) {
+  std::vector<aiMesh*> meshes;
+  for (unsigned m = 0; m < n; ++m) {
+    meshes.push_back(makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}}).release());
+    meshes.back()->mName = "m" + std::to_string(m);
   }
-  mesh->mNumBones = static_cast<unsigned>(bones.size());
-  if (!bones.empty()) mesh->mBones = new aiBone*[bones.size()];
-  for (std::size_t b = 0; b < bones.size(); ++b) {
-    auto* bone = mesh->mBones[b] = new aiBone();
-    bone->mName = bones[b].name;
-    bone->mOffsetMatrix = bones[b].offset;
-    bone->mNumWeights = static_cast<unsigned>(bones[b].weights.size());
-    bone->mWeights = new aiVertexWeight[bone->mNumWeights];
-    for (unsigned w = 0; w < bone->mNumWeights; ++w)
-      bone->mWeights[w] = aiVertexWeight(bones[b].weights[w].first, bones[b].weights[w].second);
-  }
-  return mesh;
+  return meshes;
 }

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
-#include <assimp/Importer.hpp>
 #include <set>
 
 #include "MeshLoad/meshTestUtil.h"
-#include "models/testModels.h"
 
 namespace {
 
@@ -26,35 +24,9 @@ Names nodeNames(const nodeMgr& nodes) {
   return names;
 }
 
-// A scene of one-triangle meshes hung on nodes: each entry names a node, its parent (by entry index, -1
-// for the root) and the scene's mesh indices it holds.
-struct SceneNode {
-  const char* name;
-  int parent;
-  std::vector<unsigned> meshes;
-};
-
-std::unique_ptr<aiScene> triangleScene(const std::vector<SceneNode>& tree, unsigned meshCount) {
-  auto scene = std::make_unique<aiScene>();
-  scene->mNumMeshes = meshCount;
-  scene->mMeshes = new aiMesh*[meshCount];
-  for (unsigned m = 0; m < meshCount; ++m) {
-    scene->mMeshes[m] = makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}}).release();
-    scene->mMeshes[m]->mName = "m" + std::to_string(m);
-  }
-  std::vector<aiNode*> nodes;
-  for (const SceneNode& n : tree) {
-    nodes.push_back(n.parent < 0 ? (scene->mRootNode = new aiNode(n.name))
-                                 : testmodels::addChild(nodes[n.parent], n.name, aiMatrix4x4()));
-    nodes.back()->mNumMeshes = static_cast<unsigned>(n.meshes.size());
-    nodes.back()->mMeshes = copyOf(n.meshes);
-  }
-  return scene;
-}
-
 TEST(SkeletalMesh, NodesBreadthFirstMeshesDepthFirst) {
   // root -> A, B; A -> D; one mesh on each of A, B and D.
-  auto scene = triangleScene({{"root", -1, {}}, {"A", 0, {0}}, {"B", 0, {1}}, {"D", 1, {2}}}, 3);
+  auto scene = sceneOf({{"root", -1, {}}, {"A", 0, {0}}, {"B", 0, {1}}, {"D", 1, {2}}}, triangles(3));
   aiNode* a = scene->mRootNode->mChildren[0];
   a->mTransformation = aiMatrix4x4(aiVector3D(1, 1, 1), aiQuaternion(aiVector3D(0, 0, 1), 0.5f), aiVector3D(1, 2, 3));
   SkeletalMesh model;
@@ -88,26 +60,25 @@ TEST(SkeletalMesh, BadFilesAndScenesAreRejectedLeavingNoModel) {
   const std::string out = captureStdout([&] { ok = model->load(path, 0); });
   EXPECT_FALSE(ok);
   // One line, with the importer's reason between the quotes.
-  EXPECT_EQ(out.rfind("Error parsing '" + path + "': '", 0), 0u) << out;
+  const std::string head = "Error parsing '" + path + "': '";
+  EXPECT_TRUE(out.rfind(head, 0) == 0 && out.find('\n') == out.size() - 1 && out.size() > head.size() + 2) << out;
   EXPECT_EQ(out.substr(out.size() - 2), "'\n");
-  EXPECT_EQ(countOf(out, "\n"), 1);
-  EXPECT_GT(out.size(), ("Error parsing '" + path + "': ''\n").size());
   expectNoModel(*model);
 
   EXPECT_THROW(model->loadScene(nullptr), std::invalid_argument);
   aiScene empty;
   EXPECT_THROW(model->loadScene(&empty), std::invalid_argument);
-  auto missing = triangleScene({{"root", -1, {}}, {"A", 0, {0}}, {"B", 0, {7}}}, 2);
-  auto badFace = triangleScene({{"root", -1, {}}, {"A", 0, {0}}, {"B", 0, {1}}}, 2);
+  const std::vector<SceneNode> tree = {{"root", -1, {}}, {"A", 0, {0}}, {"B", 0, {1}}};
+  auto missing = sceneOf({{"root", -1, {}}, {"A", 0, {0}}, {"B", 0, {7}}}, triangles(2));
+  auto badFace = sceneOf(tree, triangles(2));
   badFace->mMeshes[1]->mFaces[0].mIndices[2] = 3;
-  auto badWeight = triangleScene({{"root", -1, {}}, {"A", 0, {0}}, {"B", 0, {1}}}, 2);
+  auto badWeight = sceneOf(tree, triangles(2));
   delete badWeight->mMeshes[1];
   badWeight->mMeshes[1] =
       makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}}, {{"A", {}, {{3, 1.0f}}}}).release();
-  badWeight->mMeshes[1]->mName = "m1";
   for (const auto& [scene, message] : {std::pair{missing.get(), "node 'B' names mesh 7 of a scene with 2 meshes"},
                                        {badFace.get(), "mesh 'm1': face 0 names a vertex beyond its 3"},
-                                       {badWeight.get(), "mesh 'm1': bone 'A' weighs a vertex beyond its 3"}}) {
+                                       {badWeight.get(), "mesh 'm': bone 'A' weighs a vertex beyond its 3"}}) {
     model = loadModel(kModels + "/bar.fbx");
     const std::string error = thrownWhat<std::runtime_error>([&] { captureStdout([&] { model->loadScene(scene); }); });
     EXPECT_NE(error.find(message), std::string::npos) << error;
@@ -133,7 +104,7 @@ void onSmallStack(std::size_t bytes, F f) {
 
 // A chain of 10000 nodes with a mesh at its end loads on a 256 KB stack: no walk recurses per node.
 TEST(SkeletalMesh, DeepChainsLoadWithoutRecursion) {
-  auto scene = triangleScene({{"root", -1, {}}}, 1);
+  auto scene = sceneOf({{"root", -1, {}}}, triangles(1));
   aiNode* last = scene->mRootNode;
   for (int k = 0; k < 10000; ++k) last = testmodels::addChild(last, "n" + std::to_string(k), translation(0, 0, 0.5f));
   last->mNumMeshes = 1;
@@ -183,11 +154,6 @@ TEST(SkeletalMesh, RotatingOneBoneMovesExactlyItsSkinnedVertices) {
 
 TEST(SkeletalMesh, PivotsOfOtherToolsFoldIntoTheirNode) {
   const std::string path = std::string(DZ_TEST_MODELS_SOURCE_DIR) + "/bar_pivots.fbx";
-  Assimp::Importer importer;  // the fixture really has pivots: kept, they become helper nodes
-  importer.SetPropertyInteger("IMPORT_FBX_PRESERVE_PIVOTS", 1);
-  const aiScene* scene = importer.ReadFile(path, 0);
-  ASSERT_NE(scene, nullptr);
-  EXPECT_NE(scene->mRootNode->FindNode("bone1_$AssimpFbx$_PreRotation"), nullptr);
   auto model = loadModel(path);
   EXPECT_EQ(nodeNames(*model->nodeManager), (Names{"RootNode", "Armature", "bar", "bone0", "bone1"}));
   EXPECT_TRUE(nodeOf(*model, "bone1").localTrans.isApprox(rigid(Vector3d(1, 0.5, 0), Vector3d::UnitZ(), 90), 1e-6));

@@ -11,13 +11,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
     return 2;
   }
-  const std::string folder = argv[1];
+  const std::pair<const char*, std::unique_ptr<aiScene> (*)()> models[] = {
+      {"bar", testmodels::makeBarScene},
+      {"creature", testmodels::makeCreatureScene},
+      {"hips", testmodels::makeHipsScene},
+      {"substring", testmodels::makeSubstringScene},
+      {"fish", testmodels::makeFishScene}};
   try {
-    testmodels::writeFbx(*testmodels::makeBarScene(), folder + "/bar.fbx");
-    testmodels::writeFbx(*testmodels::makeCreatureScene(), folder + "/creature.fbx");
-    testmodels::writeFbx(*testmodels::makeHipsScene(), folder + "/hips.fbx");
-    testmodels::writeFbx(*testmodels::makeSubstringScene(), folder + "/substring.fbx");
-    testmodels::writeFbx(*testmodels::makeFishScene(), folder + "/fish.fbx");
+    for (const auto& [name, make] : models) testmodels::writeFbx(*make(), std::string(argv[1]) + "/" + name + ".fbx");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

@@ -4,13 +4,39 @@
 #include <assimp/Exporter.hpp>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
 namespace testmodels {
+
+std::unique_ptr<aiMesh> makeMesh(const std::vector<aiVector3D>& vertices, const std::vector<aiVector3D>& normals,
+                                 const std::vector<std::vector<unsigned>>& faces, const std::vector<BoneSpec>& bones) {
+  auto mesh = std::make_unique<aiMesh>();
+  mesh->mName = "m";
+  mesh->mNumVertices = static_cast<unsigned>(vertices.size());
+  mesh->mVertices = copyOf(vertices);
+  mesh->mNormals = copyOf(normals);
+  mesh->mNumFaces = static_cast<unsigned>(faces.size());
+  if (!faces.empty()) mesh->mFaces = new aiFace[faces.size()];
+  for (std::size_t f = 0; f < faces.size(); ++f) {
+    mesh->mFaces[f].mNumIndices = static_cast<unsigned>(faces[f].size());
+    mesh->mFaces[f].mIndices = copyOf(faces[f]);
+  }
+  mesh->mNumBones = static_cast<unsigned>(bones.size());
+  if (!bones.empty()) mesh->mBones = new aiBone*[bones.size()];
+  for (std::size_t b = 0; b < bones.size(); ++b) {
+    auto* bone = mesh->mBones[b] = new aiBone();
+    bone->mName = bones[b].name;
+    bone->mOffsetMatrix = bones[b].offset;
+    bone->mNumWeights = static_cast<unsigned>(bones[b].weights.size());
+    bone->mWeights = new aiVertexWeight[bone->mNumWeights];
+    for (unsigned w = 0; w < bone->mNumWeights; ++w)
+      bone->mWeights[w] = aiVertexWeight(bones[b].weights[w].first, bones[b].weights[w].second);
+  }
+  return mesh;
+}
 
 namespace {
 
@@ -24,15 +50,9 @@ struct MeshRecipe {
   std::string name;
   std::vector<aiVector3D> vertices;
   std::vector<aiVector3D> normals;  // empty: the mesh is written without normals
-  std::vector<std::array<unsigned, 3>> triangles;
+  std::vector<std::vector<unsigned>> triangles;
   std::vector<Weight> weights;
 };
-
-aiMatrix4x4 translation(float x, float y, float z) {
-  aiMatrix4x4 m;
-  aiMatrix4x4::Translation(aiVector3D(x, y, z), m);
-  return m;
-}
 
 aiMatrix4x4 worldOf(const aiNode* node) {
   aiMatrix4x4 m = node->mTransformation;
@@ -43,43 +63,22 @@ aiMatrix4x4 worldOf(const aiNode* node) {
 // Bones are bound in the bind pose of the scene: the offset maps mesh space (the mesh nodes sit at the
 // identity) into the bone's space.
 aiMesh* buildMesh(const MeshRecipe& recipe, const aiNode* root) {
-  auto* mesh = new aiMesh();
+  std::vector<BoneSpec> bones;
+  for (const Weight& w : recipe.weights) {
+    auto bone = std::find_if(bones.begin(), bones.end(), [&](const BoneSpec& b) { return b.name == w.bone; });
+    if (bone == bones.end()) {
+      const aiNode* node = root->FindNode(w.bone.c_str());
+      if (node == nullptr) throw std::logic_error("bone without node: " + w.bone);
+      bone = bones.insert(bones.end(), {w.bone, worldOf(node).Inverse(), {}});
+    }
+    bone->weights.emplace_back(w.vertex, w.weight);
+  }
+  std::vector<aiVector3D> normals = recipe.normals;
+  for (aiVector3D& n : normals) n.NormalizeSafe();
+  aiMesh* mesh = makeMesh(recipe.vertices, normals, recipe.triangles, bones).release();
   mesh->mName = recipe.name;
   mesh->mPrimitiveTypes = aiPrimitiveType_TRIANGLE;
   mesh->mMaterialIndex = 0;
-  mesh->mNumVertices = static_cast<unsigned>(recipe.vertices.size());
-  mesh->mVertices = new aiVector3D[mesh->mNumVertices];
-  std::copy(recipe.vertices.begin(), recipe.vertices.end(), mesh->mVertices);
-  if (!recipe.normals.empty()) {
-    mesh->mNormals = new aiVector3D[mesh->mNumVertices];
-    for (unsigned v = 0; v < mesh->mNumVertices; ++v) mesh->mNormals[v] = aiVector3D(recipe.normals[v]).NormalizeSafe();
-  }
-  mesh->mNumFaces = static_cast<unsigned>(recipe.triangles.size());
-  mesh->mFaces = new aiFace[mesh->mNumFaces];
-  for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
-    mesh->mFaces[f].mNumIndices = 3;
-    mesh->mFaces[f].mIndices = new unsigned[3]{recipe.triangles[f][0], recipe.triangles[f][1], recipe.triangles[f][2]};
-  }
-
-  std::vector<std::string> boneNames;
-  for (const Weight& w : recipe.weights)
-    if (std::find(boneNames.begin(), boneNames.end(), w.bone) == boneNames.end()) boneNames.push_back(w.bone);
-  mesh->mNumBones = static_cast<unsigned>(boneNames.size());
-  if (mesh->mNumBones > 0) mesh->mBones = new aiBone*[mesh->mNumBones];
-  for (unsigned b = 0; b < mesh->mNumBones; ++b) {
-    auto* bone = new aiBone();
-    bone->mName = boneNames[b];
-    const aiNode* node = root->FindNode(bone->mName);
-    if (node == nullptr) throw std::logic_error("bone without node: " + boneNames[b]);
-    bone->mOffsetMatrix = worldOf(node).Inverse();
-    std::vector<aiVertexWeight> weights;
-    for (const Weight& w : recipe.weights)
-      if (w.bone == boneNames[b]) weights.emplace_back(w.vertex, w.weight);
-    bone->mNumWeights = static_cast<unsigned>(weights.size());
-    bone->mWeights = new aiVertexWeight[weights.size()];
-    std::copy(weights.begin(), weights.end(), bone->mWeights);
-    mesh->mBones[b] = bone;
-  }
   return mesh;
 }
 
@@ -336,7 +335,7 @@ std::unique_ptr<aiScene> makeFishScene() {
       {-0.16f, 0.012f, 0}, {-0.25f, 0.06f, 0}, {-0.22f, 0, 0}, {-0.25f, -0.06f, 0}, {-0.16f, -0.012f, 0}};
   const aiVector3D half(0, 0, 0.003f);
   MeshRecipe fin{"fin", {}, {}, {}, {}};
-  auto addFace = [&fin](const std::vector<aiVector3D>& corners, const std::vector<std::array<unsigned, 3>>& tris) {
+  auto addFace = [&fin](const std::vector<aiVector3D>& corners, const std::vector<std::vector<unsigned>>& tris) {
     const auto first = static_cast<unsigned>(fin.vertices.size());
     const auto& t = tris[0];
     const aiVector3D n = (corners[t[1]] - corners[t[0]]) ^ (corners[t[2]] - corners[t[0]]);
@@ -348,7 +347,7 @@ std::unique_ptr<aiScene> makeFishScene() {
     for (const auto& t : tris) fin.triangles.push_back({first + t[0], first + t[1], first + t[2]});
   };
   // The outline runs counter-clockwise seen from +z; the fan from the notch (corner 2) covers it.
-  const std::vector<std::array<unsigned, 3>> fan = {{2, 3, 4}, {2, 4, 0}, {2, 0, 1}};
+  const std::vector<std::vector<unsigned>> fan = {{2, 3, 4}, {2, 4, 0}, {2, 0, 1}};
   std::vector<aiVector3D> top, bottom;
   for (int c = 0; c < 5; ++c) top.push_back(outline[c] + half);
   for (int c = 0; c < 5; ++c) bottom.push_back(outline[c] - half);

@@ -24,10 +24,34 @@
 
 #include <assimp/scene.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace testmodels {
+
+inline aiMatrix4x4 translation(float x, float y, float z) {
+  aiMatrix4x4 m;
+  return aiMatrix4x4::Translation(aiVector3D(x, y, z), m);
+}
+
+template <class T>
+T* copyOf(const std::vector<T>& v) {
+  return v.empty() ? nullptr : std::copy(v.begin(), v.end(), new T[v.size()]) - v.size();
+}
+
+struct BoneSpec {
+  std::string name;
+  aiMatrix4x4 offset;
+  std::vector<std::pair<unsigned, float>> weights;
+};
+
+// A mesh named "m" with the given vertices, normals (none when empty), faces and bones.
+std::unique_ptr<aiMesh> makeMesh(const std::vector<aiVector3D>& vertices, const std::vector<aiVector3D>& normals,
+                                 const std::vector<std::vector<unsigned>>& faces,
+                                 const std::vector<BoneSpec>& bones = {});
 
 // Appends a new node with the given local transform to parent's children; the scene owns it.
 aiNode* addChild(aiNode* parent, const std::string& name, const aiMatrix4x4& local);

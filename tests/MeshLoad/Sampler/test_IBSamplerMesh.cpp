@@ -2,14 +2,11 @@
 // the host and device roads that move them.
 #include <gtest/gtest.h>
 
-#include <assimp/scene.h>
-
 #include <cstdlib>
 #include <set>
 
 #include "MeshLoad/Sampler/IBSamplerMesh.h"
 #include "MeshLoad/meshTestUtil.h"
-#include "models/testModels.h"
 
 namespace {
 
@@ -131,18 +128,11 @@ TEST(IBSamplerMesh, MeshesWithoutAreaOrCandidatesGetNoPoints) {
       {"fewer candidates than points", {fan(0.085f)}, 10, 0, 0, 7},
   };
   for (const auto& c : cases) {
-    aiScene scene;
-    scene.mRootNode = new aiNode("root");
-    scene.mNumMeshes = static_cast<unsigned>(c.meshes.size());
-    scene.mMeshes = new aiMesh*[c.meshes.size() + 1];
-    for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
-      scene.mMeshes[m] = c.meshes[m];
-      aiNode* node = testmodels::addChild(scene.mRootNode, "n" + std::to_string(m), aiMatrix4x4());
-      node->mNumMeshes = 1;
-      node->mMeshes = new unsigned[1]{m};
-    }
+    std::vector<SceneNode> tree = {{"root", -1, {}}};
+    for (unsigned m = 0; m < c.meshes.size(); ++m) tree.push_back({"n" + std::to_string(m), 0, {m}});
+    auto scene = sceneOf(tree, c.meshes);
     SkeletalMesh model;
-    captureStdout([&] { model.loadScene(&scene); });
+    captureStdout([&] { model.loadScene(scene.get()); });
     IBSamplerMesh sampler(&model, 0);
     sampler.sample(c.sampleNum);
     const mlLagrangeBoundary& b = *sampler.boundary;
