@@ -181,10 +181,7 @@ std::unique_ptr<aiScene> makeBarScene() {
   MeshRecipe bar{"bar", {}, {}, {}, {}};
   addTube(bar, {0.0f, 1.0f, 2.0f}, 0.25f);
   // End caps, wound so that they face away from the bar.
-  bar.triangles.push_back({0, 2, 1});
-  bar.triangles.push_back({0, 3, 2});
-  bar.triangles.push_back({8, 9, 10});
-  bar.triangles.push_back({8, 10, 11});
+  bar.triangles.insert(bar.triangles.end(), {{0, 2, 1}, {0, 3, 2}, {8, 9, 10}, {8, 10, 11}});
   ringWeights(bar, 0, {{"bone0", 1.0f}});
   ringWeights(bar, 1, {{"bone0", 0.5f}, {"bone1", 0.5f}});
   ringWeights(bar, 2, {{"bone1", 1.0f}});
@@ -213,8 +210,7 @@ std::unique_ptr<aiScene> makeCreatureScene() {
   // Rings at x = 2 (head) .. -2 (tail), then the tail tip vertex 20, which no bone weighs.
   MeshRecipe bodyMesh{"body_mesh", {}, {}, {}, {}};
   addTube(bodyMesh, {2.0f, 1.0f, 0.0f, -1.0f, -2.0f}, 0.3f);
-  bodyMesh.triangles.push_back({0, 1, 2});
-  bodyMesh.triangles.push_back({0, 2, 3});
+  bodyMesh.triangles.insert(bodyMesh.triangles.end(), {{0, 1, 2}, {0, 2, 3}});
   bodyMesh.vertices.emplace_back(-2.5f, 0.0f, 0.0f);
   bodyMesh.normals.emplace_back(-1.0f, 0.0f, 0.0f);
   for (unsigned c = 0; c < 4; ++c) bodyMesh.triangles.push_back({16 + (c + 1) % 4, 16 + c, 20});
@@ -349,13 +345,11 @@ std::unique_ptr<aiScene> makeFishScene() {
   // The outline runs counter-clockwise seen from +z; the fan from the notch (corner 2) covers it.
   const std::vector<std::vector<unsigned>> fan = {{2, 3, 4}, {2, 4, 0}, {2, 0, 1}};
   std::vector<aiVector3D> top, bottom;
-  for (int c = 0; c < 5; ++c) top.push_back(outline[c] + half);
-  for (int c = 0; c < 5; ++c) bottom.push_back(outline[c] - half);
+  for (const aiVector3D& c : outline) top.push_back(c + half), bottom.push_back(c - half);
   addFace(top, fan);
   addFace(bottom, {{2, 4, 3}, {2, 0, 4}, {2, 1, 0}});
   for (int c = 0; c < 5; ++c) {
-    const aiVector3D& p = outline[c];
-    const aiVector3D& q = outline[(c + 1) % 5];
+    const aiVector3D &p = outline[c], &q = outline[(c + 1) % 5];
     addFace({p + half, p - half, q - half, q + half}, {{0, 1, 2}, {0, 2, 3}});
   }
   attachMeshes(*scene, {{skin, skinNode}, {fin, finNode}});

@@ -8,13 +8,11 @@
 // one unnormalised 0.2/0.6 pair, a tail tip vertex without weight), "fin_L" and "fin_R" (one bone each;
 // fin_R carries no normals) and "eye" (no bones, on a rotated and translated node).
 //
-// "hips": armature root "Armature" -> Hips at (0, 1, 0) -> Spine (+0.25 y) -> Head (+0.25 y); Hips ->
-// LeftLeg (0.125, -0.125, 0) -> LeftFoot (-0.75 y); Hips -> RightLeg (-0.125, -0.125, 0) -> RightFoot.
-// One mesh "skin" of four boxes, each weighted to one of the bones Hips, Spine, LeftLeg, RightLeg.
+// "hips": a biped armature (Hips, Spine, Head, legs and feet) below "Armature"; one mesh "skin" of four
+// boxes, each weighted to one of the bones Hips, Spine, LeftLeg, RightLeg.
 //
-// "substring": RootNode -> skin_a, skin_b, Root; Root -> Torso -> Chest -> (LeftArm -> LeftHand,
-// Arm -> Hand). Mesh "skin_a" (box [0,1]^3) is weighted to the bone Arm, a substring of LeftArm; mesh
-// "skin_b" (box [2,3]x[0,1]^2) to the bone Root, a substring of the imported root's name "RootNode".
+// "substring": mesh "skin_a" is weighted to the bone Arm, a substring of LeftArm; mesh "skin_b" to the bone
+// Root, a substring of the imported root's name "RootNode".
 //
 // "fish": a 0.45 m fish along x, snout at +x, back at +y. Armature -> body -> tail -> caudal ->
 // caudal_end at the x below. Mesh "skin" (122 vertices, closed) is skinned to body, tail and caudal,
