@@ -1,9 +1,11 @@
 // A lattice of chosen size on the host and its device twin, for the kernel tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <array>
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -71,6 +73,7 @@ struct GpuLattice {
   std::size_t index(int x, int y, int z) const { return (static_cast<std::size_t>(z) * ny() + y) * nx() + x; }
   const MLFluidParam& param() const { return *host->param; }
   float& f(int q, std::size_t i) { return host->f[q * count() + i]; }
+  float& post(int q, std::size_t i) { return host->fPost[q * count() + i]; }
 
   // First call allocates the device lattice; later calls copy the host arrays over it.
   void upload() {
@@ -101,15 +104,42 @@ struct GpuLattice {
     both(host->Sopt, solver.Sopt_dev_vec[0], n);
     if (up) copy(solver.param_dev_vec[0], host->param, 1, kind);
   }
+};
 
-  // Origin of the device record.
-  void deviceStart(float start[3]) const {
-    mlFlow copy;
-    gputest::copy(reinterpret_cast<unsigned char*>(&copy), reinterpret_cast<const unsigned char*>(dev), sizeof(mlFlow),
-                  cudaMemcpyDeviceToHost);
-    std::memcpy(start, copy.start, sizeof copy.start);
-    copy.dropPointers();
+// Every node at the equilibrium of (rho, u_x, u_y, u_z) = state(x, y, z) in f and fPost; ux, uy, uz hold
+// u, or the momentum rho u as the moments kernel leaves it.
+template <class State>
+void setEquilibrium(GpuLattice& l, State state, bool momentum = false) {
+  for (int z = 0; z < l.nz(); ++z)
+    for (int y = 0; y < l.ny(); ++y)
+      for (int x = 0; x < l.nx(); ++x) {
+        const std::size_t i = l.index(x, y, z);
+        const std::array<float, 4> s = state(x, y, z);
+        const float scale = momentum ? s[0] : 1.0f;
+        l.host->rou[i] = s[0];
+        l.host->ux[i] = scale * s[1];
+        l.host->uy[i] = scale * s[2];
+        l.host->uz[i] = scale * s[3];
+        for (int q = 0; q < 27; ++q) l.f(q, i) = l.post(q, i) = d3q27::equilibrium(q, s[0], s[1], s[2], s[3]);
+      }
+}
+
+// Density and momentum of the populations f of node i.
+inline std::array<double, 4> nodeMoments(GpuLattice& l, std::size_t i) {
+  std::array<double, 4> m{};
+  for (int q = 0; q < 27; ++q) {
+    const int c[4] = {1, d3q27::ex[q], d3q27::ey[q], d3q27::ez[q]};
+    for (int k = 0; k < 4; ++k) m[k] += c[k] * l.f(q, i);
   }
+  return m;
+}
+
+// Kernel tests that step many times run on one CPU thread: their lattices are a few blocks, and test
+// programs run side by side.
+class OneThread : public ::testing::Test {
+ protected:
+  void SetUp() override { dz::device::setHostThreads(1); }
+  void TearDown() override { dz::device::setHostThreads(0); }
 };
 
 }  // namespace gputest

@@ -1,27 +1,30 @@
-// The bounce-back family on small boxes: launches, the face density rule, closed boxes, the shear stress a
-// wall sends back, and the merged kernel against the separate ones.
+// The wall family on small boxes: the bounce-back kernels (launches, the face density rule, closed boxes,
+// the shear stress a wall sends back, the merged kernel) and the Zou-He faces.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
-#include <cstdio>
-#include <functional>
 #include <vector>
 
 #include "duriz/gpu_inc/gpu/mlBndCondition.h"
 #include "duriz/gpu_inc/gpu/mlCollide.h"
 #include "duriz/gpu_inc/gpu/mlMoments.h"
 #include "duriz/gpu_inc/gpu/mlStream.h"
+#include "duriz/gpu_inc/gpu/mlZouHeBndCondition.h"
 #include "gpuLattice.h"
 #include "launchLog.h"
 
-// Kernels of the family reached here without the wrapper.
+// Kernels reached here without their wrapper.
 __global__ void mlBndConditionKernel(mlFlow* flow, int nx, int ny, int nz, int count);
 __global__ void mlBndConditionOtherKernel(mlFlow* flow, int nx, int ny, int nz, int count);
+__global__ void mlCuBoundaryCondition_Down_KernelZouHe(mlFlow* flow, int nx, int ny, int nz, int count);
+__global__ void mlCuBoundaryCondition_Up_KernelZouHe(mlFlow* flow, int nx, int ny, int nz, int count);
 
 namespace {
 
 using gputest::GpuLattice;
+using gputest::setEquilibrium;
+using Node = std::array<float, 4>;  // rho, u
 
 // Box faces flagged as the reset flags them (x faces, then z, then y, each replacing the earlier flag), or
 // all solid; fluid inside.
@@ -37,39 +40,6 @@ void flagBox(GpuLattice& l, bool solid) {
       }
 }
 
-// Every node at the equilibrium of (rho, u) = state(x, y, z) in f and fPost, u stored as the velocity.
-void setState(GpuLattice& l, const std::function<std::array<float, 4>(int, int, int)>& state) {
-  for (int z = 0; z < l.nz(); ++z)
-    for (int y = 0; y < l.ny(); ++y)
-      for (int x = 0; x < l.nx(); ++x) {
-        const std::size_t i = l.index(x, y, z);
-        const auto s = state(x, y, z);
-        l.host->rou[i] = s[0];
-        l.host->ux[i] = s[1];
-        l.host->uy[i] = s[2];
-        l.host->uz[i] = s[3];
-        for (int q = 0; q < 27; ++q)
-          l.f(q, i) = l.host->fPost[q * l.count() + i] = d3q27::equilibrium(q, s[0], s[1], s[2], s[3]);
-      }
-}
-
-// One step of a closed box: fluid velocities from the moments, walls held at rest; then collision, walls,
-// streaming, moments. Leaves the host copy current.
-void closedBoxStep(GpuLattice& l) {
-  for (std::size_t i = 0; i < l.count(); ++i) {
-    const float scale = l.host->flag[i] == NODE_FLUID ? 1.0f / l.host->rou[i] : 0.0f;
-    l.host->ux[i] *= scale;
-    l.host->uy[i] *= scale;
-    l.host->uz[i] *= scale;
-  }
-  l.upload();
-  mlCollideAddForceHighorderFiitingGpu(l.dev, l.param());
-  mlBndConditionGpu(l.dev, l.param());
-  mlCuStream3dOptGpu(l.dev, l.param());
-  mlCalOneOrderMomentOptGpu(l.dev, l.param());
-  l.download();
-}
-
 double fluidMass(const GpuLattice& l) {
   double m = 0;
   for (std::size_t i = 0; i < l.count(); ++i)
@@ -77,12 +47,14 @@ double fluidMass(const GpuLattice& l) {
   return m;
 }
 
-// Many steps run on one CPU thread: these lattices are a few blocks, and test programs run side by side.
-class BndCondition : public ::testing::Test {
- protected:
-  void SetUp() override { dz::device::setHostThreads(1); }
-  void TearDown() override { dz::device::setHostThreads(0); }
-};
+// The wall rules on the host device layer, then copied back.
+void walls(GpuLattice& l) {
+  l.upload();
+  mlBndConditionGpu(l.dev, l.param());
+  l.download();
+}
+
+using BndCondition = gputest::OneThread;
 
 TEST_F(BndCondition, LaunchesItsEightKernelsInOrder) {
   GpuLattice l(10, 9, 17);
@@ -105,17 +77,15 @@ TEST_F(BndCondition, FaceDensityRecoversAnEquilibriumWithNormalVelocityOnEveryFa
   const float rho = 1.03f;
   for (const auto& u : {std::array<float, 3>{0.1f, 0, 0}, {0, -0.08f, 0}, {0, 0, 0.05f}, {-0.06f, 0.04f, 0.03f}}) {
     GpuLattice l(6, 5, 7);
-    setState(l, [&](int, int, int) { return std::array<float, 4>{rho, u[0], u[1], u[2]}; });
+    setEquilibrium(l, [&](int, int, int) { return Node{rho, u[0], u[1], u[2]}; });
     flagBox(l, false);
-    for (std::size_t i = 0; i < l.count(); ++i) l.host->rou[i] = -1;  // marks what the kernels write
+    std::fill(l.host->rou, l.host->rou + l.count(), -1.0f);  // marks what the kernels write
     const std::vector<float> before(l.host->fPost, l.host->fPost + 27 * l.count());
-    l.upload();
-    mlBndConditionGpu(l.dev, l.param());
-    l.download();
+    walls(l);
     for (std::size_t i = 0; i < l.count(); ++i) {
       if (l.host->flag[i] == NODE_FLUID) continue;
       ASSERT_NEAR(l.host->rou[i], rho, 2e-6) << "node " << i << " flag " << l.host->flag[i] << " u_x " << u[0];
-      for (int q = 0; q < 27; ++q) ASSERT_NEAR(l.host->fPost[q * l.count() + i], before[q * l.count() + i], 1e-6);
+      for (int q = 0; q < 27; ++q) ASSERT_NEAR(l.post(q, i), before[q * l.count() + i], 1e-6);
     }
   }
 }
@@ -127,33 +97,41 @@ TEST_F(BndCondition, FaceDensityRecoversAnEquilibriumWithNormalVelocityOnEveryFa
 TEST_F(BndCondition, ClosedBoxesKeepRestAndMass) {
   for (bool solid : {false, true})
     for (bool rest : {true, false}) {
-      const char* walls = solid ? "solid" : "face";
+      const char* name = solid ? "solid walls" : "face walls";
       std::vector<float> states[2];
       for (int threads = 1; threads <= (rest ? 1 : 2); ++threads) {
         dz::device::setHostThreads(threads);
         GpuLattice l(8, 7, 8, 0.02f);
         flagBox(l, solid);
-        setState(l, [&](int x, int y, int z) {
+        setEquilibrium(l, [&](int x, int y, int z) {
           const float bump = 0.02f * std::exp(-0.5f * ((x - 3) * (x - 3) + (y - 3) * (y - 3) + (z - 4) * (z - 4)));
           const float u = rest || l.host->flag[l.index(x, y, z)] != NODE_FLUID ? 0 : 0.03f * (y > 3 ? 1 : -1);
-          return std::array<float, 4>{rest ? 1 : 1 + bump, u, u / 3, 0};
+          return Node{rest ? 1 : 1 + bump, u, u / 3, 0};
         });
         l.host->flag[l.index(4, 2, 3)] = l.host->flag[l.index(4, 2, 4)] = NODE_SOLID;
         const double m0 = fluidMass(l);
         double worst = 0;
         for (int t = 1; t <= (threads == 1 ? 300 : 10); ++t) {
-          closedBoxStep(l);
+          // Fluid velocities from the moments, walls held at rest; then collision, walls, streaming, moments.
+          for (std::size_t i = 0; i < l.count(); ++i) {
+            const float scale = l.host->flag[i] == NODE_FLUID ? 1.0f / l.host->rou[i] : 0.0f;
+            l.host->ux[i] *= scale, l.host->uy[i] *= scale, l.host->uz[i] *= scale;
+          }
+          l.upload();
+          mlCollideAddForceHighorderFiitingGpu(l.dev, l.param());
+          mlBndConditionGpu(l.dev, l.param());
+          mlCuStream3dOptGpu(l.dev, l.param());
+          mlCalOneOrderMomentOptGpu(l.dev, l.param());
+          l.download();
           worst = std::fmax(worst, std::fabs(fluidMass(l) / m0 - 1));
           if (t == 10) states[threads - 1].assign(l.host->f, l.host->f + 27 * l.count());
         }
-        EXPECT_LT(worst, 1e-5) << walls << " walls";
-        if (!rest && threads == 1)
-          std::printf("%s walls: largest relative change of the fluid mass in 300 steps %.2e\n", walls, worst);
+        EXPECT_LT(worst, 1e-5) << name;
         for (std::size_t i = 0; i < l.count(); ++i)
           for (int q = 0; rest && q < 27 && l.host->flag[i] == NODE_FLUID; ++q)
-            ASSERT_NEAR(l.f(q, i), d3q27::w[q], 3e-6) << walls << " walls, node " << i;
+            ASSERT_NEAR(l.f(q, i), d3q27::w[q], 3e-6) << name << ", node " << i;
       }
-      EXPECT_TRUE(rest || states[0] == states[1]) << walls << " walls";
+      EXPECT_TRUE(rest || states[0] == states[1]) << name;
     }
 }
 
@@ -166,19 +144,17 @@ TEST_F(BndCondition, AWallSendsBackTheShearStressThatReachesIt) {
     for (std::size_t i = 0; i < l.count(); ++i) {
       const bool fluid = i % 4 != 0;
       l.host->flag[i] = fluid ? NODE_FLUID : wall;
-      for (int q = 0; q < 27; ++q)
-        l.host->fPost[q * l.count() + i] = d3q27::w[q] * (1 + fluid * 9 * d3q27::ex[q] * d3q27::ey[q] * Pxy);
+      for (int q = 0; q < 27; ++q) l.post(q, i) = d3q27::w[q] * (1 + fluid * 9 * d3q27::ex[q] * d3q27::ey[q] * Pxy);
     }
-    l.upload();
-    mlBndConditionGpu(l.dev, l.param());
-    l.download();
+    walls(l);
     for (int z = 1; z < 4; ++z)
       for (int y = 1; y < 4; ++y)
-        for (int q = 0; q < 27; ++q)
+        for (int q = 0; q < 27; ++q) {
           if (d3q27::ex[q] == 1) {
-            const float sent = l.host->fPost[q * l.count() + l.index(0, y, z)];
-            EXPECT_NEAR(sent, d3q27::w[q] * (1 + 9 * d3q27::ey[q] * Pxy), 1e-7) << wall << " " << y << z << " q " << q;
+            EXPECT_NEAR(l.post(q, l.index(0, y, z)), d3q27::w[q] * (1 + 9 * d3q27::ey[q] * Pxy), 1e-7)
+                << wall << " " << y << z << " q " << q;
           }
+        }
   }
 }
 
@@ -187,8 +163,8 @@ TEST_F(BndCondition, MergedKernelMatchesTheSeparateKernels) {
   std::vector<float> results[2];
   for (bool merged : {false, true}) {
     GpuLattice l(9, 7, 6);
-    setState(l, [](int x, int y, int z) {
-      return std::array<float, 4>{1 + 0.01f * x, 0.02f * std::sin(1.0f * y), 0.01f * z, -0.01f};
+    setEquilibrium(l, [](int x, int y, int z) {
+      return Node{1 + 0.01f * x, 0.02f * std::sin(1.0f * y), 0.01f * z, -0.01f};
     });
     flagBox(l, false);
     for (std::size_t i = 0; i < 27 * l.count(); ++i) l.host->fPost[i] *= 1 + 0.03f * (i % 7) / 7;
@@ -207,6 +183,64 @@ TEST_F(BndCondition, MergedKernelMatchesTheSeparateKernels) {
     results[merged].insert(results[merged].end(), l.host->rou, l.host->rou + l.count());
   }
   EXPECT_TRUE(results[0] == results[1]);
+}
+
+// Every node starts at the equilibrium of rho0 and u0. A face node of outward side s along axis a knows
+// sum_{c_a = 0} f + 2 sum_{c_a = s} f = rho0 (1 + s u0_a), so its density is rho0 (1 + s u0_a) / (1 + s u_a)
+// for the prescribed u: (0.2, 0, 0) at x = 0, rest on the other faces. The rebuilt populations carry that
+// density and the momentum rho u. Only nodes with both in-plane coordinates in [10, n - 10] change.
+TEST_F(BndCondition, ZouHeFacesSetVelocityAndDensityOnlyInsideTheMargin) {
+  const int n = 22;
+  const float rho0 = 1.1f, u0[3] = {0.05f, -0.03f, 0.02f};
+  GpuLattice l(n, n, n);
+  setEquilibrium(l, [&](int, int, int) { return Node{rho0, u0[0], u0[1], u0[2]}; });
+  std::fill(l.host->rou, l.host->rou + l.count(), -1.0f);
+  const std::vector<float> before(l.host->f, l.host->f + 27 * l.count());
+  l.upload();
+  EXPECT_EQ(gputest::launchesOf([&] { mlZouHeBndConditionGpu(l.dev, l.param()); }),
+            std::vector<std::string>({"mlCuBoundaryCondition_Left_KernelZouHe grid 1 3 3 block 1 8 8",
+                                      "mlCuBoundaryCondition_Right_KernelZouHe grid 1 3 3 block 1 8 8",
+                                      "mlCuBoundaryCondition_Forward_KernelZouHe grid 3 3 1 block 8 8 1",
+                                      "mlCuBoundaryCondition_Back_KernelZouHe grid 3 3 1 block 8 8 1"}));
+  DZ_LAUNCH(mlCuBoundaryCondition_Down_KernelZouHe, dim3(3, 1, 3), dim3(8, 1, 8), l.dev, n, n, n, n * n * n);
+  DZ_LAUNCH(mlCuBoundaryCondition_Up_KernelZouHe, dim3(3, 1, 3), dim3(8, 1, 8), l.dev, n, n, n, n * n * n);
+  checkCudaLaunch();
+  l.download();
+
+  struct Face {
+    int axis, side;
+    float u[3];
+  };
+  const Face faces[] = {{0, -1, {0.2f, 0, 0}}, {0, 1, {}}, {1, -1, {}}, {1, 1, {}}, {2, -1, {}}, {2, 1, {}}};
+  int set = 0;
+  for (int z = 0; z < n; ++z)
+    for (int y = 0; y < n; ++y)
+      for (int x = 0; x < n; ++x) {
+        const int p[3] = {x, y, z};
+        const std::size_t i = l.index(x, y, z);
+        const Face* face = nullptr;
+        for (const Face& f : faces) {
+          bool on = p[f.axis] == (f.side < 0 ? 0 : n - 1);
+          for (int a = 0; a < 3; ++a) on = on && (a == f.axis || (p[a] >= 10 && p[a] <= n - 10));
+          if (on) face = &f;
+        }
+        if (face == nullptr) {
+          ASSERT_EQ(l.host->rou[i], -1.0f) << x << " " << y << " " << z;
+          for (int q = 0; q < 27; ++q) ASSERT_EQ(l.f(q, i), before[q * l.count() + i]) << x << " " << y << " " << z;
+          continue;
+        }
+        ++set;
+        const double rho = rho0 * (1 + face->side * u0[face->axis]) / (1 + face->side * face->u[face->axis]);
+        const float stored[3] = {l.host->ux[i], l.host->uy[i], l.host->uz[i]};
+        const auto m = gputest::nodeMoments(l, i);
+        ASSERT_NEAR(l.host->rou[i], rho, 2e-6) << x << " " << y << " " << z;
+        ASSERT_NEAR(m[0], rho, 2e-6) << x << " " << y << " " << z;
+        for (int k = 0; k < 3; ++k) {
+          ASSERT_EQ(stored[k], face->u[k]) << x << " " << y << " " << z;
+          ASSERT_NEAR(m[k + 1], rho * face->u[k], 2e-6) << x << " " << y << " " << z << " axis " << k;
+        }
+      }
+  EXPECT_EQ(set, 6 * 3 * 3);
 }
 
 }  // namespace

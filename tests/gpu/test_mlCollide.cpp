@@ -51,9 +51,8 @@ Moments equilibriumMoments(double rho) {
 TEST(CentralMomentTransform, EquilibriumHasTheCollisionsEquilibriumMoments) {
   float feq[27];
   mlEquilibrium(1.2f, 0.1f, -0.2f, 0.05f, feq);
-  const double f[27] = {feq[0],  feq[1],  feq[2],  feq[3],  feq[4],  feq[5],  feq[6],  feq[7],  feq[8],
-                        feq[9],  feq[10], feq[11], feq[12], feq[13], feq[14], feq[15], feq[16], feq[17],
-                        feq[18], feq[19], feq[20], feq[21], feq[22], feq[23], feq[24], feq[25], feq[26]};
+  double f[27];
+  std::copy(feq, feq + 27, f);
   const double u[3] = {0.1f, -0.2f, 0.05f};
   const Moments k = centralMoments(f, u), expected = equilibriumMoments(1.2f);
   for (int m = 0; m < 27; ++m) EXPECT_NEAR(k[m], expected[m], 1e-6) << m;
@@ -134,7 +133,7 @@ TEST_P(Collision, PostCollisionMomentsAreTheRelaxedAndForcedMoments) {
   const double rho = c.rho;
   const double u[3] = {l.host->ux[node], l.host->uy[node], l.host->uz[node]};
   double f[27], post[27];
-  for (int q = 0; q < 27; ++q) f[q] = l.f(q, node), post[q] = l.host->fPost[q * l.count() + node];
+  for (int q = 0; q < 27; ++q) f[q] = l.f(q, node), post[q] = l.post(q, node);
   // Velocity gradient by differences of the neighbours along each axis, a missing neighbour replaced by
   // the node itself, always divided by 2.
   double G[3][3];
@@ -193,7 +192,7 @@ TEST(Collision, RestingEquilibriumKeepsItsPopulationsAndStoresTheRestFit) {
   l.download();
   for (std::size_t i = 0; i < l.count(); ++i) {
     EXPECT_NEAR(l.host->Sopt[i], 0.0092977, 1e-7) << i;  // the fit at rho 1, m 0, P = sqrt(3) / 3
-    for (int q = 0; q < 27; ++q) EXPECT_NEAR(l.host->fPost[q * l.count() + i], d3q27::w[q], 1.2e-7) << q;
+    for (int q = 0; q < 27; ++q) EXPECT_NEAR(l.post(q, i), d3q27::w[q], 1.2e-7) << q;
   }
 }
 

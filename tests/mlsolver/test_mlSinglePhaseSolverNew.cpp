@@ -58,7 +58,7 @@ class LatticeMirror : public ::testing::Test {
   mlSinglePhaseSolverNew solver_;
 };
 
-TEST_F(LatticeMirror, TheDeviceRecordIsTheHostRecordPointingAtThirteenDeviceArrays) {
+TEST_F(LatticeMirror, TheDeviceRecordPointsAtThirteenDeviceArraysFreedTogether) {
   EXPECT_EQ(dz::device::counters().liveAllocations, baseline_.liveAllocations + 2 * 14);
   mlFlow copy;
   ASSERT_EQ(cudaMemcpy(&copy, solver_.lbm_dev_gpu[1], sizeof(mlFlow), cudaMemcpyDeviceToHost), cudaSuccess);
@@ -75,6 +75,10 @@ TEST_F(LatticeMirror, TheDeviceRecordIsTheHostRecordPointingAtThirteenDeviceArra
   std::vector<float> sopt(lattices_[0]->count);
   ASSERT_EQ(cudaMemcpy(sopt.data(), solver_.Sopt_dev_vec[0], sopt.size() * 4, cudaMemcpyDeviceToHost), cudaSuccess);
   EXPECT_EQ(sopt, std::vector<float>(sopt.size(), 0.25f));
+  solver_.freeGpu();  // releases everything
+  EXPECT_EQ(dz::device::counters().liveAllocations, baseline_.liveAllocations);
+  EXPECT_EQ(dz::device::counters().liveBytes, baseline_.liveBytes);
+  EXPECT_TRUE(solver_.f_dev_vec.empty() && solver_.Sopt_dev_vec.empty() && solver_.lbm_dev_gpu.empty());
 }
 
 TEST_F(LatticeMirror, DownloadReturnsTheUploadBitForBitWithTheDevicesOrigin) {
@@ -111,13 +115,6 @@ TEST_F(LatticeMirror, UploadSendsTheNineEditableArraysButNotTheDensity) {
   EXPECT_EQ(host.flag[0], NODE_SOLID);
   EXPECT_EQ(host.f[5 * n + 1], 9.0f);
   EXPECT_EQ(static_cast<float>(host.rou[2]), deviceDensity);
-}
-
-TEST_F(LatticeMirror, FreeGpuReleasesEverything) {
-  solver_.freeGpu();
-  EXPECT_EQ(dz::device::counters().liveAllocations, baseline_.liveAllocations);
-  EXPECT_EQ(dz::device::counters().liveBytes, baseline_.liveBytes);
-  EXPECT_TRUE(solver_.f_dev_vec.empty() && solver_.Sopt_dev_vec.empty() && solver_.lbm_dev_gpu.empty());
 }
 
 }  // namespace
