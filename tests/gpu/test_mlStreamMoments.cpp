@@ -34,7 +34,6 @@ TEST_P(Stream, PullsFromTheUpstreamNeighbourAndKeepsWhatEntersFromOutside) {
   mlCuStream3dOptGpu(l.dev, l.param());
   dz::device::streamingStores = dz::device::StreamingStores::automatic;
   l.download();
-  int kept = 0;
   for (int z = 0; z < l.nz(); ++z)
     for (int y = 0; y < l.ny(); ++y)
       for (int x = 0; x < l.nx(); ++x) {
@@ -43,18 +42,9 @@ TEST_P(Stream, PullsFromTheUpstreamNeighbourAndKeepsWhatEntersFromOutside) {
           const int sx = x - d3q27::ex[q], sy = y - d3q27::ey[q], sz = z - d3q27::ez[q];
           const bool inside = sx >= 0 && sx < l.nx() && sy >= 0 && sy < l.ny() && sz >= 0 && sz < l.nz();
           const bool keeps = i == l.index(2, 1, 1) || !inside;
-          kept += keeps;
           EXPECT_EQ(l.f(q, i), keeps ? -tag(q, i) : tag(q, l.index(sx, sy, sz))) << x << y << z << " q " << q;
         }
       }
-  // A face node of x = 0 keeps the 9 directions with c_x = 1; the corner (0, 0, 0) the 19 that point
-  // inward across any of its three faces.
-  for (int q = 0; q < 27; ++q) {
-    EXPECT_EQ(l.f(q, l.index(0, 1, 1)) == -tag(q, l.index(0, 1, 1)), d3q27::ex[q] == 1) << q;
-    const bool inward = d3q27::ex[q] == 1 || d3q27::ey[q] == 1 || d3q27::ez[q] == 1;
-    EXPECT_EQ(l.f(q, 0) == -tag(q, 0), inward) << q;
-  }
-  EXPECT_GT(kept, 27);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, Stream,
