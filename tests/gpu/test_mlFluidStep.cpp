@@ -102,11 +102,10 @@ TEST_F(FluidStep, ShearWaveDecaysAtTheLatticeViscosity) {
 }
 
 // Every kernel writes only its own node (the boundary also its neighbour's density, with the value all
-// writers agree on): 1, 2, 3 and 8 threads, with plain or streaming stores (the 32-node rows use them),
-// give the same bits (the larger moving-frame box: 1 thread plain, 8 streaming). Thin boxes have planes side by side; a
-// uniform flow in a one-node slab stays uniform, every node alike, which under AddressSanitizer also shows that no
-// kernel leaves the lattice. In the moving frame u_z = 0.25 next to x = 0 exceeds the inflow limit where those nodes
-// meet the z faces.
+// writers agree on): 1, 2, 3 and 8 threads, plain or streaming stores, give the same bits (the moving
+// frame: 1 thread plain, 8 streaming). Thin boxes put planes side by side; a uniform flow in a one-node
+// slab stays uniform, which under AddressSanitizer also shows that no kernel leaves the lattice. In the
+// moving frame u_z = 0.25 next to x = 0 exceeds the inflow limit where those nodes meet the z faces.
 TEST(FluidStepThreads, ThreadsAndStoresDoNotChangeTheBits) {
   FrameMotion moving;
   moving.a = {1e-4, 0, -2e-4};
