@@ -164,6 +164,11 @@ TEST_P(Collision, PostCollisionMomentsAreTheRelaxedAndForcedMoments) {
   }
   const Moments got = centralMoments(post, u);
   for (int m = 0; m < 27; ++m) EXPECT_NEAR(got[m], k[m], 2e-6) << c.name << " moment " << m;
+  // Raw moments, more tightly: the mass is the stored density, the momentum rho u + F/2.
+  const double zero[3] = {0, 0, 0};
+  const Moments raw = centralMoments(post, zero);
+  EXPECT_NEAR(raw[0], rho, 1e-6);
+  for (int a = 0; a < 3; ++a) EXPECT_NEAR(raw[1 + a], rho * u[a] + F[a] / 2, 1e-6) << a;
 }
 
 INSTANTIATE_TEST_SUITE_P(
