@@ -195,20 +195,32 @@ __device__ __forceinline__ void mlInterpolationRange(const float X[3], int width
 }
 
 #ifndef DUZAVOD_CUDA
-// Finiteness of ux, uy, uz by tiles of 8 x 8 x 8 nodes, found by the host before an interpolation for the
-// tiles that the points' ranges reach. A point whose range lies in finite tiles needs no check of its
-// own; any other point checks its own range, so the result never depends on the map.
+// Finiteness of ux, uy, uz by tiles of 8 x 8 x 8 nodes, found on the host during an interpolation: the
+// first point whose range reaches a tile checks it (two threads may check one tile at once; both store
+// the same answer). A point whose range lies in finite tiles needs no check of its own; any other point
+// checks its own range, so the result never depends on the map.
 struct mlFiniteTiles {
   static constexpr int kEdge = 8;
-  enum : std::uint8_t { kUnknown = 0, kWanted = 1, kFinite = 2, kNotFinite = 3 };
-  const std::uint8_t* state;
-  std::int64_t tx, ty;  // tiles along x and y
+  enum : std::uint8_t { kUnknown = 0, kFinite = 1, kNotFinite = 2 };
+  std::uint8_t* state;
+  std::int64_t tx, ty;
 
-  __device__ __forceinline__ bool finite(const std::int64_t lo[3], const std::int64_t hi[3]) const {
+  __device__ __forceinline__ bool finite(const mlFlow& flow, const std::int64_t n[3], const std::int64_t lo[3],
+                                         const std::int64_t hi[3]) const {
     for (std::int64_t z = lo[2] / kEdge; z <= hi[2] / kEdge; ++z)
       for (std::int64_t y = lo[1] / kEdge; y <= hi[1] / kEdge; ++y)
-        for (std::int64_t x = lo[0] / kEdge; x <= hi[0] / kEdge; ++x)
-          if (state[(z * ty + y) * tx + x] != kFinite) return false;
+        for (std::int64_t x = lo[0] / kEdge; x <= hi[0] / kEdge; ++x) {
+          std::uint8_t* tile = &state[(z * ty + y) * tx + x];
+          std::uint8_t known = __atomic_load_n(tile, __ATOMIC_RELAXED);
+          if (known == kUnknown) {
+            const std::int64_t tileLo[3] = {x * kEdge, y * kEdge, z * kEdge};
+            const std::int64_t tileHi[3] = {mlMin(tileLo[0] + kEdge, n[0]) - 1, mlMin(tileLo[1] + kEdge, n[1]) - 1,
+                                            mlMin(tileLo[2] + kEdge, n[2]) - 1};
+            known = mlVelocityIsFinite<kEdge>(flow, n[0], n[1], tileLo, tileHi) ? kFinite : kNotFinite;
+            __atomic_store_n(tile, known, __ATOMIC_RELAXED);
+          }
+          if (known != kFinite) return false;
+        }
     return true;
   }
 };
@@ -273,7 +285,7 @@ __global__ void mlInterpolateFluidForceKernel(mlLagrangeBoundary* boundary, mlFl
 #ifdef DUZAVOD_CUDA
   auto finite = [&] { return mlVelocityIsFinite<kNodes>(*flow, nx, ny, lo, hi); };
 #else
-  auto finite = [&] { return tiles.finite(lo, hi) || mlVelocityIsFinite<kNodes>(*flow, nx, ny, lo, hi); };
+  auto finite = [&] { return tiles.finite(*flow, n, lo, hi) || mlVelocityIsFinite<kNodes>(*flow, nx, ny, lo, hi); };
 #endif
   if (mlHasWeights(width) && finite()) {
     using Weights = mlAxisWeights<kNodes>;
@@ -578,40 +590,13 @@ void mlSpreadDeposit(mlSpreadBins& bins, const mlLagrangeBoundary& b, int count,
 #endif
 
 #ifndef DUZAVOD_CUDA
-// Builds the tile map for the points the interpolation will handle: marks the tiles their ranges reach
-// (placing the points as the kernel does), then checks each marked tile once.
-mlFiniteTiles mlFindFiniteTiles(const mlLagrangeBoundary& b, int handled, const mlFlow& flow, int width, float N,
-                                float l0p, std::int64_t nx, std::int64_t ny, std::int64_t nz) {
+// A tile map of the lattice with every tile still to be checked.
+mlFiniteTiles mlUncheckedTiles(std::int64_t nx, std::int64_t ny, std::int64_t nz) {
   constexpr int kEdge = mlFiniteTiles::kEdge;
   const std::int64_t tx = (nx + kEdge - 1) / kEdge, ty = (ny + kEdge - 1) / kEdge, tz = (nz + kEdge - 1) / kEdge;
   static thread_local std::vector<std::uint8_t> state;
   state.assign(tx * ty * tz, mlFiniteTiles::kUnknown);
-  std::uint8_t* tile = state.data();
-  const float invdx = mlFastDivide(N, l0p);
-  const std::int64_t n[3] = {nx, ny, nz};
-#pragma omp parallel num_threads(dz::device::hostThreads())
-  {
-#pragma omp for schedule(static)
-    for (int t = 0; t < handled; ++t) {
-      float X[3];
-      if (!mlPointInLattice(b, flow, t, invdx, nx, ny, nz, X)) continue;
-      std::int64_t lo[3], hi[3];
-      mlInterpolationRange(X, width, n, lo, hi);
-      for (std::int64_t z = lo[2] / kEdge; z <= hi[2] / kEdge; ++z)
-        for (std::int64_t y = lo[1] / kEdge; y <= hi[1] / kEdge; ++y)
-          for (std::int64_t x = lo[0] / kEdge; x <= hi[0] / kEdge; ++x)
-            __atomic_store_n(&tile[(z * ty + y) * tx + x], mlFiniteTiles::kWanted, __ATOMIC_RELAXED);
-    }
-#pragma omp for schedule(dynamic, 16)
-    for (std::int64_t k = 0; k < tx * ty * tz; ++k) {
-      if (tile[k] != mlFiniteTiles::kWanted) continue;
-      const std::int64_t x = k % tx * kEdge, y = k / tx % ty * kEdge, z = k / (tx * ty) * kEdge;
-      const std::int64_t lo[3] = {x, y, z};
-      const std::int64_t hi[3] = {mlMin(x + kEdge, nx) - 1, mlMin(y + kEdge, ny) - 1, mlMin(z + kEdge, nz) - 1};
-      tile[k] = mlVelocityIsFinite<kEdge>(flow, nx, ny, lo, hi) ? mlFiniteTiles::kFinite : mlFiniteTiles::kNotFinite;
-    }
-  }
-  return mlFiniteTiles{tile, tx, ty};
+  return mlFiniteTiles{state.data(), tx, ty};
 }
 #endif
 
@@ -627,8 +612,7 @@ void mlInterpolateFluidForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow*
   DZ_LAUNCH(mlInterpolateFluidForceKernel, grid, block, boundary, flow, static_cast<double>(param.slip_ratio), N, l0p,
             rou0p, u0k, u0p, width, kLayerWidth, kLayerWidth, layers, nx, ny, nz);
 #else
-  const mlFiniteTiles tiles =
-      mlFindFiniteTiles(*boundary, mlHandledPoints(*boundary, grid), *flow, width, N, l0p, nx, ny, nz);
+  const mlFiniteTiles tiles = mlUncheckedTiles(nx, ny, nz);
   DZ_LAUNCH(mlInterpolateFluidForceKernel, grid, block, boundary, flow, static_cast<double>(param.slip_ratio), N, l0p,
             rou0p, u0k, u0p, width, kLayerWidth, kLayerWidth, layers, nx, ny, nz, tiles);
 #endif
