@@ -396,8 +396,15 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
   const std::int64_t t = mlPointIndex(layerX, layerY);
   if (t < 0 || t >= b.count) return;
 #ifndef DUZAVOD_CUDA
-  mlSpreadRecord& record = records[t];
-  record.len[0] = record.len[1] = record.len[2] = 0;
+  // The record is formed on the stack and stored whole when the thread ends: the weights are then read
+  // back from the stack without waiting for stores into records that another thread's deposit pulled
+  // into its own cache.
+  struct StoreOnExit {
+    mlSpreadRecord& to;
+    mlSpreadRecord made;
+    ~StoreOnExit() { to = made; }
+  } out{records[t], {}};
+  mlSpreadRecord& record = out.made;
 #endif
 
   const float invdx = mlFastDivide(N, l0p);
