@@ -73,12 +73,19 @@ __global__ void mlCollideAddForceHighorderFiitingKernel(mlFlow* flow, float, int
     const float u[3] = {uxs[i], uys[i], uzs[i]};
 
     // Velocity gradient G[a][b] = du_a/dx_b, central differences; a face node uses itself as the missing
-    // neighbour but still divides by 2.
+    // neighbour but still divides by 2. Along x the neighbour is chosen by value rather than by index:
+    // the host then loads a block row's x neighbours as masked vectors, not gathers (y and z are the
+    // same for the whole row).
     const int step[3] = {1, nx, nx * ny};
     const int pos[3] = {n.x, n.y, n.z};
     const int size[3] = {nx, ny, nz};
     float G[3][3];
-    for (int b = 0; b < 3; ++b) {
+    const bool xp = n.x < nx - 1;
+    const bool xm = n.x > 0;
+    G[0][0] = ((xp ? uxs[i + 1] : u[0]) - (xm ? uxs[i - 1] : u[0])) / 2.0f;
+    G[1][0] = ((xp ? uys[i + 1] : u[1]) - (xm ? uys[i - 1] : u[1])) / 2.0f;
+    G[2][0] = ((xp ? uzs[i + 1] : u[2]) - (xm ? uzs[i - 1] : u[2])) / 2.0f;
+    for (int b = 1; b < 3; ++b) {
       const int ip = i + (pos[b] < size[b] - 1 ? step[b] : 0);
       const int im = i - (pos[b] > 0 ? step[b] : 0);
       G[0][b] = (uxs[ip] - uxs[im]) / 2.0f;
