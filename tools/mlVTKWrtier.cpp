@@ -9,13 +9,12 @@
 
 namespace {
 
-// A reader cannot load "nan" or "inf" as a coordinate: such a file would be no file at all.
-void requireFinite(const Eigen::Vector3d& v, const std::string& what) {
-  if (!v.allFinite()) {
-    std::ostringstream msg;
-    msg << what << " (" << v.x() << ", " << v.y() << ", " << v.z() << ") is not finite";
-    throw std::invalid_argument(msg.str());
-  }
+// A reader cannot load "nan" or "inf" as a coordinate: such a file would be no file at all. Callers test
+// allFinite themselves, so that the message is only built for a bad value.
+[[noreturn]] void throwNotFinite(const Eigen::Vector3d& v, const std::string& what) {
+  std::ostringstream msg;
+  msg << what << " (" << v.x() << ", " << v.y() << ", " << v.z() << ") is not finite";
+  throw std::invalid_argument(msg.str());
 }
 
 void writeVector(std::ostream& out, const Eigen::Vector3d& v) { out << v.x() << " " << v.y() << " " << v.z() << "\n"; }
@@ -31,7 +30,9 @@ bool mlVTKWrtier::writeLines(const std::vector<mlVTKLine>& lines, const std::str
   std::size_t total = 0;
   for (std::size_t l = 0; l < lines.size(); ++l) {
     for (std::size_t k = 0; k < lines[l].vertices.size(); ++k)
-      requireFinite(lines[l].vertices[k], "writeLines: vertex " + std::to_string(k) + " of line " + std::to_string(l));
+      if (!lines[l].vertices[k].allFinite())
+        throwNotFinite(lines[l].vertices[k],
+                       "writeLines: vertex " + std::to_string(k) + " of line " + std::to_string(l));
     total += lines[l].vertices.size();
   }
 
@@ -68,8 +69,10 @@ bool mlVTKWrtier::writeTrajectory(const mlTrajectory<double, 3>& trajectory, con
   for (std::size_t i = 0; i < n; ++i) {
     const float u = static_cast<float>(maxU * (static_cast<double>(i) * static_cast<double>(step)));
     at[i] = curve.evaluateD1(u);
-    requireFinite(at[i].position, "writeTrajectory: the curve point at u = " + std::to_string(u));
-    requireFinite(at[i].tangent, "writeTrajectory: the tangent at u = " + std::to_string(u));
+    if (!at[i].position.allFinite())
+      throwNotFinite(at[i].position, "writeTrajectory: the curve point at u = " + std::to_string(u));
+    if (!at[i].tangent.allFinite())
+      throwNotFinite(at[i].tangent, "writeTrajectory: the tangent at u = " + std::to_string(u));
   }
 
   std::ostringstream out;
