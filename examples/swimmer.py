@@ -76,9 +76,8 @@ def fish_length(skeleton):
     return max(xs) - min(xs)
 
 
-def write_swimmer_json(dz, fbx, path, spacing):
-    """The fish's skeleton as JSON, edited into a swimmer. Returns the skeleton read back from it."""
-    fish = dz.skeletonFromFBX(fbx, 0)
+def write_swimmer_json(dz, fish, fbx, path, spacing):
+    """The fish's skeleton (loaded from fbx) as JSON, edited into a swimmer. Returns the skeleton read back."""
     dz.SkeletonToJson(path, fish)
     with open(path) as f:
         desc = json.load(f)
@@ -143,15 +142,21 @@ class Beat:
         self.joint.setCommand(0, self.pd.feedback(self.joint.getPositions()[0], dt) - self.omega**2 * target)
 
 
-def read_fluid_vtk(path):
-    """Velocity (lattice units, nz x ny x nx x 3), origin and spacing of a saved fluid file."""
-    with open(path, "rb") as f:
-        data = f.read()
+def read_fluid_header(data):
+    """The keyed lines of a saved fluid file's header, and where its binary data start."""
     header, pos = {}, 0
     for _ in range(9):
         end = data.index(b"\n", pos)
         key, _, value = data[pos:end].decode().partition(" ")
         header[key], pos = value, end + 1
+    return header, pos
+
+
+def read_fluid_vtk(path):
+    """Velocity (lattice units, nz x ny x nx x 3), origin and spacing of a saved fluid file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    header, pos = read_fluid_header(data)
     nx, ny, nz = map(int, header["DIMENSIONS"].split())
     velocity = np.frombuffer(data, ">f4", 3 * nx * ny * nz, pos).reshape(nz, ny, nx, 3)
     return velocity, np.array(header["ORIGIN"].split(), float), float(header["SPACING"].split()[0])
@@ -208,9 +213,10 @@ def main():
     out = os.path.abspath(args.output)
     os.makedirs(out, exist_ok=True)
 
-    length = fish_length(dz.skeletonFromFBX(fbx, 0))
+    fish = dz.skeletonFromFBX(fbx, 0)
+    length = fish_length(fish)
     spacing = length / args.nodes_per_length
-    skeleton = write_swimmer_json(dz, fbx, os.path.join(out, "fish.json"), spacing)
+    skeleton = write_swimmer_json(dz, fish, fbx, os.path.join(out, "fish.json"), spacing)
     # About three surface points per lattice cell face of the skin (the fin takes its share), so that the
     # fluid sees a closed surface.
     _, area = skin_volume_and_area(skeleton)
@@ -262,7 +268,7 @@ def main():
     reynolds = length * 2 * math.pi * BEAT_HZ * fin_amplitude / VISCOSITY
     fluid_file = os.path.join(out, "Fluid", f"0_vis_fluid{args.steps:05d}.vtk")
     with open(fluid_file, "rb") as f:
-        dims = [line for line in f.read(200).split(b"\n") if line.startswith(b"DIMENSIONS")][0].decode().split()[1:]
+        dims = read_fluid_header(f.read(1024))[0]["DIMENSIONS"].split()
     print(f"\nSwam {distance:.4f} m forward in {duration:.2f} s ({distance / length:.2f} body lengths): "
           f"mean speed {distance / duration:.4f} m/s", end="")
     if len(last_beat) == beat_steps:
