@@ -3,7 +3,6 @@
 #include <dart/dynamics/BodyNode.hpp>
 #include <dart/dynamics/Frame.hpp>
 
-#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -100,12 +99,12 @@ void skLinkMgr::applyLinkForces() {
       throw std::logic_error("skLinkMgr::applyLinkForces: link " + std::to_string(i) + " (\"" + link.name +
                              "\") has no body");
     const skLinkData& r = link_data_host[i];
+    const Eigen::Vector3d force(r.force[0], r.force[1], r.force[2]), torque(r.torque[0], r.torque[1], r.torque[2]);
     // A diverged fluid (or empirical drag) would otherwise stop the process inside DART's step.
-    for (const double value : {r.force[0], r.force[1], r.force[2], r.torque[0], r.torque[1], r.torque[2]})
-      if (!std::isfinite(value))
-        throw std::runtime_error("skLinkMgr::applyLinkForces: the force on link \"" + link.name +
-                                 "\" is not finite: the fluid or the coupling has diverged");
-    link.body->addExtForce(Eigen::Vector3d(r.force[0], r.force[1], r.force[2]), Eigen::Vector3d::Zero(), true, true);
-    link.body->addExtTorque(Eigen::Vector3d(r.torque[0], r.torque[1], r.torque[2]), true);
+    if (!force.allFinite() || !torque.allFinite())
+      throw std::runtime_error("skLinkMgr::applyLinkForces: the force on link \"" + link.name +
+                               "\" is not finite: the fluid or the coupling has diverged");
+    link.body->addExtForce(force, Eigen::Vector3d::Zero(), true, true);
+    link.body->addExtTorque(torque, true);
   }
 }
