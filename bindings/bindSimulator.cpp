@@ -46,7 +46,6 @@ void bindWorld(py::module_& m) {
 
 void bindSimulator(py::module_& m) {
   using sim = coupledLBM_sim3D;
-  using Rows3 = Eigen::Matrix<double, Eigen::Dynamic, 3>;
   py::class_<sim, std::shared_ptr<sim>>(m, "simulator3D")
       .def(py::init<std::shared_ptr<simParams>, int>(), py::arg("param"), py::arg("gpuId"))
       .def("attachWorld", &sim::attachWorld, py::arg("world"))
@@ -61,19 +60,9 @@ void bindSimulator(py::module_& m) {
       .def("saveFluidData", &sim::saveFluidData, py::arg("fluid_name"))
       .def("set_force", &sim::set_force, py::arg("x"), py::arg("y"), py::arg("z"), py::arg("fx"), py::arg("fy"),
            py::arg("fz"), py::arg("scale") = 0)
-      // N x 3 arrays: any other shape is refused by the conversion, before the call.
-      .def(
-          "set_force_all",
-          [](sim& s, const Rows3& positions, const Rows3& forces, int scale) {
-            s.set_force_all(positions, forces, scale);
-          },
-          py::arg("positions"), py::arg("forces"), py::arg("scale") = 0)
-      .def(
-          "set_velocity_all",
-          [](sim& s, const Rows3& positions, const Rows3& velocities, int scale) {
-            s.set_velocity_all(positions, velocities, scale);
-          },
-          py::arg("positions"), py::arg("velocities"), py::arg("scale") = 0)
+      .def("set_force_all", &sim::set_force_all, py::arg("positions"), py::arg("forces"), py::arg("scale") = 0)
+      .def("set_velocity_all", &sim::set_velocity_all, py::arg("positions"), py::arg("velocities"),
+           py::arg("scale") = 0)
       .def("set_velocity", &sim::set_velocity, py::arg("x"), py::arg("y"), py::arg("z"), py::arg("ux"), py::arg("uy"),
            py::arg("uz"), py::arg("scale") = 0)
       .def("getIterNum", &sim::getIterNum)
