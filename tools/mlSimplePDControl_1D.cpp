@@ -4,15 +4,25 @@
 #include <sstream>
 #include <stdexcept>
 
-mlSimplePDControl_1D::mlSimplePDControl_1D(double Kp, double Kd, double timestep) : timestep(timestep), Kp(Kp), Kd(Kd) {
+namespace {
+
+// feedback divides by the step length it is given.
+void requireStep(const char* who, double timestep) {
   if (!(std::isfinite(timestep) && timestep > 0)) {
     std::ostringstream msg;
-    msg << "PDControl1D: timestep " << timestep << " is not finite and positive";
+    msg << who << ": timestep " << timestep << " is not finite and positive";
     throw std::invalid_argument(msg.str());
   }
 }
 
+}  // namespace
+
+mlSimplePDControl_1D::mlSimplePDControl_1D(double Kp, double Kd, double timestep) : timestep(timestep), Kp(Kp), Kd(Kd) {
+  requireStep("PDControl1D", timestep);
+}
+
 double mlSimplePDControl_1D::feedback(double value, double timestep) {
+  requireStep("PDControl1D.feedback", timestep);
   this->timestep = timestep;
   const double d = (value - last_value) / timestep;
   last_value = value;

@@ -7,6 +7,7 @@ class mlSimplePDControl_1D {
   // Throws std::invalid_argument for a timestep that is not finite and positive.
   mlSimplePDControl_1D(double Kp, double Kd, double timestep);
 
+  // Throws std::invalid_argument, changing nothing, for a timestep that is not finite and positive.
   double feedback(double value, double timestep);
   void set_value(double desired_value) { this->desired_value = desired_value; }
   void set_dvalue(double desired_dvalue) { this->desired_dvalue = desired_dvalue; }

@@ -265,6 +265,7 @@ SCRIPT_ERRORS = [
     (lambda tmp: dz.make_simulator(dz.simParam(), 0), ValueError, "dx = -1"),
     (lambda tmp: setattr(dz.simParam(), "pml_width", "three"), TypeError, "incompatible"),
     (lambda tmp: dz.PDControl1D(1.0, 1.0, 0.0), ValueError, "timestep"),
+    (lambda tmp: dz.PDControl1D(1.0, 1.0, 0.1).feedback(1.0, 0.0), ValueError, "feedback: timestep 0 "),
     (lambda tmp: dz.make_trajectory().getPose(0.5), ValueError, "not fitted"),
     (lambda tmp: trajectory([(0, 0, 0)] * 3).fit(), ValueError, "at least 4"),
     (lambda tmp: trajectory([(0, 0, 0), (np.nan, 0, 0), (1, 1, 1), (1, 1, 1)]).fit(), ValueError, "way point 1"),
