@@ -45,7 +45,7 @@ class SkeletalMesh {
   // Appends the current local transform of every scene node, at frameCount / 24 seconds.
   void recordFrame();
   // Writes a copy of the scene with the recorded keys as the one animation "move". The file is ASCII FBX,
-  // which load reads back. Throws std::runtime_error, leaving no file, when the file cannot be written, and
+  // which load reads back. Throws std::runtime_error, leaving no partial file, when the file cannot be written, and
   // std::invalid_argument for a path holding a NUL character.
   void exportAnimationFbx(const std::string& path);
   void clearAnimation() { animChannels.clear(); }
