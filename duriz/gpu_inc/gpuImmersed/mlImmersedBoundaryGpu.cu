@@ -356,6 +356,21 @@ struct mlSpreadWeights {
   }
 };
 
+// Hands each node of plane z with a nonzero weight w_x w_y w_z to add(node index, weight): adding zero
+// changes no sum.
+template <class Add>
+__device__ __forceinline__ void mlSpreadPlane(const mlSpreadAxisWeights w[3], std::int64_t z, std::int64_t nx,
+                                              std::int64_t ny, Add add) {
+  const float wz = w[2](z);
+  for (std::int64_t y = w[1].first; y <= w[1].last; ++y) {
+    const float wy = w[1](y);
+    for (std::int64_t x = w[0].first; x <= w[0].last; ++x) {
+      const float weight = w[0](x) * wy * wz;
+      if (weight != 0.0f) add(mlNodeIndex(x, y, z, nx, ny), weight);
+    }
+  }
+}
+
 #ifndef DUZAVOD_CUDA
 // What the host's spreading kernel leaves for each point: its force in lattice units times its area and,
 // per axis, the nodes first[a] .. first[a] + len[a] - 1 from its first to its last nonzero weight (len
@@ -427,21 +442,12 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
   double* fx = flow->forcex;
   double* fy = flow->forcey;
   double* fz = flow->forcez;
-  for (std::int64_t z = w[2].first; z <= w[2].last; ++z) {
-    const float wz = w[2](z);
-    for (std::int64_t y = w[1].first; y <= w[1].last; ++y) {
-      const float wy = w[1](y);
-      for (std::int64_t x = w[0].first; x <= w[0].last; ++x) {
-        const float weight = w[0](x) * wy * wz;
-        // Adding zero changes no sum.
-        if (weight == 0.0f) continue;
-        const std::int64_t i = mlNodeIndex(x, y, z, nx, ny);
-        atomicAdd(&fx[i], weight * force[0]);
-        atomicAdd(&fy[i], weight * force[1]);
-        atomicAdd(&fz[i], weight * force[2]);
-      }
-    }
-  }
+  for (std::int64_t z = w[2].first; z <= w[2].last; ++z)
+    mlSpreadPlane(w, z, nx, ny, [&](std::int64_t i, float weight) {
+      atomicAdd(&fx[i], weight * force[0]);
+      atomicAdd(&fy[i], weight * force[1]);
+      atomicAdd(&fz[i], weight * force[2]);
+    });
 #else
   for (int a = 0; a < 3; ++a)
     if (w[a].first > w[a].last) return;  // no weight along this axis: nothing to spread
@@ -530,19 +536,11 @@ void mlSpreadDeposit(mlSpreadBins& bins, const mlLagrangeBoundary& b, int count,
     float X[3];
     mlPointInLattice(b, *flow, t, invdx, nx, ny, nz, X);
     const mlSpreadWeights again(X, width, n, flow->start, flow->param->dx, invdx);
-    const mlSpreadAxisWeights* w = again.w;
-    const float wz = w[2](z);
-    for (std::int64_t y = w[1].first; y <= w[1].last; ++y) {
-      const float wy = w[1](y);
-      for (std::int64_t x = w[0].first; x <= w[0].last; ++x) {
-        const float weight = w[0](x) * wy * wz;
-        if (weight == 0.0f) continue;
-        const std::int64_t i = mlNodeIndex(x, y, z, nx, ny);
-        fx[i] += weight * r.force[0];
-        fy[i] += weight * r.force[1];
-        fz[i] += weight * r.force[2];
-      }
-    }
+    mlSpreadPlane(again.w, z, nx, ny, [&](std::int64_t i, float weight) {
+      fx[i] += weight * r.force[0];
+      fy[i] += weight * r.force[1];
+      fz[i] += weight * r.force[2];
+    });
   };
   // The lines that later entries of a plane's list need are asked for ahead: the record of the entry
   // four on, the node rows (at most two lines per array each) of the entry two on.
