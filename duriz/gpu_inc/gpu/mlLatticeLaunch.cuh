@@ -76,6 +76,19 @@ ML_BLOCK_FUNCTION void mlForThreadNode(int nx, int ny, int nz, Body body) {
 #endif
 }
 
+#ifndef DUZAVOD_CUDA
+// Stores the first valid of a block row's 32 values at dst: a whole row starting a cache line as two
+// streamed lines when streaming, anything else plainly.
+__forceinline__ void mlStoreRow(float* dst, const float* src, int valid, bool streaming) {
+  if (streaming && valid == 32 && dz::device::lineAligned(dst)) {
+    dz::device::streamLine(dst, src);
+    dz::device::streamLine(dst + 16, src + 16);
+  } else {
+    for (int k = 0; k < valid; ++k) dst[k] = src[k];
+  }
+}
+#endif
+
 // Where a kernel writes the 27 populations of its node: population q goes to (*this)[q]. On the device
 // that is the node's own entry of each direction of a direction-major array; on the host it is a row
 // buffer that mlForThreadNodeOut copies out after each block row.
@@ -116,16 +129,8 @@ ML_BLOCK_FUNCTION void mlForThreadNodeOut(int nx, int ny, int nz, float* out, Bo
         if (first + lane < count) body(mlNodeOf(first + lane, nx, ny), mlNodeOut{row + lane, kLanes});
     }
     const int valid = count - first < kLanes ? count - first : kLanes;
-    for (int q = 0; q < 27; ++q) {
-      float* dst = out + static_cast<std::ptrdiff_t>(q) * count + first;
-      const float* src = row + q * kLanes;
-      if (streaming && valid == kLanes && dz::device::lineAligned(dst)) {
-        dz::device::streamLine(dst, src);
-        dz::device::streamLine(dst + 16, src + 16);
-      } else {
-        for (int k = 0; k < valid; ++k) dst[k] = src[k];
-      }
-    }
+    for (int q = 0; q < 27; ++q)
+      mlStoreRow(out + static_cast<std::ptrdiff_t>(q) * count + first, row + q * kLanes, valid, streaming);
   }
   if (streaming) dz::device::streamFence();
 #endif

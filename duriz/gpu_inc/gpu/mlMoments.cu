@@ -70,15 +70,7 @@ __global__ void mlCalOneOrderMomentOptKernel(mlFlow* flow, int nx, int ny, int n
       for (int lane = 0; lane < valid; ++lane) node(lane);
     }
     const bool whole = streaming && valid == kLanes;
-    for (int a = 0; a < 4; ++a) {
-      float* dst = out[a] + first;
-      if (whole && dz::device::lineAligned(dst)) {
-        dz::device::streamLine(dst, sums[a]);
-        dz::device::streamLine(dst + 16, sums[a] + 16);
-      } else {
-        for (int k = 0; k < valid; ++k) dst[k] = sums[a][k];
-      }
-    }
+    for (int a = 0; a < 4; ++a) mlStoreRow(out[a] + first, sums[a], valid, streaming);
     for (int a = 0; a < 3; ++a) {
       double* dst = cleared[a] + first;
       if (whole && dz::device::lineAligned(dst)) {
