@@ -473,7 +473,7 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
 struct mlSpreadBins {
   std::vector<mlSpreadRecord> records;
   std::vector<std::int64_t> starts;   // per chunk: where its list of each plane starts in its part of entries
-  std::vector<std::int32_t> entries;  // per chunk a part of kCapacity places per point: point indices
+  std::vector<std::int32_t> entries;  // per chunk a part of kSpreadNodes places per point: point indices
 };
 
 mlSpreadBins& mlSpreadScratch() {
