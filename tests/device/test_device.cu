@@ -165,8 +165,8 @@ TEST_P(HostLaunch, EveryThreadOfTheGridRunsOnceWithItsOwnIndices) {
   double* total = upload(std::vector<double>{0.0});
   DZ_LAUNCH(sumKernel, dim3((n + 255) / 256), dim3(256), total, n);
   EXPECT_EQ(download(total, 1)[0], static_cast<double>(n) * (n - 1) / 2);
-  for (void* p : {static_cast<void*>(out), static_cast<void*>(claimed),
-                  static_cast<void*>(stray), static_cast<void*>(total)})
+  for (void* p :
+       {static_cast<void*>(out), static_cast<void*>(claimed), static_cast<void*>(stray), static_cast<void*>(total)})
     cudaFree(p);
 }
 

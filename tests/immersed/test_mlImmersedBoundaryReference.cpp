@@ -250,7 +250,7 @@ TEST(ImmersedReference, SpreadingMatchesThePerNodeFormula) {
   const Units& u = kUnits;
   for (int width : kWidths) {
     DeviceLattice lattice(kNodes, kNodes, kNodes, kDx, kStart);
-      lattice.toDevice();
+    lattice.toDevice();
     DevicePoints first(kSlotPoints + kAnywhere, 0.013f), second(kSlotPoints + kAnywhere, 0.02f);
     placeAnywhere(first, lattice, u, rng);
     placeAnywhere(second, lattice, u, rng);
