@@ -165,8 +165,6 @@ TEST_F(BoundaryMirror, FreeGpuReleasesEverythingOnceAndAllocAgainReplaces) {
   EXPECT_EQ(mirror_.den_dev, nullptr);
   mirror_.freeGpu();  // nothing left to free
   EXPECT_EQ(cudaGetLastError(), cudaSuccess);
-  EXPECT_THROW(mirror_.upload(), std::logic_error);
-  EXPECT_THROW(mirror_.download(), std::logic_error);
 
   mirror_.alloc();
   B bigger(100, 1.0f);
@@ -191,12 +189,6 @@ TEST(BoundaryMirrorLifetime, DestructorFreesWhatAllocAllocated) {
   }
   EXPECT_EQ(dz::device::counters().liveAllocations, before.liveAllocations);
   EXPECT_EQ(dz::device::counters().liveBytes, before.liveBytes);
-  {
-    M never;  // holds nothing, frees nothing
-    EXPECT_EQ(never.mllaboundary_gpu, nullptr);
-    EXPECT_EQ(never.coordx_dev, nullptr);
-  }
-  EXPECT_EQ(cudaGetLastError(), cudaSuccess);
 }
 
 TEST(BoundaryMirrorLifetime, MisuseRaisesInsteadOfCopyingOutOfBounds) {
