@@ -149,22 +149,23 @@ TEST_F(SolverStep, OpenBoundaryReceivesTheInertialFlag) {
   }
 }
 
-// One step of a fluid at rest in lattice units (dx = 1 m, u0p = u0k, so accelScale = 1) in a frame turned
-// a quarter about z (its x axis is the world's y axis): every node gains the momentum of its force.
+// One step of a fluid at rest (dx = l0p / N = 0.5 m, u0p = u0k, so a step lasts 0.5 s) in a frame turned a
+// quarter about z (its x axis is the world's y axis): every node gains its acceleration times 0.5 s.
 TEST_F(SolverStep, TheFramesForcesActInItsAxesAtTheNodesPositionInIt) {
   auto p = std::make_shared<simParams>();
   p->setup_mode = simParams::MANUAL;
-  p->width = p->height = p->depth = p->l0p = p->N = 8;
+  p->width = p->height = p->depth = p->l0p = 4;
+  p->N = 8;
   p->u0k = p->u0p = 0.1f;
   const double A = 1e-4, w = 0.01;
   Eigen::Isometry3d T = Eigen::Isometry3d::Identity();
   T.linear() = Eigen::AngleAxisd(M_PI / 2, Eigen::Vector3d::UnitZ()).toRotationMatrix();
   T.translation() = Eigen::Vector3d(0.3, -0.2, 0.0);
   // Accelerating along world x, its own -y axis, pushes the fluid along +y. Spinning about z pushes node
-  // (5, 6, 4), at R^T (5 - 4, 6 - 4, 0) = (2, -1, 0) in the frame, outwards by w^2 r.
+  // (5, 6, 4), at R^T (0.5, 1, 0) m = (1, -0.5, 0) m in the frame, outwards by w^2 r.
   const struct {
     Eigen::Vector3d omega, acceleration, expected;
-  } cases[] = {{{0, 0, 0}, {A, 0, 0}, {0, A, 0}}, {{0, 0, w}, {0, 0, 0}, {2 * w * w, -w * w, 0}}};
+  } cases[] = {{{0, 0, 0}, {A, 0, 0}, {0, A / 2, 0}}, {{0, 0, w}, {0, 0, 0}, {w * w / 2, -w * w / 4, 0}}};
   for (const auto& c : cases) {
     CommittedSolver s({p});
     s.coupling->inertial = false;
@@ -178,7 +179,7 @@ TEST_F(SolverStep, TheFramesForcesActInItsAxesAtTheNodesPositionInIt) {
     EXPECT_NEAR(l.ux[i], c.expected.x(), 2e-7);
     EXPECT_NEAR(l.uy[i], c.expected.y(), 2e-7);
     EXPECT_NEAR(l.uz[i], c.expected.z(), 2e-7);
-    EXPECT_FLOAT_EQ(l.start[0], 0.3f - 4.0f);  // the box follows the frame
+    EXPECT_FLOAT_EQ(l.start[0], 0.3f - 2.0f);  // the box follows the frame
   }
 }
 
