@@ -42,17 +42,6 @@ inline std::unique_ptr<mlFlow> restBox(float width, float height, float depth, f
   return flow;
 }
 
-// Host lattice of nx x ny x nz nodes, as restBox.
-inline std::unique_ptr<mlFlow> restLattice(int nx, int ny, int nz, float viscosity, float dx = 1,
-                                           const float* start = nullptr) {
-  return restBox(nx * dx, ny * dx, nz * dx, viscosity, dx, start);
-}
-
-template <class T>
-void copy(T* dst, const T* src, std::size_t n, cudaMemcpyKind kind) {
-  checkCudaErrors(cudaMemcpy(dst, src, n * sizeof(T), kind));
-}
-
 // The host lattice with a device twin; upload() and download() copy every array (and the parameters up).
 struct GpuLattice {
   std::unique_ptr<mlFlow> host;
@@ -60,7 +49,7 @@ struct GpuLattice {
   mlFlow* dev = nullptr;
 
   GpuLattice(int nx, int ny, int nz, float viscosity = 0.05f, float dx = 1, const float* start = nullptr)
-      : host(restLattice(nx, ny, nz, viscosity, dx, start)) {}
+      : host(restBox(nx * dx, ny * dx, nz * dx, viscosity, dx, start)) {}
   explicit GpuLattice(std::unique_ptr<mlFlow> lattice) : host(std::move(lattice)) {}
   ~GpuLattice() {
     if (dev) solver.freeGpu();
@@ -90,7 +79,9 @@ struct GpuLattice {
   void arrays(bool up) {
     const std::size_t n = count();
     const cudaMemcpyKind kind = up ? cudaMemcpyHostToDevice : cudaMemcpyDeviceToHost;
-    auto both = [&](auto* h, auto* d, std::size_t len) { up ? copy(d, h, len, kind) : copy(h, d, len, kind); };
+    auto both = [&](auto* h, auto* d, std::size_t len) {
+      checkCudaErrors(cudaMemcpy(up ? (void*)d : (void*)h, up ? (void*)h : (void*)d, len * sizeof(*h), kind));
+    };
     both(host->f, solver.f_dev_vec[0], 27 * n);
     both(host->fPost, solver.fPost_dev_vec[0], 27 * n);
     both(host->flag, solver.flag_dev_vec[0], n);
@@ -102,7 +93,7 @@ struct GpuLattice {
     both(host->forcey, solver.forcey_dev_vec[0], n);
     both(host->forcez, solver.forcez_dev_vec[0], n);
     both(host->Sopt, solver.Sopt_dev_vec[0], n);
-    if (up) copy(solver.param_dev_vec[0], host->param, 1, kind);
+    if (up) both(host->param, solver.param_dev_vec[0], 1);
   }
 };
 
