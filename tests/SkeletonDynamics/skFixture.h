@@ -19,28 +19,17 @@
 #include "SkeletonDynamics/skJointMgr.h"
 #include "SkeletonDynamics/skLinkMgr.h"
 #include "SkeletonDynamics/skSystem.h"
-#include "skeleton/SkeletonSystem.h"
-#include "testSupport.h"
+#include "skeleton/skeletonTestUtil.h"
 
 namespace sktest {
 
 using namespace dart::dynamics;
 using Eigen::Isometry3d;
 using Eigen::Vector3d;
-using Names = std::vector<std::string>;
-
-inline const std::string kModels = DZ_TEST_MODELS_DIR;
 
 template <class A, class B>
 void expectNear(const A& actual, const B& expected, double tolerance = 1e-12) {
   EXPECT_LE((actual - expected).norm(), tolerance) << actual.transpose() << "\n != " << expected.transpose();
-}
-
-template <class T>
-Names namesOf(const std::vector<std::shared_ptr<T>>& items) {
-  Names names;
-  for (const auto& item : items) names.push_back(item->name);
-  return names;
 }
 
 enum LinkIndex { kWorld, kBase, kUpper, kLower, kReference, kLinkCount };

@@ -40,22 +40,6 @@ TEST(UniformCubicBSpline, DerivativesMatchThePowerBasisFormAndExtendTheEndSegmen
   EXPECT_THROW(s.segmentLength(4, 0, 1), std::out_of_range);
 }
 
-TEST(UniformCubicBSpline, StraightLineHasConstantSpeedAndNoSecondDerivative) {
-  const double d = 0.75;
-  const Vec dir = Vec(1, 2, 2) / 3;
-  std::vector<Vec> p;
-  for (int i = 0; i < 8; ++i) p.push_back(Vec(0.5, -1, 2) + i * d * dir);
-  const BSpline s(p);
-  for (float u = 0; u <= 5.0f; u += 0.125f) {
-    const auto e = s.evaluateD2(u);
-    expectNear(e.tangent, d * dir, 1e-6);
-    expectNear(e.curvature, Vec::Zero(), 1e-6);
-    expectNear(e.position, p[1] + u * d * dir, 1e-6);  // the curve starts at the second point
-  }
-  EXPECT_NEAR(s.totalLength(), 5 * d, 5 * d * 1e-6);
-  EXPECT_NEAR(s.arcLength(0.25f, 3.75f), 3.5 * d, 3.5 * d * 1e-6);
-}
-
 // Arc length from a to b by the reference, split at the segment borders; below 0 and past the end the
 // first and last segments are extended.
 double referenceArc(double a, double b) {
