@@ -108,8 +108,6 @@ TEST(Markers, NoMarkersOrAFlatLatticeSampleNothing) {
   launchCopyMarkersPosNormal(none->data_gpu.vId, none->data_gpu.pos, none->data_gpu.normal, nullptr, nullptr, 0);
   EXPECT_EQ(dz::device::counters().launches, launches);
   none->upload();
-  EXPECT_TRUE(none->getMarkersPos().empty() && none->getMarkersNormal().empty() && none->getMarkersVel().empty() &&
-              none->getMarkersPressure().empty());
   auto m = markersAt({Vector3d(1, 0, 1), Vector3d(1, 0.5, 1)});
   sample(*m, flat);
   EXPECT_EQ(m->getMarkersVel(), std::vector<Vector3d>(2, Vector3d(7, 8, 9)));

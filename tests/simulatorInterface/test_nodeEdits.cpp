@@ -46,7 +46,8 @@ TEST_F(nodeEdits, ForcesAtTheLowerCornerAndInsideScaleByDensity) {
   values << 1, 2, 3, 4, 5, 6, 0.1, 0.2, 0.3;
   EXPECT_EQ(testsupport::captureStdout([&] { sim->set_force_all(positions, values); }), "-1 -0.75 -0.5\n");
   EXPECT_EQ(forced(), (Nodes{0, node(4, 3, 2)}));
-  EXPECT_EQ(l.forcez[node(4, 3, 2)], 9.0);
+  EXPECT_EQ(Eigen::Vector3d(l.forcex[node(4, 3, 2)], l.forcey[node(4, 3, 2)], l.forcez[node(4, 3, 2)]),
+            Eigen::Vector3d(3, 6, 9));
   EXPECT_EQ(l.forcey[0], 0.2 * 2.0f);
   sim->set_velocity_all(positions, values * 0.01);
   EXPECT_EQ(l.flag[0], NODE_VELOCITY);
