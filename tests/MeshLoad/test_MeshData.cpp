@@ -173,6 +173,8 @@ TEST(MeshData, HostAndDeviceSkinningAgreeAndEachCopyMovesWhatItShould) {
   m.update(true, true);
   EXPECT_EQ(dz::device::counters().bytesHostToDevice, 0u);
   EXPECT_TRUE(samePose());
+  m.update(false, false);
+  EXPECT_TRUE(m.dirty_cpu && !m.dirty_gpu);
   const std::size_t live = dz::device::counters().liveAllocations;
   m.freeGpu();
   EXPECT_FALSE(m.dirty_cpu || m.dirty_gpu);

@@ -35,6 +35,7 @@ TEST(jointType, TablesByValueAndByName) {
   EXPECT_EQ(names, "invalid revolute continuous prismatic fixed floating planar ball universal ");
   EXPECT_EQ(dofs, (std::vector<int>{0, 1, 1, 1, 0, 6, 3, 3, 2}));
   EXPECT_EQ(actuators, "force passive servo mimic acceleration velocity locked ");
+  EXPECT_EQ(jointTypeAxes(jointType::continuous), Axes{Vector3d(0, 1, 0)});
   EXPECT_EQ(jointTypeAxes(jointType::prismatic), Axes{Vector3d(1, 0, 0)});
   EXPECT_TRUE(jointTypeAxes(jointType::ball).empty());
 
@@ -43,7 +44,7 @@ TEST(jointType, TablesByValueAndByName) {
   EXPECT_THROW(actuatorTypeName(static_cast<actuatorType>(7)), std::out_of_range);
   EXPECT_EQ(testsupport::thrownWhat<std::out_of_range>([] { jointTypeName(static_cast<jointType>(12)); }),
             "jointType value 12 is outside 0..8");
-  for (const char* name : {"Revolute", "revolute ", ""}) EXPECT_FALSE(jointTypeFromName(name)) << name;
+  for (const char* name : {"Revolute", "revolute ", "1", ""}) EXPECT_FALSE(jointTypeFromName(name)) << name;
 }
 
 // A joint on its own node, placed at p in node 0's frame.
@@ -115,7 +116,7 @@ TEST(SkeletonLink, FrameRunsFromTheChildrenToTheJoint) {
   // The far end is the children's mean; where it meets the joint the frame is the identity.
   const SkeletonLink meet(jointAt("a", J), {jointAt("b", J + Vector3d(1, 0, 0)), jointAt("c", J - Vector3d(1, 0, 0))},
                           "");
-  EXPECT_TRUE(meet.position.isApprox(J) && meet.worldTransform.linear().isIdentity(0));
+  EXPECT_TRUE(meet.position.isApprox(J) && meet.worldTransform.linear().isIdentity(0) && meet.rotation.isZero(0));
   EXPECT_EQ(meet.size, Vector3d(0, 0.02, 0.02));
   const SkeletonLink far(jointAt("Spine"), {jointAt("Spine_intermediate_0", Vector3d(0, 30, 0), true)}, "");
   EXPECT_EQ(far.size, Vector3d(0.02, 0.02, 0.02));
