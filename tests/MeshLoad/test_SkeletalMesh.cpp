@@ -1,5 +1,5 @@
-// FBX models: loading, node and mesh order, rejected scenes, posing on host and device, animation
-// recording and export.
+// FBX models: loading, node and mesh order, rejected scenes, deep chains, pivots, animation recording and
+// export.
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -113,39 +113,6 @@ TEST(SkeletalMesh, DeepChainsLoadWithoutRecursion) {
   onSmallStack(256 << 10, [&] { captureStdout([&] { model.loadScene(scene.get()); }); });
   ASSERT_EQ(model.meshes.size(), 1u);
   EXPECT_NEAR(model.meshes[0]->data_cpu.curr_positions[0].z(), 5000.0, 1e-6);
-}
-
-TEST(SkeletalMesh, CreatureLoadsWithItsNodeTreeAndMeshes) {
-  std::string out;
-  auto model = loadModel(kModels + "/creature.fbx", &out);
-  EXPECT_EQ(nodeNames(*model->nodeManager), (Names{"RootNode", "Armature", "body_mesh", "fin_L", "fin_R", "eye", "body",
-                                                   "spine1", "tail1", "finBone_L", "finBone_R", "spine2", "tail2"}));
-  // Every face corner is its own vertex: the unweighted tail tip appears 4 times, the boneless eye 12.
-  EXPECT_EQ(countOf(out, "Exists!"), 4 + 12);
-  EXPECT_EQ(out.size(), 16 * 7u);
-  // The eye has no bones: it is placed by its node (rotated 45 degrees about z, at (2, 0.2, 0.2)).
-  const host_MeshData& eye = model->meshes[3]->data_cpu;
-  for (std::size_t v = 0; v < eye.init_positions.size(); ++v)
-    EXPECT_TRUE(eye.curr_positions[v].isApprox(
-        rigid(Vector3d(2, 0.2, 0.2), Vector3d::UnitZ(), 45) * eye.init_positions[v], 1e-6));
-}
-
-TEST(SkeletalMesh, RotatingOneBoneMovesExactlyItsSkinnedVertices) {
-  for (bool gpu : {false, true}) {
-    auto model = loadModel(kModels + "/bar.fbx");
-    const host_MeshData& bar = model->meshes[0]->data_cpu;
-    for (std::size_t v = 0; v < bar.init_positions.size(); ++v)  // the bind pose reproduces the file
-      ASSERT_TRUE(bar.curr_positions[v].isApprox(bar.init_positions[v], 1e-6)) << v;
-    nodeOf(*model, "bone1").setLocalTransform(rigid(Vector3d(1, 0, 0), Vector3d::UnitZ(), 90));
-    model->update(gpu, true);
-    for (std::size_t v = 0; v < bar.init_positions.size(); ++v) {
-      const Vector3d& p = bar.init_positions[v];
-      Vector3d expected = p;  // ring x = 0 hangs on bone0 alone
-      if (std::abs(p.x() - 2) < 1e-6) expected = Vector3d(1 - p.y(), 1, p.z());
-      if (std::abs(p.x() - 1) < 1e-6) expected = Vector3d(1 - p.y() / 2, p.y() / 2, p.z());
-      EXPECT_TRUE(bar.curr_positions[v].isApprox(expected, 1e-6)) << gpu << " " << v;
-    }
-  }
 }
 
 TEST(SkeletalMesh, PivotsOfOtherToolsFoldIntoTheirNode) {
