@@ -80,4 +80,8 @@ inline void spread(DevicePoints& p, DeviceLattice& l, const Units& u, int width)
   mlSpreadForceGpu(p.dev(), p.host.count, l.dev, *l.host->param, u.u0p, width, u.N, u.l0p, u.rou0p, u.u0k);
 }
 
+inline void spread(mlSpreadStage& stage, DevicePoints& p, DeviceLattice& l, const Units& u, int width) {
+  stage.spread(p.dev(), p.host.count, l.dev, *l.host->param, u.u0p, width, u.N, u.l0p, u.rou0p, u.u0k);
+}
+
 }  // namespace immersed_test

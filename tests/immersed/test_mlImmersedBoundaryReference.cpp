@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -243,8 +244,9 @@ TEST(ImmersedReference, InterpolationMatchesThePerNodeFormula) {
   dz::device::setHostThreads(0);
 }
 
-// Two point sets spread one after the other, as the stage does for two bodies; many nodes receive several
-// points' forces.
+// Two point sets spread one after the other, and both in one stage, as the fluid step does for two bodies
+// (after a stage that ended without finishing, which adds nothing); many nodes receive several points'
+// forces.
 TEST(ImmersedReference, SpreadingMatchesThePerNodeFormula) {
   std::mt19937 rng(977);
   const Units& u = kUnits;
@@ -259,33 +261,43 @@ TEST(ImmersedReference, SpreadingMatchesThePerNodeFormula) {
     referenceSpreading(first.host, *lattice.host, u, width, expected);
     referenceSpreading(second.host, *lattice.host, u, width, expected);
 
-    for (int threads : {1, 2, 3, 8}) {
-      dz::device::setHostThreads(threads);
-      lattice.toDevice();  // forces back to 0
-      spread(first, lattice, u, width);
-      spread(second, lattice, u, width);
-      expectSameBits(expected, nodeForces(lattice),
-                     "width " + std::to_string(width) + ", threads " + std::to_string(threads));
-    }
+    for (int threads : {1, 2, 3, 8})
+      for (bool oneStage : {false, true}) {
+        dz::device::setHostThreads(threads);
+        lattice.toDevice();  // forces back to 0
+        if (oneStage) {
+          spread(*std::make_unique<mlSpreadStage>(), first, lattice, u, width);
+          mlSpreadStage stage;
+          spread(stage, first, lattice, u, width);
+          spread(stage, second, lattice, u, width);
+          stage.finish();
+        } else {
+          spread(first, lattice, u, width);
+          spread(second, lattice, u, width);
+        }
+        expectSameBits(expected, nodeForces(lattice),
+                       "width " + std::to_string(width) + ", threads " + std::to_string(threads) +
+                           (oneStage ? ", one stage" : ""));
+      }
   }
   dz::device::setHostThreads(0);
 }
 
 // Far from the origin the nodes' coordinates, start + k dx rounded to single precision, are off by more
 // than half a spacing, and a point weighs more nodes than the usual w + 1 per axis: still the formula's
-// sums, bit for bit.
+// sums, bit for bit (also for points whose nodes reach across y = 16).
 TEST(ImmersedReference, SpreadingFarFromTheOriginMatchesThePerNodeFormula) {
   std::mt19937 rng(31);
   const Units& u = kUnits;
-  DeviceLattice lattice(16, 16, 16, kDx);
+  DeviceLattice lattice(16, 24, 16, kDx);
   lattice.toDevice();
   const float far[3] = {1.2e7f, -1.3e7f, 1.1e7f};  // floats here are 1 apart, ten spacings
   std::copy(far, far + 3, lattice.host->start);
   ASSERT_EQ(cudaMemcpy(lattice.dev->start, far, sizeof far, cudaMemcpyHostToDevice), cudaSuccess);
   DevicePoints points(60, 0.013f);
-  std::uniform_real_distribution<float> pos(3.0f, 12.0f);
+  std::uniform_real_distribution<float> pos(3.0f, 12.0f), posY(3.0f, 20.0f);
   for (int t = 0; t < 60; ++t) {
-    const float X[3] = {pos(rng), pos(rng), pos(rng)};
+    const float X[3] = {pos(rng), posY(rng), pos(rng)};
     points.place(t, X, lattice, u);
   }
   randomPointData(points, rng);

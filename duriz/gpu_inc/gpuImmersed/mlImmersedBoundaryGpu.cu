@@ -2,8 +2,11 @@
 // point forces back onto the lattice, one thread per point.
 #include "mlImmersedBoundaryGpu.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #ifndef DUZAVOD_CUDA
@@ -50,6 +53,22 @@ __device__ __forceinline__ std::int64_t mlMax(std::int64_t a, std::int64_t b) { 
 __device__ __forceinline__ std::int64_t mlMin(std::int64_t a, std::int64_t b) { return a < b ? a : b; }
 __device__ __forceinline__ bool mlIsNan(float v) { return v != v; }
 
+// Positions of the lowest and the highest set bit of a nonzero word.
+__device__ __forceinline__ int mlLowestBit(unsigned int bits) {
+#ifdef __CUDA_ARCH__
+  return __ffs(bits) - 1;
+#else
+  return __builtin_ctz(bits);
+#endif
+}
+__device__ __forceinline__ int mlHighestBit(unsigned int bits) {
+#ifdef __CUDA_ARCH__
+  return 31 - __clz(bits);
+#else
+  return 31 - __builtin_clz(bits);
+#endif
+}
+
 // Widest delta function with nonzero weights; every other width weighs every node 0.
 constexpr int kMaxDeltaWidth = 4;
 __device__ __forceinline__ bool mlHasWeights(int width) { return width >= 2 && width <= kMaxDeltaWidth; }
@@ -82,11 +101,14 @@ struct mlAxisWeights {
         for (float& w : phi) w = 0.0f;
         return;
     }
-    for (int k = 0; k < Capacity; ++k)
-      if (phi[k] != 0.0f) {
-        if (first > hi) first = lo + k;
-        last = lo + k;
-      }
+    // The nonzero slots as bits, so that first and last come without a branch per slot.
+    static_assert(Capacity < 32, "one bit per slot");
+    unsigned int nonzero = 0;
+    for (int k = 0; k < Capacity; ++k) nonzero |= static_cast<unsigned int>(phi[k] != 0.0f) << k;
+    if (nonzero != 0) {
+      first = lo + mlLowestBit(nonzero);
+      last = lo + mlHighestBit(nonzero);
+    }
   }
   template <class Distance, class Delta>
   __device__ __forceinline__ void fill(int n, Distance r, Delta delta) {
@@ -338,6 +360,16 @@ __global__ void mlInterpolateFluidForceKernel(mlLagrangeBoundary* boundary, mlFl
 // k dx.
 constexpr int kSpreadNodes = 2 * kMaxDeltaWidth + 5;  // per axis
 using mlSpreadAxisWeights = mlAxisWeights<kSpreadNodes>;
+
+// The distance r(k) from the point to node k along axis a, in lattice units. r falls as k grows: every
+// step of the computation is monotonic in k.
+struct mlSpreadDistance {
+  float X, start, dx, invdx;
+  __device__ __forceinline__ float operator()(int k) const {
+    return X - ((start + static_cast<float>(k) * dx) - start) * invdx;
+  }
+};
+
 struct mlSpreadWeights {
   mlSpreadAxisWeights w[3];
 
@@ -351,8 +383,7 @@ struct mlSpreadWeights {
                                                              float invdx) {
     const std::int64_t base = static_cast<std::int64_t>(floorf(X[a]));
     const std::int64_t lo = mlMax(base - width - 2, 0), hi = mlMin(base + width + 2, n[a] - 1);
-    return mlSpreadAxisWeights(
-        width, lo, hi, [&](int k) { return X[a] - ((start[a] + static_cast<float>(k) * dx) - start[a]) * invdx; });
+    return mlSpreadAxisWeights(width, lo, hi, mlSpreadDistance{X[a], start[a], dx, invdx});
   }
 };
 
@@ -391,6 +422,58 @@ struct alignas(64) mlSpreadRecord {
   bool wide() const { return len[0] > kRow || len[1] > kCapacity || len[2] > kCapacity; }
 };
 static_assert(sizeof(mlSpreadRecord) == 128, "a spreading record fills two cache lines");
+
+// The host first forms a point's weights over a window of kRow nodes per axis, floor(X) - 3 .. floor(X) +
+// 4, a little over half the delta evaluations of the full range. Since r falls as k grows, when the
+// window's first node lies at r >= w / 2 and its last at r <= -w / 2 (or the window reaches the end of
+// the lattice), every node outside it weighs 0: the window then holds all the nonzero weights of the full
+// range, with the same values.
+using mlSpreadWindow = mlAxisWeights<mlSpreadRecord::kRow>;
+struct mlSpreadWindows {
+  mlSpreadWindow w[3];
+  bool complete;
+
+  mlSpreadWindows(const float X[3], int width, const std::int64_t n[3], const float start[3], float dx, float invdx)
+      : w{axis(0, X, width, n, start, dx, invdx), axis(1, X, width, n, start, dx, invdx),
+          axis(2, X, width, n, start, dx, invdx)},
+        complete(true) {
+    const float support = 0.5f * static_cast<float>(width);
+    for (int a = 0; a < 3; ++a) {
+      const mlSpreadDistance r{X[a], start[a], dx, invdx};
+      std::int64_t lo, hi;
+      range(X[a], n[a], lo, hi);
+      complete = complete && (lo == 0 || r(static_cast<int>(lo)) >= support) &&
+                 (hi == n[a] - 1 || r(static_cast<int>(hi)) <= -support);
+    }
+  }
+  static void range(float X, std::int64_t n, std::int64_t& lo, std::int64_t& hi) {
+    const std::int64_t base = static_cast<std::int64_t>(floorf(X));
+    lo = mlMax(base - 3, 0);
+    hi = mlMin(base + 4, n - 1);
+  }
+  static mlSpreadWindow axis(int a, const float X[3], int width, const std::int64_t n[3], const float start[3],
+                             float dx, float invdx) {
+    std::int64_t lo, hi;
+    range(X[a], n[a], lo, hi);
+    return mlSpreadWindow(width, lo, hi, mlSpreadDistance{X[a], start[a], dx, invdx});
+  }
+};
+
+// Fills the record of a point from its weights along each axis (the window's or the full range's).
+template <class AxisWeights>
+void mlRecordWeights(const AxisWeights w[3], const double force[3], mlSpreadRecord& record) {
+  for (int a = 0; a < 3; ++a)
+    if (w[a].first > w[a].last) return;  // no weight along this axis: nothing to spread
+  for (int a = 0; a < 3; ++a) {
+    record.force[a] = force[a];
+    record.first[a] = static_cast<std::int32_t>(w[a].first);
+    record.len[a] = static_cast<std::int16_t>(w[a].last - w[a].first + 1);
+  }
+  if (record.wide()) return;
+  for (int k = 0; k < mlSpreadRecord::kRow; ++k) record.phiX[k] = k < record.len[0] ? w[0](w[0].first + k) : 0.0f;
+  for (int k = 0; k < record.len[1]; ++k) record.phiY[k] = w[1](w[1].first + k);
+  for (int k = 0; k < record.len[2]; ++k) record.phiZ[k] = w[2](w[2].first + k);
+}
 #endif
 
 // Spreads the point's force onto the nodes around it in lattice units: node force += weight * area_L *
@@ -435,10 +518,9 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
                            areaL * (b.forcey[t] * toLattice / static_cast<double>(u0p.y * u0p.y * N * rou0p)),
                            areaL * (b.forcez[t] * toLattice / static_cast<double>(u0p.z * u0p.z * N * rou0p))};
   const std::int64_t n[3] = {nx, ny, nz};
+#ifdef DUZAVOD_CUDA
   const mlSpreadWeights weights(X, width, n, flow->start, flow->param->dx, invdx);
   const mlSpreadAxisWeights* w = weights.w;
-
-#ifdef DUZAVOD_CUDA
   double* fx = flow->forcex;
   double* fy = flow->forcey;
   double* fz = flow->forcez;
@@ -449,31 +531,45 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
       atomicAdd(&fz[i], weight * force[2]);
     });
 #else
-  for (int a = 0; a < 3; ++a)
-    if (w[a].first > w[a].last) return;  // no weight along this axis: nothing to spread
-  for (int a = 0; a < 3; ++a) {
-    record.force[a] = force[a];
-    record.first[a] = static_cast<std::int32_t>(w[a].first);
-    record.len[a] = static_cast<std::int16_t>(w[a].last - w[a].first + 1);
+  const mlSpreadWindows window(X, width, n, flow->start, flow->param->dx, invdx);
+  if (window.complete) {
+    mlRecordWeights(window.w, force, record);
+  } else {
+    const mlSpreadWeights weights(X, width, n, flow->start, flow->param->dx, invdx);
+    mlRecordWeights(weights.w, force, record);
   }
-  if (record.wide()) return;
-  for (int k = 0; k < mlSpreadRecord::kRow; ++k) record.phiX[k] = k < record.len[0] ? w[0](w[0].first + k) : 0.0f;
-  for (int k = 0; k < record.len[1]; ++k) record.phiY[k] = w[1](w[1].first + k);
-  for (int k = 0; k < record.len[2]; ++k) record.phiZ[k] = w[2](w[2].first + k);
 #endif
 }
 
 #ifndef DUZAVOD_CUDA
-// The host's additions of the recorded point forces into the node forces: each node receives its points'
-// forces in the order of the points, whatever the number of threads, so the sums are the same bit for
-// bit as those of a plain loop over the points. The points are cut into one contiguous chunk per thread,
-// and each thread sorts its chunk's points by the z planes they reach (a stable counting sort, so each
-// list keeps point order); then the planes are shared out over the threads, each plane adding the
-// lists of the chunks in chunk order. One barrier separates the two.
+// The host's additions of the recorded point forces into the node forces, once for all the point sets
+// of a stage: each node receives its points' forces set after set and point after point, whatever the
+// number of threads, so the sums are the same bit for bit as those of a plain loop over the sets and
+// their points. The nodes are cut into units, a band of kBandRows rows of one z plane each. The points
+// are cut into one contiguous chunk per thread, and each thread sorts its chunk's points by the units
+// they reach (a stable counting sort, so each list keeps point order); then each thread adds, for its
+// run of units, the lists of the chunks in chunk order. One barrier separates the two.
 struct mlSpreadBins {
-  std::vector<mlSpreadRecord> records;
-  std::vector<std::int64_t> starts;   // per chunk: where its list of each plane starts in its part of entries
-  std::vector<std::int32_t> entries;  // per chunk a part of kSpreadNodes places per point: point indices
+  static constexpr std::int64_t kBandRows = 16;
+  struct Set {
+    const mlLagrangeBoundary* boundary;
+    int begin;  // where its records start
+  };
+  std::vector<mlSpreadRecord> records;  // of the stage's sets, one after another
+  std::vector<Set> sets;
+  int pending = 0;  // records not yet added
+  mlFlow* flow = nullptr;
+  int width = 0;
+  float invdx = 0.0f;
+  std::int64_t n[3] = {0, 0, 0};
+  struct alignas(64) Run {
+    std::atomic<std::int64_t> next;  // the next unit to take
+    std::int64_t end;
+  };
+  std::unique_ptr<Run[]> runs;  // one per thread
+  int runCount = 0;
+  std::vector<std::int64_t> starts;   // per chunk: where its list of each unit starts in its part of entries
+  std::vector<std::int32_t> entries;  // per chunk a part of kUnitsPerPoint places per point: record indices
 };
 
 mlSpreadBins& mlSpreadScratch() {
@@ -508,43 +604,68 @@ __forceinline__ void mlSpreadRow(double* fx, double* fy, double* fz, const float
 #endif
 }
 
-void mlSpreadDeposit(mlSpreadBins& bins, const mlLagrangeBoundary& b, int count, mlFlow* flow, int width, float invdx,
-                     std::int64_t nx, std::int64_t ny, std::int64_t nz) {
-  constexpr std::int64_t kPlanesPerPoint = kSpreadNodes;
+void mlSpreadDeposit(mlSpreadBins& bins) {
+  const int count = bins.pending;
+  mlFlow* flow = bins.flow;
+  const int width = bins.width;
+  const float invdx = bins.invdx;
+  const std::int64_t nx = bins.n[0], ny = bins.n[1], nz = bins.n[2];
+  static_assert(kSpreadNodes <= mlSpreadBins::kBandRows, "a point's rows reach at most two bands");
+  constexpr std::int64_t kUnitsPerPoint = 2 * kSpreadNodes;
+  constexpr std::int64_t kBandRows = mlSpreadBins::kBandRows;
   const mlSpreadRecord* records = bins.records.data();
   const int chunks = dz::device::hostThreads();
-  const std::int64_t planes = nz;
+  const std::int64_t bands = (ny + kBandRows - 1) / kBandRows;
+  const std::int64_t units = nz * bands;
   auto chunkBegin = [&](int c) { return static_cast<int>(static_cast<std::int64_t>(count) * c / chunks); };
-  bins.starts.assign(static_cast<std::size_t>(chunks) * (planes + 1), 0);
-  if (bins.entries.size() < static_cast<std::size_t>(kPlanesPerPoint * count))
-    bins.entries.resize(kPlanesPerPoint * count);
+  bins.starts.assign(static_cast<std::size_t>(chunks) * (units + 1), 0);
+  if (bins.runCount < chunks) {
+    bins.runs = std::make_unique<mlSpreadBins::Run[]>(chunks);
+    bins.runCount = chunks;
+  }
+  if (bins.entries.size() < static_cast<std::size_t>(kUnitsPerPoint * count))
+    bins.entries.resize(kUnitsPerPoint * count);
   double* fx = flow->forcex;
   double* fy = flow->forcey;
   double* fz = flow->forcez;
-  const std::int64_t n[3] = {nx, ny, nz};
-  // Adds point t's force into plane z.
-  auto add = [&](int t, std::int64_t z) {
+  // Hands each unit that point t's record reaches to f, in increasing order.
+  auto forUnits = [&](int t, auto f) {
     const mlSpreadRecord& r = records[t];
+    if (r.len[1] <= 0) return;
+    const std::int64_t firstBand = r.first[1] / kBandRows, lastBand = (r.first[1] + r.len[1] - 1) / kBandRows;
+    for (std::int64_t z = r.first[2]; z < r.first[2] + r.len[2]; ++z)
+      for (std::int64_t band = firstBand; band <= lastBand; ++band) f(z * bands + band);
+  };
+  // Adds point t's force into the rows of plane z in the unit's band.
+  auto add = [&](int t, std::int64_t unit) {
+    const mlSpreadRecord& r = records[t];
+    const std::int64_t z = unit / bands, yBegin = unit % bands * kBandRows, yEnd = yBegin + kBandRows;
     if (!r.wide()) {
       const float wz = r.phiZ[z - r.first[2]];
-      for (std::int32_t ky = 0; ky < r.len[1]; ++ky) {
+      const std::int64_t kyEnd = mlMin(r.len[1], yEnd - r.first[1]);
+      for (std::int64_t ky = mlMax(0, yBegin - r.first[1]); ky < kyEnd; ++ky) {
         const std::int64_t row = mlNodeIndex(r.first[0], r.first[1] + ky, z, nx, ny);
         mlSpreadRow(fx + row, fy + row, fz + row, r.phiX, r.phiY[ky], wz, r.force);
       }
       return;
     }
+    const auto set = std::upper_bound(bins.sets.begin(), bins.sets.end(), t,
+                                      [](int g, const mlSpreadBins::Set& s) { return g < s.begin; }) -
+                     1;
     float X[3];
-    mlPointInLattice(b, *flow, t, invdx, nx, ny, nz, X);
-    const mlSpreadWeights again(X, width, n, flow->start, flow->param->dx, invdx);
+    mlPointInLattice(*set->boundary, *flow, t - set->begin, invdx, nx, ny, nz, X);
+    const mlSpreadWeights again(X, width, bins.n, flow->start, flow->param->dx, invdx);
     mlSpreadPlane(again.w, z, nx, ny, [&](std::int64_t i, float weight) {
+      const std::int64_t y = i / nx % ny;
+      if (y < yBegin || y >= yEnd) return;
       fx[i] += weight * r.force[0];
       fy[i] += weight * r.force[1];
       fz[i] += weight * r.force[2];
     });
   };
-  // The lines that later entries of a plane's list need are asked for ahead: the record of the entry
+  // The lines that later entries of a unit's list need are asked for ahead: the record of the entry
   // four on, the node rows (at most two lines per array each) of the entry two on.
-  auto prefetch = [&](const std::int32_t* list, std::int64_t e, std::int64_t end, std::int64_t z) {
+  auto prefetch = [&](const std::int32_t* list, std::int64_t e, std::int64_t end, std::int64_t unit) {
     if (e + 4 < end) {
       const char* record = reinterpret_cast<const char*>(records + list[e + 4]);
       __builtin_prefetch(record);
@@ -552,6 +673,7 @@ void mlSpreadDeposit(mlSpreadBins& bins, const mlLagrangeBoundary& b, int count,
     }
     if (e + 2 >= end) return;
     const mlSpreadRecord& r = records[list[e + 2]];
+    const std::int64_t z = unit / bands;
     for (std::int32_t ky = 0; ky < r.len[1]; ++ky) {
       const std::int64_t row = mlNodeIndex(r.first[0], r.first[1] + ky, z, nx, ny);
       const std::int64_t last = row + mlSpreadRecord::kRow - 1;
@@ -568,28 +690,48 @@ void mlSpreadDeposit(mlSpreadBins& bins, const mlLagrangeBoundary& b, int count,
   {
     const int me = omp_get_thread_num(), team = omp_get_num_threads();
     for (int c = me; c < chunks; c += team) {
-      std::int64_t* start = bins.starts.data() + c * (planes + 1);
-      std::int32_t* list = bins.entries.data() + kPlanesPerPoint * chunkBegin(c);
+      std::int64_t* start = bins.starts.data() + c * (units + 1);
+      std::int32_t* list = bins.entries.data() + kUnitsPerPoint * chunkBegin(c);
+      for (int t = chunkBegin(c); t < chunkBegin(c + 1); ++t) forUnits(t, [&](std::int64_t u) { ++start[u + 1]; });
+      for (std::int64_t u = 0; u < units; ++u) start[u + 1] += start[u];
       for (int t = chunkBegin(c); t < chunkBegin(c + 1); ++t)
-        for (std::int32_t z = records[t].first[2]; z < records[t].first[2] + records[t].len[2]; ++z) ++start[z + 1];
-      for (std::int64_t z = 0; z < planes; ++z) start[z + 1] += start[z];
-      for (int t = chunkBegin(c); t < chunkBegin(c + 1); ++t)
-        for (std::int32_t z = records[t].first[2]; z < records[t].first[2] + records[t].len[2]; ++z)
-          list[start[z]++] = t;
-      for (std::int64_t z = planes; z > 0; --z) start[z] = start[z - 1];  // back to the starts
+        forUnits(t, [&](std::int64_t u) { list[start[u]++] = t; });
+      for (std::int64_t u = units; u > 0; --u) start[u] = start[u - 1];  // back to the starts
       start[0] = 0;
     }
 #pragma omp barrier
-#pragma omp for schedule(dynamic, 1)
-    for (std::int64_t z = 0; z < planes; ++z)
-      for (int c = 0; c < chunks; ++c) {
-        const std::int64_t* start = bins.starts.data() + c * (planes + 1);
-        const std::int32_t* list = bins.entries.data() + kPlanesPerPoint * chunkBegin(c);
-        for (std::int64_t e = start[z]; e < start[z + 1]; ++e) {
-          prefetch(list, e, start[z + 1], z);
-          add(list[e], z);
-        }
+    // Each thread owns the run of units that holds its share of the entries (a unit goes where its
+    // middle entry falls): for a body that moves little, the same units in every step, whose node forces
+    // may then still be in its cache. A thread done with its own run takes units left in the others'.
+    auto entriesBefore = [&](std::int64_t u) {
+      std::int64_t sum = 0;
+      for (int c = 0; c < chunks; ++c) sum += bins.starts[c * (units + 1) + u];
+      return sum;
+    };
+#pragma omp single
+    {
+      const std::int64_t total = entriesBefore(units);
+      int k = 0;
+      for (std::int64_t u = 0, before = 0; u < units; ++u) {
+        const std::int64_t after = entriesBefore(u + 1), mid = before + after;  // twice the middle entry
+        for (; k < team && mid * team >= 2 * total * k; ++k) bins.runs[k].next = u;
+        before = after;
       }
+      for (; k < team; ++k) bins.runs[k].next = units;
+      for (k = 0; k < team; ++k) bins.runs[k].end = k + 1 < team ? bins.runs[k + 1].next.load() : units;
+    }
+    for (int k = 0; k < team; ++k) {
+      mlSpreadBins::Run& run = bins.runs[(me + k) % team];
+      for (std::int64_t u = run.next++; u < run.end; u = run.next++)
+        for (int c = 0; c < chunks; ++c) {
+          const std::int64_t* start = bins.starts.data() + c * (units + 1);
+          const std::int32_t* list = bins.entries.data() + kUnitsPerPoint * chunkBegin(c);
+          for (std::int64_t e = start[u]; e < start[u + 1]; ++e) {
+            prefetch(list, e, start[u + 1], u);
+            add(list[e], u);
+          }
+        }
+    }
   }
 }
 #endif
@@ -624,8 +766,27 @@ void mlInterpolateFluidForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow*
   checkCudaLaunch();
 }
 
-void mlSpreadForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow* flow, const MLFluidParam& param,
-                      mlVelocity3D<float> u0p, int width, float N, float l0p, float rou0p, float u0k) {
+mlSpreadStage::mlSpreadStage() = default;
+
+#ifdef DUZAVOD_CUDA
+mlSpreadStage::~mlSpreadStage() = default;
+void mlSpreadStage::finish() {}
+#else
+mlSpreadStage::~mlSpreadStage() {
+  mlSpreadBins& bins = mlSpreadScratch();
+  bins.sets.clear();
+  bins.pending = 0;
+}
+void mlSpreadStage::finish() {
+  mlSpreadBins& bins = mlSpreadScratch();
+  if (bins.pending > 0) mlSpreadDeposit(bins);
+  bins.sets.clear();
+  bins.pending = 0;
+}
+#endif
+
+void mlSpreadStage::spread(mlLagrangeBoundary* boundary, int count, mlFlow* flow, const MLFluidParam& param,
+                           mlVelocity3D<float> u0p, int width, float N, float l0p, float rou0p, float u0k) {
   if (count <= 0) return;
   const std::int64_t nx = param.samples[0], ny = param.samples[1], nz = param.samples[2];
   std::int64_t layers = 0;
@@ -636,12 +797,32 @@ void mlSpreadForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow* flow, con
             layers, nx, ny, nz);
   checkCudaLaunch();
 #else
-  const int handled = mlHandledPoints(*boundary, grid);
   mlSpreadBins& bins = mlSpreadScratch();
-  if (bins.records.size() < static_cast<std::size_t>(handled)) bins.records.resize(handled);
+  const float invdx = mlFastDivide(N, l0p);
+  // The records of a stage share one lattice and one delta width.
+  if (bins.pending > 0 && (bins.flow != flow || bins.width != width || bins.invdx != invdx || bins.n[0] != nx ||
+                           bins.n[1] != ny || bins.n[2] != nz))
+    finish();
+  const int handled = mlHandledPoints(*boundary, grid);
+  if (bins.records.size() < static_cast<std::size_t>(bins.pending) + handled)
+    bins.records.resize(static_cast<std::size_t>(bins.pending) + handled);
   DZ_LAUNCH(mlSpreadForceKernel, grid, block, boundary, flow, N, l0p, rou0p, u0k, u0p, width, kLayerWidth, kLayerWidth,
-            layers, nx, ny, nz, bins.records.data());
+            layers, nx, ny, nz, bins.records.data() + bins.pending);
   checkCudaLaunch();
-  mlSpreadDeposit(bins, *boundary, handled, flow, width, mlFastDivide(N, l0p), nx, ny, nz);
+  bins.sets.push_back({boundary, bins.pending});
+  bins.pending += handled;
+  bins.flow = flow;
+  bins.width = width;
+  bins.invdx = invdx;
+  bins.n[0] = nx;
+  bins.n[1] = ny;
+  bins.n[2] = nz;
 #endif
+}
+
+void mlSpreadForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow* flow, const MLFluidParam& param,
+                      mlVelocity3D<float> u0p, int width, float N, float l0p, float rou0p, float u0k) {
+  mlSpreadStage stage;
+  stage.spread(boundary, count, flow, param, u0p, width, N, l0p, rou0p, u0k);
+  stage.finish();
 }

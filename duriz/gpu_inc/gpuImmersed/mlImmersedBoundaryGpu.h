@@ -17,3 +17,20 @@ void mlInterpolateFluidForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow*
 
 void mlSpreadForceGpu(mlLagrangeBoundary* boundary, int count, mlFlow* flow, const MLFluidParam& param,
                       mlVelocity3D<float> u0p, int width, float N, float l0p, float rou0p, float u0k);
+
+// The spreading of all the point sets of a stage, set by set with spread(), same arguments as above.
+// On the device each launch adds its forces at once. The host records each set's points at its launch
+// and adds all of them into the node forces at finish(), set after set and point after point: the same
+// sums as set by set, with one fork and join for the stage and the work of all its points shared out
+// evenly. Records of a stage that ends without finish() (an error on the way) are dropped. One stage at
+// a time per thread.
+class mlSpreadStage {
+ public:
+  mlSpreadStage();
+  ~mlSpreadStage();
+  mlSpreadStage(const mlSpreadStage&) = delete;
+  mlSpreadStage& operator=(const mlSpreadStage&) = delete;
+  void spread(mlLagrangeBoundary* boundary, int count, mlFlow* flow, const MLFluidParam& param, mlVelocity3D<float> u0p,
+              int width, float N, float l0p, float rou0p, float u0k);
+  void finish();
+};
