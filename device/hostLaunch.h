@@ -56,9 +56,14 @@ void launch(const char* name, dim3 grid, dim3 block, const Args&... args) {
 
   // Threads take runs of consecutive blocks as they become free, about 16 runs each: work that differs
   // from block to block (the boundary planes, the points of a body) and threads slowed by other work on
-  // the machine still even out, and each run is long enough for the prefetchers.
+  // the machine still even out, and each run is long enough for the prefetchers. A run is made of whole
+  // rows of the grid: neighbours along x handle neighbouring elements, which may share cache lines (four
+  // points of a point launch are half a line of their forces), and two threads writing one line at once
+  // pass it to and fro.
   const long long total = static_cast<long long>(blocks);
-  const long long run = total / (16LL * threads) > 0 ? total / (16LL * threads) : 1;
+  const long long even = total / (16LL * threads) > 0 ? total / (16LL * threads) : 1;
+  const long long row = static_cast<long long>(grid.x);
+  const long long run = (even + row - 1) / row * row;
   const unsigned long long planeBlocks = 1ull * grid.x * grid.y;
 #pragma omp parallel num_threads(threads)
   {
