@@ -548,7 +548,7 @@ __global__ void mlSpreadForceKernel(mlLagrangeBoundary* boundary, mlFlow* flow, 
 // their points. The nodes are cut into units, a band of kBandRows rows of one z plane each. The points
 // are cut into one contiguous chunk per thread, and each thread sorts its chunk's points by the units
 // they reach (a stable counting sort, so each list keeps point order); then each thread adds, for its
-// run of units, the lists of the chunks in chunk order. One barrier separates the two.
+// run of units, the lists of the chunks in chunk order. The runs are shared out between the two.
 struct mlSpreadBins {
   static constexpr std::int64_t kBandRows = 16;
   struct Set {
