@@ -32,6 +32,20 @@ inline void runBlock(unsigned int bx, unsigned int by, unsigned int bz, const di
 
 constexpr unsigned long long kMaxThreadsPerBlock = 1024;
 
+// Threads take runs of consecutive blocks as they become free, about 16 runs each: work that differs
+// from block to block (the boundary planes, the points of a body) and threads slowed by other work on
+// the machine still even out, and each run is long enough for the prefetchers. When the grid has a row
+// for each thread at least, a run is made of whole rows: neighbours along x handle neighbouring
+// elements, which may share cache lines (four points of a point launch are half a line of their forces),
+// and two threads writing one line at once pass it to and fro. A grid of fewer rows (a single row of
+// blocks, say) is cut within its rows, so that every thread still gets work.
+inline long long runLength(const dim3& grid, int threads) {
+  const long long total = 1LL * grid.x * grid.y * grid.z;
+  const long long even = total / (16LL * threads) > 0 ? total / (16LL * threads) : 1;
+  const long long row = grid.x, rows = total / row;
+  return rows >= threads ? (even + row - 1) / row * row : even;
+}
+
 template <auto Kernel, class... Args>
 void launch(const char* name, dim3 grid, dim3 block, const Args&... args) {
   const unsigned long long threadsPerBlock = 1ull * block.x * block.y * block.z;
@@ -54,16 +68,8 @@ void launch(const char* name, dim3 grid, dim3 block, const Args&... args) {
     return;
   }
 
-  // Threads take runs of consecutive blocks as they become free, about 16 runs each: work that differs
-  // from block to block (the boundary planes, the points of a body) and threads slowed by other work on
-  // the machine still even out, and each run is long enough for the prefetchers. A run is made of whole
-  // rows of the grid: neighbours along x handle neighbouring elements, which may share cache lines (four
-  // points of a point launch are half a line of their forces), and two threads writing one line at once
-  // pass it to and fro.
   const long long total = static_cast<long long>(blocks);
-  const long long even = total / (16LL * threads) > 0 ? total / (16LL * threads) : 1;
-  const long long row = static_cast<long long>(grid.x);
-  const long long run = (even + row - 1) / row * row;
+  const long long run = runLength(grid, threads);
   const unsigned long long planeBlocks = 1ull * grid.x * grid.y;
 #pragma omp parallel num_threads(threads)
   {

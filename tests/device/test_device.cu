@@ -172,6 +172,19 @@ TEST_P(HostLaunch, EveryThreadOfTheGridRunsOnceWithItsOwnIndices) {
 
 INSTANTIATE_TEST_SUITE_P(Threads, HostLaunch, ::testing::Values(1, 8));
 
+// Runs of whole rows where the grid has a row per thread; otherwise every thread can still get blocks.
+TEST(HostLaunch, RunsAreWholeRowsWithoutStarvingThreads) {
+  struct Case {
+    dim3 grid;
+    int threads;
+    long long run;
+  };
+  const Case cases[] = {{dim3(5, 5, 7), 8, 5}, {dim3(5, 5, 1), 8, 1}, {dim3(4, 128, 128), 8, 512},
+                        {dim3(3, 100), 8, 3},  {dim3(1000), 8, 7},    {dim3(40), 8, 1}};
+  for (const Case& c : cases)
+    EXPECT_EQ(dz::device::runLength(c.grid, c.threads), c.run) << c.grid.x << " x " << c.grid.y << " x " << c.grid.z;
+}
+
 TEST(HostLaunchConfiguration, ShapesTheRuntimeRefusesRunNothing) {
   int* hits = upload(std::vector<int>(4, 0));
   dz::device::recordLaunches(true);
