@@ -197,6 +197,7 @@ void SkeletalMesh::exportAnimationFbx(const std::string& path) {
   const aiExportDataBlob* blob = exporter.ExportToBlob(copy, "fbxa");
   aiFreeScene(copy);
   if (blob == nullptr) throw std::runtime_error("Error exporting '" + path + "': '" + exporter.GetErrorString() + "'");
-  if (!writeCompleteFile(path, static_cast<const char*>(blob->data), blob->size))
-    throw std::runtime_error("Error exporting '" + path + "': the file cannot be written");
+  std::string failure;
+  if (!writeCompleteFile(path, static_cast<const char*>(blob->data), blob->size, &failure))
+    throw std::runtime_error("Error exporting '" + path + "': " + failure);
 }

@@ -1,6 +1,7 @@
 #include "tools/mlVTKWrtier.h"
 
 #include <cmath>
+#include <cstdio>
 #include <iomanip>
 #include <sstream>
 #include <stdexcept>
@@ -19,9 +20,13 @@ namespace {
 
 void writeVector(std::ostream& out, const Eigen::Vector3d& v) { out << v.x() << " " << v.y() << " " << v.z() << "\n"; }
 
-bool writeText(const std::string& path, const std::ostringstream& text) {
+// A file that cannot be written is told on standard error with the system's reason; callers get false.
+bool writeText(const std::string& path, const std::ostringstream& text, const char* operation) {
   const std::string s = text.str();
-  return writeCompleteFile(path, s.data(), s.size());
+  std::string failure;
+  if (writeCompleteFile(path, s.data(), s.size(), &failure)) return true;
+  std::fprintf(stderr, "%s: %s\n", operation, failure.c_str());
+  return false;
 }
 
 }  // namespace
@@ -54,7 +59,7 @@ bool mlVTKWrtier::writeLines(const std::vector<mlVTKLine>& lines, const std::str
     out << "\n";
   }
   out << "\n";
-  return writeText(path, out);
+  return writeText(path, out, "writeLines");
 }
 
 bool mlVTKWrtier::writeTrajectory(const mlTrajectory<double, 3>& trajectory, const std::string& file_path) {
@@ -92,5 +97,5 @@ bool mlVTKWrtier::writeTrajectory(const mlTrajectory<double, 3>& trajectory, con
   out << "POINT_DATA " << n << "\n";
   out << "VECTORS tagents double\n";
   for (const auto& p : at) writeVector(out, p.tangent);
-  return writeText(file_path, out);
+  return writeText(file_path, out, "writeTrajectory");
 }

@@ -82,8 +82,9 @@ int writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::st
     for (int k = 0; k < 3; ++k) appendBigEndian(bytes, rho);
   }
 
-  if (!writeCompleteFile(path, bytes.data(), bytes.size())) {
-    std::fprintf(stderr, "writeFluidVTK: cannot write \"%s\"\n", path.c_str());
+  std::string failure;
+  if (!writeCompleteFile(path, bytes.data(), bytes.size(), &failure)) {
+    std::fprintf(stderr, "writeFluidVTK: %s\n", failure.c_str());
     return 0;
   }
   return 1;

@@ -11,8 +11,8 @@ namespace dart::dynamics {
 class Frame;
 }
 
-// Returns 1 when the file was written; 0 (with one line on standard error naming the path) when it
-// could not be opened or written. A null frame stands for a frame at rest at the origin. Throws
-// std::logic_error for a lattice released by deleteHostFlow.
+// Returns 1 when the file was written; 0 (with one line on standard error naming the path and the
+// system's reason) when it could not be opened or written. A null frame stands for a frame at rest at the origin.
+// Throws std::logic_error for a lattice released by deleteHostFlow.
 int writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::string& path,
                   const dart::dynamics::Frame* frame);

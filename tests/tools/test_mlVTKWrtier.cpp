@@ -1,6 +1,7 @@
 // The line and trajectory writers: the files as text, and what a refused or failed write leaves (nothing).
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
@@ -107,14 +108,26 @@ TEST_F(mlVTKWrtierTest, RefusedOrFailedWritesLeaveNoFile) {
   EXPECT_THROW(mlVTKWrtier::writeLines({}, path + std::string(1, '\0')), std::invalid_argument);
   EXPECT_FALSE(exists(path));
   const mlVTKLine three = polyline({{0, 0, 0}, {1, 2, 3}, {4, 5, 6}});
-  for (const std::string& bad : {testing::TempDir() + "no_such_folder/out.vtk", std::string("/dev/full")}) {
-    EXPECT_FALSE(mlVTKWrtier::writeLines({three}, bad)) << bad;
-    EXPECT_FALSE(mlVTKWrtier::writeTrajectory(fitted(kFour), bad)) << bad;
-  }
-  // An earlier file stays as it was, and nothing else is left in its folder.
   const std::filesystem::path folder = testsupport::tempPath("cut-trajectory"), earlier = folder / "t.vtk";
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
+  // Each failure is told on standard error with the path and the system's reason.
+  const struct {
+    std::string path;
+    const char* reason;
+  } failing[] = {{testing::TempDir() + "no_such_folder/out.vtk", "No such file or directory"},
+                 {folder.string(), "Is a directory"},
+                 {"", "No such file or directory"},
+                 {"/dev/full", "No space left on device"}};
+  for (const auto& f : failing) {
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(mlVTKWrtier::writeLines({three}, f.path)) << f.path;
+    EXPECT_FALSE(mlVTKWrtier::writeTrajectory(fitted(kFour), f.path)) << f.path;
+    const std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(told, "writeLines: cannot write \"" + f.path + "\": " + f.reason + "\nwriteTrajectory: cannot write \"" +
+                        f.path + "\": " + f.reason + "\n");
+  }
+  // An earlier file stays as it was, and nothing else is left in its folder.
   ASSERT_TRUE(mlVTKWrtier::writeLines({}, earlier));
   testsupport::withFileSizeLimit(100, [&] {
     EXPECT_FALSE(mlVTKWrtier::writeLines({three}, path));
@@ -122,6 +135,18 @@ TEST_F(mlVTKWrtierTest, RefusedOrFailedWritesLeaveNoFile) {
   });
   EXPECT_FALSE(exists(path));
   EXPECT_EQ(readFile(earlier), kLinesHeader + "POINTS 0 double\nLINES 0 0\n\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+  std::filesystem::remove_all(folder);
+}
+
+// Temporary names stay within the folder's limit, so a name of that length can be written.
+TEST_F(mlVTKWrtierTest, ANameOfTheLongestLengthIsWritten) {
+  const std::filesystem::path folder = testsupport::tempPath("long-name");
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path longest = folder / std::string(NAME_MAX, 'n');
+  ASSERT_TRUE(mlVTKWrtier::writeLines({}, longest));
+  EXPECT_EQ(readFile(longest), kLinesHeader + "POINTS 0 double\nLINES 0 0\n\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
   std::filesystem::remove_all(folder);
 }
