@@ -16,6 +16,7 @@
 #include "duriz/mlsolver/mlFlow.h"
 #include "duriz/mlsolver/simParams.h"
 
+class CompleteFileSet;
 class mlSinglePhaseSolverNew;
 class skWorld;
 
@@ -82,7 +83,9 @@ class coupledLBM_sim3D : public GpuCopyable {
   void log();
 
   // Writes the body surfaces (BODY) and the lattices (FLUID) of frame `frame`, creating missing folders.
-  // A file that cannot be written throws std::runtime_error naming it, and is not left behind.
+  // The files land together: when one cannot be written, std::runtime_error names it and the system's
+  // reason, and none of them is written (earlier files stay as they were). Each saving operation below
+  // lands its files the same way.
   void saveScene(int frame, int save_flags);
   // <main><objects>/bodyFileName(mesh, system, object_name) per mesh of every body.
   void saveObjectsData(const std::string& object_name);
@@ -107,4 +110,9 @@ class coupledLBM_sim3D : public GpuCopyable {
   void uploadAll();
   // Copies the device lattices' origins into the host records, leaving the other host data alone.
   void fetchDeviceOrigins();
+  // Add the files of saveObjectsData and saveFluidData to a set; a file that cannot be written throws.
+  void addObjectFiles(CompleteFileSet& files, const std::string& object_name, const char* operation);
+  void addFluidFiles(CompleteFileSet& files, const std::string& fluid_name, const char* operation);
+  // Names the set's files; throws std::runtime_error when one cannot take its name.
+  static void land(CompleteFileSet& files, const char* operation);
 };

@@ -8,6 +8,7 @@
 #include "SkeletonDynamics/skSystem.h"
 #include "SkeletonDynamics/skWorld.h"
 #include "coupledLBM_sim3D.h"
+#include "duriz/mlsolver/CompleteFileSet.h"
 #include "duriz/mlsolver/writeFluidVTK.h"
 #include "skeleton/SkeletonSystem.h"
 #include "writeBodyVTK.h"
@@ -34,20 +35,37 @@ std::string bodyFileName(std::size_t mesh, std::size_t system, const std::string
 void coupledLBM_sim3D::saveScene(int frame, int save_flags) {
   requireCommitted("saveScene");
   prepareHostRead();
+  // The files of a scene land together or not at all: a frame never mixes two moments.
+  CompleteFileSet files;
   char stem[256];
   if (save_flags & BODY) {
     std::snprintf(stem, sizeof stem, "vis_object_%05d", frame);
-    saveObjectsData(stem);
+    addObjectFiles(files, stem, "saveScene");
   }
   if (save_flags & FLUID) {
     std::snprintf(stem, sizeof stem, "vis_fluid%05d", frame);
-    saveFluidData(stem);
+    addFluidFiles(files, stem, "saveScene");
   }
+  land(files, "saveScene");
 }
 
 void coupledLBM_sim3D::saveObjectsData(const std::string& object_name) {
   requireCommitted("saveObjectsData");
   prepareHostRead();
+  CompleteFileSet files;
+  addObjectFiles(files, object_name, "saveObjectsData");
+  land(files, "saveObjectsData");
+}
+
+void coupledLBM_sim3D::saveFluidData(const std::string& fluid_name) {
+  requireCommitted("saveFluidData");
+  prepareHostRead();
+  CompleteFileSet files;
+  addFluidFiles(files, fluid_name, "saveFluidData");
+  land(files, "saveFluidData");
+}
+
+void coupledLBM_sim3D::addObjectFiles(CompleteFileSet& files, const std::string& object_name, const char* operation) {
   const std::string folder = mainDataFolderPath + objectsFolderName + "/";
   makeFolder(folder);
   for (std::size_t k = 0; k < world->systems.size(); ++k) {
@@ -56,18 +74,21 @@ void coupledLBM_sim3D::saveObjectsData(const std::string& object_name) {
     // The GPU road leaves the skinned surface on the device.
     if (system.useGpu) model.update(true, true);
     for (std::size_t j = 0; j < model.meshes.size(); ++j)
-      writeBodyVTK(model.meshes[j]->data_cpu, folder + bodyFileName(j, k, object_name));
+      if (!writeBodyVTK(model.meshes[j]->data_cpu, folder + bodyFileName(j, k, object_name), files))
+        throw std::runtime_error(std::string(operation) + ": " + files.failure());
   }
 }
 
-void coupledLBM_sim3D::saveFluidData(const std::string& fluid_name) {
-  requireCommitted("saveFluidData");
-  prepareHostRead();
+void coupledLBM_sim3D::addFluidFiles(CompleteFileSet& files, const std::string& fluid_name, const char* operation) {
   const std::string folder = mainDataFolderPath + fluidFolderName + "/";
   makeFolder(folder);
   for (std::size_t i = 0; i < lattices.size(); ++i) {
     const std::string path = folder + std::to_string(i) + "_" + fluid_name + ".vtk";
-    if (!writeFluidVTK(*lattices[i], params[i]->toLatticeUnits(), path, world->getRefFrame()))
-      throw std::runtime_error("saveFluidData: cannot write \"" + path + "\"");
+    if (!writeFluidVTK(*lattices[i], params[i]->toLatticeUnits(), path, world->getRefFrame(), files))
+      throw std::runtime_error(std::string(operation) + ": " + files.failure());
   }
+}
+
+void coupledLBM_sim3D::land(CompleteFileSet& files, const char* operation) {
+  if (!files.commit()) throw std::runtime_error(std::string(operation) + ": " + files.failure());
 }

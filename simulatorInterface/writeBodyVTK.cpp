@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "MeshLoad/MeshData.h"
-#include "duriz/mlsolver/writeCompleteFile.h"
+#include "duriz/mlsolver/CompleteFileSet.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ void requireFinite(const std::vector<Vec>& values, const char* what, const std::
 
 }  // namespace
 
-void writeBodyVTK(const host_MeshData& mesh, const std::string& path) {
+bool writeBodyVTK(const host_MeshData& mesh, const std::string& path, CompleteFileSet& files) {
   requireFinite(mesh.curr_positions, "position", path);
   requireFinite(mesh.curr_normals, "normal", path);
   requireFinite(mesh.uv, "texture coordinate", path);
@@ -43,6 +43,10 @@ void writeBodyVTK(const host_MeshData& mesh, const std::string& path) {
   for (const Eigen::Vector2d& uv : mesh.uv) out << uv.x() << " " << uv.y() << "\n";
 
   const std::string text = out.str();
-  if (!writeCompleteFile(path, text.data(), text.size()))
-    throw std::runtime_error("writeBodyVTK: cannot write \"" + path + "\"");
+  return files.add(path, text.data(), text.size());
+}
+
+void writeBodyVTK(const host_MeshData& mesh, const std::string& path) {
+  CompleteFileSet file;
+  if (!writeBodyVTK(mesh, path, file) || !file.commit()) throw std::runtime_error("writeBodyVTK: " + file.failure());
 }

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "writeCompleteFile.h"
+#include "CompleteFileSet.h"
 
 namespace {
 
@@ -24,8 +24,8 @@ void appendBigEndian(std::vector<char>& out, float value) {
 
 }  // namespace
 
-int writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::string& path,
-                  const dart::dynamics::Frame* frame) {
+bool writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::string& path,
+                   const dart::dynamics::Frame* frame, CompleteFileSet& files) {
   using dart::dynamics::Frame;
   if (flow.param == nullptr) throw std::logic_error("writeFluidVTK: the lattice was released (deleteHostFlow)");
   const MLFluidParam& param = *flow.param;
@@ -82,10 +82,13 @@ int writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::st
     for (int k = 0; k < 3; ++k) appendBigEndian(bytes, rho);
   }
 
-  std::string failure;
-  if (!writeCompleteFile(path, bytes.data(), bytes.size(), &failure)) {
-    std::fprintf(stderr, "writeFluidVTK: %s\n", failure.c_str());
-    return 0;
-  }
-  return 1;
+  return files.add(path, bytes.data(), bytes.size());
+}
+
+int writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::string& path,
+                  const dart::dynamics::Frame* frame) {
+  CompleteFileSet file;
+  if (writeFluidVTK(flow, units, path, frame, file) && file.commit()) return 1;
+  std::fprintf(stderr, "writeFluidVTK: %s\n", file.failure().c_str());
+  return 0;
 }

@@ -1,4 +1,6 @@
 // Scene saving of the coupled simulator: the body file format, file names, flags, folders and failures.
+#include <map>
+
 #include "MeshLoad/MeshData.h"
 #include "simFixture.h"
 #include "simulatorInterface/writeBodyVTK.h"
@@ -45,7 +47,8 @@ TEST(bodyFileName, IndicesStaySideBySideOnlyWhileBothAreSingleDigits) {
   for (const auto& c : cases) EXPECT_EQ(bodyFileName(c.mesh, c.system, "f"), c.expected);
 }
 
-// The fish (two meshes) in a one-lattice simulator that saves below a folder that does not exist yet.
+// The fish (two meshes) in a one-lattice simulator that saves below a folder that does not exist yet; its
+// fluid file is larger than a body file.
 class SceneSaving : public testing::Test {
  protected:
   void SetUp() override {
@@ -56,7 +59,7 @@ class SceneSaving : public testing::Test {
 
   const fs::path root = freshFolder("scene");
   std::shared_ptr<skWorld> world = std::make_shared<skWorld>(Vector3d::Zero());
-  std::unique_ptr<Sim> sim = committed(world, box(0.8f, 0.4f, 0.4f, 20));
+  std::unique_ptr<Sim> sim = committed(world, box(0.8f, 0.4f, 0.4f, 40));
 };
 
 TEST_F(SceneSaving, FlagsChooseTheFilesAndBodiesAreSavedAsTheyStandNow) {
@@ -81,11 +84,11 @@ TEST_F(SceneSaving, FlagsChooseTheFilesAndBodiesAreSavedAsTheyStandNow) {
 TEST_F(SceneSaving, UnwritablePathsThrowNamingThem) {
   const struct {
     int flags;
-    std::string taken;
-  } cases[] = {{BODY, "out"},
-               {FLUID, "out"},
-               {BODY, "out/Objects/00_vis_object_00001.vtk"},
-               {FLUID, "out/Fluid/0_vis_fluid00001.vtk"}};
+    std::string taken, reason;
+  } cases[] = {{BODY, "out", "Not a directory"},
+               {FLUID, "out", "Not a directory"},
+               {BODY, "out/Objects/00_vis_object_00001.vtk", "Is a directory"},
+               {FLUID, "out/Fluid/0_vis_fluid00001.vtk", "Is a directory"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.taken);
     fs::remove_all(root);
@@ -97,7 +100,44 @@ TEST_F(SceneSaving, UnwritablePathsThrowNamingThem) {
     }
     const std::string what = testsupport::thrownWhat<std::runtime_error>([&] { sim->saveScene(1, c.flags); });
     EXPECT_PRED_FORMAT2(testing::IsSubstring, (root / c.taken).string(), what);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, c.reason, what);
     EXPECT_EQ(filesUnder(root), c.taken == "out" ? Files{"out"} : Files{});
+  }
+}
+
+// A save that fails part way lands none of its files: the frame saved before stays whole, no temporary is
+// left, and the failure is told once, by the exception, with the system's reason.
+TEST_F(SceneSaving, AFailedSaveLeavesTheEarlierFrameWhole) {
+  sim->saveScene(1, BODY | FLUID);
+  const Files saved = filesUnder(root);
+  std::map<std::string, std::string> before;
+  for (const std::string& f : saved) before[f] = readFile(root / f);
+  const std::size_t fluidSize = before["out/Fluid/0_vis_fluid00001.vtk"].size();
+  const std::size_t bodySize = std::max(before["out/Objects/00_vis_object_00001.vtk"].size(),
+                                        before["out/Objects/10_vis_object_00001.vtk"].size());
+  ASSERT_LT(bodySize + 100, fluidSize);
+  // The body moves, so that every body file of a new save differs from the saved one.
+  world->systems[0]->setHead(Vector3d(0.05, 0, 0), Vector3d::UnitX());
+  fs::create_directories(root / "out/Objects/10_vis_object_00002.vtk");
+  const struct {
+    int frame;
+    rlim_t fileSizeLimit;  // 0: none
+    std::string failing, reason;
+  } cases[] = {{1, (bodySize + fluidSize) / 2, "out/Fluid/0_vis_fluid00001.vtk", "File too large"},
+               {2, 0, "out/Objects/10_vis_object_00002.vtk", "Is a directory"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.failing);
+    std::string what;
+    const auto save = [&] { what = testsupport::thrownWhat<std::runtime_error>([&] { sim->saveScene(c.frame, 3); }); };
+    testing::internal::CaptureStderr();
+    if (c.fileSizeLimit > 0)
+      testsupport::withFileSizeLimit(c.fileSizeLimit, save);
+    else
+      save();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(what, "saveScene: cannot write \"" + (root / c.failing).string() + "\": " + c.reason);
+    EXPECT_EQ(filesUnder(root), saved);
+    for (const std::string& f : saved) EXPECT_TRUE(readFile(root / f) == before[f]) << f << " changed";
   }
 }
 
