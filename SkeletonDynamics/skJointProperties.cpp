@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -34,6 +35,22 @@ void requireLimits(const SkeletonJoint& joint, std::size_t dofs) {
                                   std::to_string(v.values.size()) + " entries for " + std::to_string(dofs) +
                                   " degrees of freedom");
   }
+  // DART's constraint solver asserts on ranges out of order, the limits of velocity and effort included.
+  for (std::size_t i = 0; i < dofs; ++i) {
+    const std::string entry = "[" + std::to_string(i) + "]";
+    if (joint.limit.lower[i] > joint.limit.upper[i])
+      throw std::invalid_argument("joint \"" + joint.name + "\": limit.lower" + entry + " = " +
+                                  valueText(joint.limit.lower[i]) + " is above limit.upper" + entry + " = " +
+                                  valueText(joint.limit.upper[i]));
+    requireNotNegative(joint.limit.velocity[i], "joint \"" + joint.name + "\": limit.velocity" + entry);
+    requireNotNegative(joint.limit.effort[i], "joint \"" + joint.name + "\": limit.effort" + entry);
+  }
+}
+
+// A spring, damping or friction coefficient: DART asserts on a negative one.
+void requireCoefficient(const SkeletonJoint& joint, double value, const char* field) {
+  const std::string what = "joint \"" + joint.name + "\": " + field;
+  requireNotNegative(requireFinite(value, what), what);
 }
 
 const Eigen::Vector3d& axisOf(const SkeletonJoint& joint, std::size_t i) {
@@ -41,8 +58,17 @@ const Eigen::Vector3d& axisOf(const SkeletonJoint& joint, std::size_t i) {
     throw std::invalid_argument("joint \"" + joint.name + "\" of kind " + jointTypeName(joint.type) + " needs " +
                                 std::to_string(i + 1) + " axes but has " + std::to_string(joint.axis.size()));
   const Eigen::Vector3d& axis = requireFinite(joint.axis[i], "joint \"" + joint.name + "\": axis " + std::to_string(i));
-  if (axis.norm() == 0)
+  if (axis.isZero(0))
     throw std::invalid_argument("joint \"" + joint.name + "\": axis " + std::to_string(i) + " is zero");
+  // DART normalises the axis: a squared length that under- or overflows would leave it unnormalised.
+  const double squared = axis.squaredNorm();
+  if (!(squared > 0) || !std::isfinite(squared)) {
+    std::ostringstream what;
+    what << "joint \"" << joint.name << "\": axis " << i << " ("
+         << axis.transpose().format(Eigen::IOFormat(Eigen::StreamPrecision, Eigen::DontAlignCols, ", "))
+         << ") is too short or too long to normalise";
+    throw std::invalid_argument(what.str());
+  }
   return joint.axis[i];
 }
 
@@ -72,10 +98,10 @@ detail::GenericJointUniqueProperties<ConfigSpace> makeUniqueProperties(const Ske
   constexpr std::size_t n = ConfigSpace::NumDofs;
   detail::GenericJointUniqueProperties<ConfigSpace> p;
   if (joint.useLimits) requireLimits(joint, n);
-  requireFinite(joint.springStiffness, "joint \"" + joint.name + "\": the spring stiffness");
+  requireCoefficient(joint, joint.springStiffness, "springStiffness");
   if (joint.useDynamics) {
-    requireFinite(joint.dynamics.damping, "joint \"" + joint.name + "\": the damping");
-    requireFinite(joint.dynamics.friction, "joint \"" + joint.name + "\": the friction");
+    requireCoefficient(joint, joint.dynamics.damping, "dynamics.damping");
+    requireCoefficient(joint, joint.dynamics.friction, "dynamics.friction");
   }
   for (std::size_t i = 0; i < n; ++i) {
     if (joint.useLimits) {
@@ -88,12 +114,19 @@ detail::GenericJointUniqueProperties<ConfigSpace> makeUniqueProperties(const Ske
       p.mForceUpperLimits[i] = joint.limit.effort[i];
       // Zero is outside the range: start inside it.
       if (lower > 0 || upper < 0) {
+        // Halved first: (lower + upper) * 0.5 to the bit, without overflow near the largest double.
         if (isFiniteBound(lower) && isFiniteBound(upper))
-          p.mInitialPositions[i] = (lower + upper) * 0.5;
+          p.mInitialPositions[i] = lower * 0.5 + upper * 0.5;
         else if (isFiniteBound(lower))
           p.mInitialPositions[i] = lower;
         else if (isFiniteBound(upper))
           p.mInitialPositions[i] = upper;
+        // DART's transforms fail on such a start before the first step could report it.
+        if (std::abs(p.mInitialPositions[i]) > kDivergedState)
+          throw std::invalid_argument("joint \"" + joint.name + "\": limit.lower[" + std::to_string(i) +
+                                      "] = " + valueText(lower) + " and limit.upper[" + std::to_string(i) +
+                                      "] = " + valueText(upper) + " start it at " + valueText(p.mInitialPositions[i]) +
+                                      ", beyond any physical position (" + valueText(kDivergedState) + ")");
         p.mRestPositions = p.mInitialPositions;
       }
     }

@@ -27,8 +27,11 @@ dart::dynamics::BodyNode::AspectProperties makeBodyNodeProperties(const Skeleton
 // DART's defaults (unlimited, zero) where the description is silent. With `useLimits`, entry i of each
 // limit vector serves degree of freedom i, and a range that excludes zero starts the degree of freedom
 // (and rests it) at the range's midpoint, or at its finite bound when the other is infinite. Throws
-// std::invalid_argument naming the joint when `useLimits` is set and a limit vector is shorter than the
-// degrees of freedom. Made for R1Space, R2Space, R3Space and SO3Space.
+// std::invalid_argument naming the joint, the field and the value for what DART would assert on or could
+// not start from: with `useLimits`, a limit vector shorter than the degrees of freedom, a NaN limit, a
+// lower limit above its upper one, a negative velocity or effort limit, or a start beyond any physical
+// position; a spring stiffness (and with `useDynamics` a damping or friction) that is negative or not
+// finite. Made for R1Space, R2Space, R3Space and SO3Space.
 template <class ConfigSpace>
 dart::dynamics::detail::GenericJointUniqueProperties<ConfigSpace> makeUniqueProperties(const SkeletonJoint& joint);
 
@@ -37,7 +40,7 @@ void setJointActuator(dart::dynamics::Joint& joint, actuatorType actuator);
 
 // The makers of the seven supported kinds. Those that take axes throw std::invalid_argument naming the
 // joint when it has fewer axes than they need (one for revolute, continuous and prismatic, two for
-// planar and universal).
+// planar and universal), or an axis that cannot be normalised.
 dart::dynamics::RevoluteJoint::Properties makeRevoluteJointProperties(const SkeletonJoint& joint);
 // A revolute joint whose position is unlimited; velocity and force limits, initial and rest position
 // are those of the description.

@@ -172,6 +172,7 @@ void skSystem::createDartJointAndNode(const std::shared_ptr<SkeletonJoint>& join
   inertia.setLocalCOM(rel.translation());
   const Eigen::Matrix3d R = rel.rotation();
   const Eigen::Matrix3d I = R * ellipsoid->computeInertia(link->mass) * R.transpose();
+  requireFinite(I, "skSystem: the moment of inertia of link \"" + link->name + "\" (its mass and size)");
   inertia.setMoment(I(0, 0), I(1, 1), I(2, 2), I(0, 1), I(0, 2), I(1, 2));
   body->setInertia(inertia);
 

@@ -188,11 +188,23 @@ def planar_axes(*axes):
     return edit
 
 
-def written_json(tmp, **changes):
-    """The fish's skeleton file with top-level members changed."""
+def tail(*settings):
+    """The fish with settings of its tail joint changed: pairs of a name (dotted below limit and dynamics) and a
+    value; its dynamics are used."""
+    def edit(s):
+        joint = s.joints[1]
+        joint.useDynamics = True
+        for field, value in zip(settings[::2], settings[1::2]):
+            owner, _, name = field.rpartition(".")
+            setattr(getattr(joint, owner) if owner else joint, name, value)
+    return edited(edit)
+
+
+def written_json(tmp, skeleton=None, **changes):
+    """The skeleton file of the fish (or of `skeleton`) with top-level members changed."""
     import json
     path = str(tmp / "fish.json")
-    dz.SkeletonToJson(path, fish())
+    dz.SkeletonToJson(path, skeleton or fish())
     with open(path) as f:
         data = json.load(f)
     data.update(changes)
@@ -213,9 +225,11 @@ def line(*vertices):
     return result
 
 
+NEGATIVE, ONES = '"tail": %s must not be negative, not -1$', np.ones(3)
+
 # What a script may hand over that would otherwise end the process or be taken silently: bad device ids,
-# missing or unreadable files, NaN or degenerate values for the dynamics library, keyword arguments the
-# factories do not take.
+# missing or unreadable files, NaN, negative, disordered or degenerate values for the dynamics library, keyword
+# arguments the factories do not take.
 SCRIPT_ERRORS = [
     (lambda tmp: dz.skeletonFromFBX(FISH, 1), ValueError, "gpuId 1 names no device"),
     (lambda tmp: dz.SkeletonDynamics(fish(), 100, -1), ValueError, "gpuId -1"),
@@ -240,6 +254,20 @@ SCRIPT_ERRORS = [
      "negative size"),
     (lambda tmp: body(edited(lambda s: setattr(s.joints[1], "axis", [np.zeros(3)]))), ValueError, "axis 0 is zero"),
     (lambda tmp: body(edited(planar_axes([1, 0, 0], [2, 0, 0]))), ValueError, "parallel"),
+    (lambda tmp: body(tail("axis", [np.array([1e200, 0, 0])])), ValueError,
+     r'"tail": axis 0 \(1e\+200, 0, 0\) is too short or too long'),
+    (lambda tmp: body(tail("springStiffness", -1.0)), ValueError, NEGATIVE % "springStiffness"),
+    (lambda tmp: body(dz.skeletonFromJson(written_json(tmp, tail("springStiffness", -1.0)), 0)), ValueError,
+     NEGATIVE % "springStiffness"),
+    (lambda tmp: body(tail("dynamics.damping", -1.0)), ValueError, NEGATIVE % "dynamics.damping"),
+    (lambda tmp: body(tail("dynamics.friction", -1.0)), ValueError, NEGATIVE % "dynamics.friction"),
+    (lambda tmp: body(tail("limit.lower", [1.0])), ValueError,
+     r'"tail": limit.lower\[0\] = 1 is above limit.upper\[0\] = 0$'),
+    (lambda tmp: body(tail("limit.velocity", [-1.0])), ValueError, NEGATIVE % r"limit.velocity\[0\]"),
+    (lambda tmp: body(tail("limit.effort", [-1.0])), ValueError, NEGATIVE % r"limit.effort\[0\]"),
+    (lambda tmp: body(tail("limit.lower", [1e308], "limit.upper", [1.7e308])), ValueError, "start it at 1.35e"),
+    (lambda tmp: body(edited(lambda s: [setattr(s.links[1], "mass", 1e308), setattr(s.links[1], "size", 10 * ONES)])),
+     ValueError, r'moment of inertia of link "\[link\]tail::caudal"'),
     (lambda tmp: body(edited(lambda s: setattr(s.joints[1].limit, "upper", [np.nan]))), ValueError,
      r"upper\[0\] is NaN"),
     (lambda tmp: body(dz.skeletonFromJson(written_json(tmp, baseLinkName="nowhere"), 0)), ValueError, '"nowhere"'),
