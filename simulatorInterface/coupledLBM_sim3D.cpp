@@ -28,17 +28,31 @@ coupledLBM_sim3D::coupledLBM_sim3D(std::shared_ptr<simParams> param, int gpuId) 
   requireGpuDevice(gpuId, "simulator3D");
   this->gpuId = gpuId;
   params.push_back(std::move(param));
-  lattices.push_back(initFlow(params.front()));
+  buildLattices();
+}
+
+coupledLBM_sim3D::coupledLBM_sim3D(const coupledLBM_sim3D& other) : GpuCopyable(other), params(other.params) {
+  buildLattices();
 }
 
 coupledLBM_sim3D::~coupledLBM_sim3D() {
   if (solver) solver->freeGpu();
 }
 
+void coupledLBM_sim3D::buildLattices() {
+  if (solver) throw std::logic_error("buildLattices: the simulator is committed; its device lattices mirror these");
+  lattices.clear();
+  if (!params.empty()) lattices.push_back(initFlow(params.front()));
+}
+
+std::shared_ptr<simParams> coupledLBM_sim3D::getParams() const { return params.empty() ? nullptr : params.front(); }
+
 void coupledLBM_sim3D::attachWorld(std::shared_ptr<skWorld> world) { this->world = std::move(world); }
 
 void coupledLBM_sim3D::commitInit() {
   if (!world) throw std::logic_error("commitInit: no world attached; call attachWorld first");
+  if (lattices.empty())
+    throw std::logic_error("commitInit: the simulator has no parameter record; construct it from a simParam");
   // The replaced solver's device lattices would otherwise stay allocated for the life of the process.
   if (solver) solver->freeGpu();
 
@@ -109,6 +123,7 @@ void coupledLBM_sim3D::step(couplingMode couple_mode) {
 }
 
 int coupledLBM_sim3D::getIterPerSave(int frame_rate) {
+  if (params.empty()) throw std::logic_error("getIterPerSave: the simulator has no parameter record");
   if (frame_rate <= 0)
     throw std::invalid_argument("getIterPerSave: frame_rate must be positive, got " + std::to_string(frame_rate));
   const mlLatticeUnits u = params.front()->toLatticeUnits();
@@ -131,6 +146,11 @@ void coupledLBM_sim3D::prepareHostRead() {
     downloadAll();
     syncState = HOST_FRESH;
   }
+}
+
+void coupledLBM_sim3D::prepareHostAccess(bool keepFresh) {
+  prepareHostRead();
+  if (!keepFresh) syncState = HOST_EDITED;
 }
 
 void coupledLBM_sim3D::requireCommitted(const char* operation) const {

@@ -39,12 +39,22 @@ class coupledLBM_sim3D : public GpuCopyable {
     HOST_EDITED = 2,  // an upload is pending
   };
 
+  // No parameter record and no lattice: nothing can be committed until a record is given.
+  coupledLBM_sim3D() = default;
   // Builds the host lattice from the parameters; throws std::invalid_argument when they cannot lay it out.
   coupledLBM_sim3D(std::shared_ptr<simParams> param, int gpuId);
-  coupledLBM_sim3D(const coupledLBM_sim3D&) = delete;
+  // Takes the other's device id and parameter records and builds lattices of its own from them, at rest;
+  // nothing else (world, solver, folders, step count) is taken, and no host array is shared.
+  explicit coupledLBM_sim3D(const coupledLBM_sim3D& other);
   coupledLBM_sim3D& operator=(const coupledLBM_sim3D&) = delete;
   // Frees the device lattices, then the host lattices.
   ~coupledLBM_sim3D();
+
+  // Replaces the lattices by one built from the first parameter record (none without a record). Throws
+  // std::logic_error once committed: the device lattices mirror the current ones.
+  void buildLattices();
+  // The first parameter record (empty without one).
+  std::shared_ptr<simParams> getParams() const;
 
   void attachWorld(std::shared_ptr<skWorld> world);
   // Creates the GPU solver (freeing an earlier one's device memory), sets every node to rest at density 1,
@@ -63,6 +73,9 @@ class coupledLBM_sim3D : public GpuCopyable {
   void prepareHostWrite();
   // Before a host read: download when the device is newer.
   void prepareHostRead();
+  // Before a host read: prepareHostRead; unless keepFresh, the host then counts as edited, so the next
+  // fluid step uploads it.
+  void prepareHostAccess(bool keepFresh);
 
   // Node edits of lattice `scale` at a physical point: a point outside the box [start, start + extent] is
   // skipped; one on an upper face goes to the last node. Forces and velocities are in lattice units,
@@ -103,7 +116,8 @@ class coupledLBM_sim3D : public GpuCopyable {
   std::shared_ptr<skWorld> world;
 
  private:
-  bool copiesEnabled() const { return params.front()->useGpu == 1; }
+  // Only a committed simulator has device lattices to copy to and from.
+  bool copiesEnabled() const { return solver && params.front()->useGpu == 1; }
   void requireCommitted(const char* operation) const;
   mlFlow& lattice(int scale, const char* operation);
   void downloadAll();

@@ -159,6 +159,62 @@ TEST(coupledLBM_sim3D, EachModeRunsItsStages) {
   }
 }
 
+// A default simulator has no record, so nothing to commit. One built from another takes its device id and
+// records but lays out lattices of its own at rest; lattices are rebuilt only before the commit.
+TEST(coupledLBM_sim3D, DefaultAndCopiedSimulatorsBuildTheirOwnLattices) {
+  Sim empty;
+  EXPECT_TRUE(empty.params.empty() && empty.lattices.empty() && !empty.getParams() && !empty.solver);
+  EXPECT_EQ(empty.syncState, Sim::DEVICE_NEWER);
+  empty.attachWorld(std::make_shared<skWorld>(Vector3d::Zero()));
+  EXPECT_NE(testsupport::thrownWhat<std::logic_error>([&] { empty.commitInit(); }).find("no parameter record"),
+            std::string::npos);
+  EXPECT_THROW(empty.getIterPerSave(30), std::logic_error);
+  EXPECT_TRUE(Sim(empty).lattices.empty());
+
+  Sim source(box(), 0);
+  source.gpuId = 3;
+  source.mainDataFolderPath = "elsewhere/";
+  source.lattices[0]->rou[5] = 2.0f;
+  source.prepareHostAccess(false);  // nothing to download before the commit
+  EXPECT_EQ(source.syncState, Sim::HOST_EDITED);
+  Sim copy(source);
+  EXPECT_EQ(copy.getParams(), source.getParams());
+  EXPECT_EQ(copy.gpuId, 3);
+  EXPECT_EQ(copy.mainDataFolderPath, "./data/vis_data/");
+  EXPECT_EQ(copy.syncState, Sim::DEVICE_NEWER);
+  ASSERT_EQ(copy.lattices.size(), 1u);
+  const mlFlow& l = *copy.lattices[0];
+  EXPECT_EQ(std::vector<int>(l.param->samples, l.param->samples + 3), (std::vector<int>{8, 6, 4}));
+  EXPECT_TRUE(l.f != source.lattices[0]->f && l.param != source.lattices[0]->param);
+  EXPECT_EQ(l.rou[5], 1.0f);
+
+  copy.lattices[0]->rou[5] = 3.0f;
+  copy.buildLattices();
+  ASSERT_EQ(copy.lattices.size(), 1u);
+  EXPECT_EQ(copy.lattices[0]->rou[5], 1.0f);
+  const auto sim = committed();
+  EXPECT_THROW(sim->buildLattices(), std::logic_error);
+  EXPECT_EQ(sim->solver->lbmvec[0], sim->lattices[0].get());
+}
+
+// Host access downloads what the device made newer; kept fresh, the next fluid step uploads nothing.
+TEST(coupledLBM_sim3D, PrepareHostAccessKeepsTheHostFreshOrMarksItEdited) {
+  const auto sim = committed(nullptr, box(2, 2, 2));
+  const mlFlow& l = *sim->lattices[0];
+  sim->set_force(0, 0, 0, 1e-3f, 0, 0);
+  for (bool keepFresh : {true, false}) {
+    SCOPED_TRACE(keepFresh);
+    sim->step(TWO_WAY);
+    const auto ux = deviceArray(sim->solver->ux_dev_vec[0], l.count);
+    ASSERT_NE(std::vector<float>(l.ux, l.ux + l.count), ux);
+    sim->prepareHostAccess(keepFresh);
+    EXPECT_EQ(std::vector<float>(l.ux, l.ux + l.count), ux);
+    EXPECT_EQ(sim->syncState, keepFresh ? Sim::HOST_FRESH : Sim::HOST_EDITED);
+  }
+  sim->prepareHostAccess(true);  // an edited host stays edited
+  EXPECT_EQ(sim->syncState, Sim::HOST_EDITED);
+}
+
 TEST(coupledLBM_sim3D, IterationsPerSave) {
   Sim sim(box(), 0);
   simParams& p = *sim.params[0];
