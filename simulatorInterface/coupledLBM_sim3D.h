@@ -1,8 +1,8 @@
 // The coupled simulation a script drives: the host lattice built from the parameters, the GPU fluid
 // solver, the attached multi-body world, and the sync state that keeps host and device lattices in step.
 //
-// Order of use: construct, attachWorld, commitInit, then step, the node edits, reset, log and saving.
-// Calls out of that order throw std::logic_error.
+// Order of use: construct, attachWorld, commitInit, then step, the node edits, reset and saving. Calls out
+// of that order throw std::logic_error.
 #pragma once
 
 #include <Eigen/Core>
@@ -92,7 +92,7 @@ class coupledLBM_sim3D : public GpuCopyable {
   // Every node but empty and solid ones becomes a fluid node at rest at its density; the world and the
   // step count go back to their start.
   void reset();
-  // Prints the units and the lattice layout.
+  // Prints the units and the host lattice's layout; needs no commit.
   void log();
 
   // Writes the body surfaces (BODY) and the lattices (FLUID) of frame `frame`, creating missing folders.

@@ -138,7 +138,6 @@ void coupledLBM_sim3D::reset() {
 }
 
 void coupledLBM_sim3D::log() {
-  requireCommitted("log");
   std::cout << "##System Info##" << std::endl;
   for (std::size_t i = 0; i < lattices.size(); ++i) {
     simParams& p = *params[i];

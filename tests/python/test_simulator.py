@@ -31,8 +31,10 @@ def test_sim_param_defaults_and_completion(capfd):
     assert (p.N, p.l0p, p.dx) == (256, 4, 0.015625) and "u0p auto calculated" in capfd.readouterr().out
 
 
-def test_simulator_errors_before_and_after_commit(tmp_path):
+def test_simulator_errors_before_and_after_commit(tmp_path, capfd):
     sim = dz.make_simulator(box(), 0)
+    sim.log()  # the set-up of the lattice the constructor built
+    assert capfd.readouterr().out.endswith("samples  8 6 4 \n")
     with pytest.raises(RuntimeError, match="commitInit: no world attached"):
         sim.commitInit()
     with pytest.raises(RuntimeError, match="step: the simulator is not committed"):

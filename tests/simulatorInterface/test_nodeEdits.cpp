@@ -130,7 +130,9 @@ TEST_F(nodeEdits, ResetReturnsEveryNodeButEmptyAndSolidToRest) {
   expectEquilibrium(face, 1.0f, 0.0f);
 }
 
+// The same before the commit, from the host lattice the constructor built.
 TEST_F(nodeEdits, LogPrintsTheUnitsAndTheLattice) {
+  EXPECT_EQ(testsupport::captureStdout([&] { sim->log(); }), testsupport::captureStdout([] { Sim(box(), 0).log(); }));
   EXPECT_EQ(testsupport::captureStdout([&] { sim->log(); }),
             "##System Info##\n"
             "time step: 0.025000s   space resolution:0.250000 m \n"
