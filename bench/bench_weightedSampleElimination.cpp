@@ -29,14 +29,14 @@ int main() {
   for (int n_in : {20000, 200000}) {
     const int n_out = n_in / 10;
     const std::vector<Eigen::Vector3d> in = sphere(n_in);
-    std::vector<Eigen::Vector3d> out(n_out);
+    std::vector<int> kept(n_out);
     const double area = 4 * M_PI;
     const double d_max = 2 * std::sqrt(area / n_out / 3.4641016151377544);
     for (bool progressive : {false, true}) {
       double best = 1e300;
       for (int rep = 0; rep < 3; ++rep) {
         const auto start = std::chrono::steady_clock::now();
-        weightedSampleElimination(in.data(), n_in, out.data(), n_out, progressive, d_max);
+        weightedSampleElimination(in.data(), n_in, kept.data(), n_out, progressive, d_max);
         best =
             std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
       }

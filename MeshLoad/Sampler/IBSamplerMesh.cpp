@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <numeric>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "IBSamplerMeshGpuKernel.h"
 #include "MeshLoad/SkeletalMesh.h"
@@ -17,25 +19,47 @@ namespace {
 
 constexpr double kTwoSqrt3 = 3.4641016151377544;
 
-bool lexicographicLess(const Eigen::Vector3d& a, const Eigen::Vector3d& b) {
-  if (a.x() != b.x()) return a.x() < b.x();
-  if (a.y() != b.y()) return a.y() < b.y();
-  return a.z() < b.z();
+// Points per mesh: each mesh takes the points up to its running share of the area, so that the shares
+// add up to the count asked for (rounding each share down on its own loses up to a point per mesh).
+// Meshes without area get none.
+std::vector<int> pointsPerMesh(const std::vector<std::shared_ptr<MeshData>>& meshes, int sampleNum) {
+  const auto hasArea = [](const std::shared_ptr<MeshData>& mesh) {
+    return mesh->data_cpu.area > 0 && std::isfinite(mesh->data_cpu.area);
+  };
+  double total = 0;
+  for (const auto& mesh : meshes)
+    if (hasArea(mesh)) total += mesh->data_cpu.area;
+  std::vector<int> points(meshes.size(), 0);
+  double running = 0;
+  int before = 0;
+  for (std::size_t m = 0; m < meshes.size(); ++m) {
+    if (!hasArea(meshes[m])) continue;
+    running += meshes[m]->data_cpu.area;  // the same sums as the total: the last mesh ends at the count
+    const int upTo = static_cast<int>(sampleNum * (running / total));
+    points[m] = upTo - before;
+    before = upTo;
+  }
+  return points;
 }
 
-// Appends, for every kept point in order, the records of all candidates at exactly its position, in
-// generation order. A sorted index makes this O(n log n) for large meshes.
-void appendMatches(const std::vector<Eigen::Vector3d>& kept, const std::vector<Eigen::Vector3d>& candidates,
-                   const std::vector<MeshSample>& records, std::vector<int>& order, std::vector<MeshSample>& out) {
-  order.resize(candidates.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(),
-                   [&](int a, int b) { return lexicographicLess(candidates[a], candidates[b]); });
-  for (const Eigen::Vector3d& p : kept) {
-    auto first = std::lower_bound(order.begin(), order.end(), p,
-                                  [&](int c, const Eigen::Vector3d& q) { return lexicographicLess(candidates[c], q); });
-    for (; first != order.end() && !lexicographicLess(p, candidates[*first]); ++first) out.push_back(records[*first]);
+// Candidates per face: the face's share of ten per point, rounded down. When that leaves fewer
+// candidates than points (many faces too small for a candidate), each face passes the part it rounds
+// off on to the next, which loses less than one candidate over the mesh.
+std::vector<int> candidatesPerFace(const host_MeshData& mesh, int points) {
+  std::vector<int> count(mesh.faces.size());
+  std::int64_t total = 0;
+  for (std::size_t f = 0; f < count.size(); ++f) {
+    count[f] = static_cast<int>(mesh.faces[f].area / mesh.area * points * 10.0);
+    total += count[f];
   }
+  if (total >= points) return count;
+  double carried = 0;
+  for (std::size_t f = 0; f < count.size(); ++f) {
+    const double exact = carried + mesh.faces[f].area / mesh.area * points * 10.0;
+    count[f] = static_cast<int>(exact);
+    carried = exact - count[f];
+  }
+  return count;
 }
 
 }  // namespace
@@ -62,25 +86,22 @@ void IBSamplerMesh::sample(int sampleNum) {
   for (const auto& mesh : meshes) A += static_cast<float>(mesh->data_cpu.area);
   totalArea = A;
 
+  const std::vector<int> points = pointsPerMesh(meshes, sampleNum);
   std::srand(12345);
   std::vector<MeshSample> picked;
-  std::vector<Eigen::Vector3d> candidates, kept;
+  std::vector<Eigen::Vector3d> candidates;
   std::vector<MeshSample> records;
-  std::vector<int> order;
+  std::vector<int> kept;
   for (std::size_t m = 0; m < meshes.size(); ++m) {
+    const int n_m = points[m];
+    if (n_m == 0) continue;
     const host_MeshData& mesh = meshes[m]->data_cpu;
-    const double A_m = mesh.area;
-    const double share = A_m / A;
-    // A mesh without area gets no point (its face shares would divide by zero).
-    if (!(A_m > 0) || !std::isfinite(share)) continue;
-    const int n_m = static_cast<int>(sampleNum * share);
-
+    const std::vector<int> perFace = candidatesPerFace(mesh, n_m);
     candidates.clear();
     records.clear();
     for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
       const MeshFace& face = mesh.faces[f];
-      const int k_f = static_cast<int>(face.area / A_m * n_m * 10.0);
-      for (int k = 0; k < k_f; ++k) {
+      for (int k = 0; k < perFace[f]; ++k) {
         double u = (std::rand() % 100) / 101.0;
         double v = (std::rand() % 100) / 101.0;
         if (u + v > 1) {
@@ -93,14 +114,12 @@ void IBSamplerMesh::sample(int sampleNum) {
         records.push_back(MeshSample{static_cast<int>(m), face.linkIdx, static_cast<int>(f), {w, u, v}});
       }
     }
-    if (n_m <= 0 || candidates.empty()) continue;
 
-    // Many faces too small for a candidate can leave fewer candidates than points: all of them are kept.
-    const int n_keep = std::min(n_m, static_cast<int>(candidates.size()));
-    const double d_max = 2 * std::sqrt(A_m / n_keep / kTwoSqrt3);
-    kept.resize(n_keep);
-    weightedSampleElimination(candidates.data(), static_cast<int>(candidates.size()), kept.data(), n_keep, true, d_max);
-    appendMatches(kept, candidates, records, order, picked);
+    const double d_max = 2 * std::sqrt(mesh.area / n_m / kTwoSqrt3);
+    kept.resize(n_m);
+    weightedSampleElimination(candidates.data(), static_cast<int>(candidates.size()), kept.data(), n_m, true, d_max);
+    // Candidates often coincide (the weights take a hundred values): a kept point is its own candidate only.
+    for (int c : kept) picked.push_back(records[c]);
   }
 
   std::stable_sort(picked.begin(), picked.end(),

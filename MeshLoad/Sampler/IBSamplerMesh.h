@@ -37,10 +37,10 @@ class IBSamplerMesh : public IBSampler<SkeletalMesh> {
   void upload() override;
   // Brings back the samples and the point set; clears deviceDirty. Throws std::logic_error as upload.
   void download() override;
-  // Candidates on every face, thinned per mesh by weighted sample elimination, sorted by link, then
-  // placed on the current host pose and mirrored on the device. Meshes without area, or without a
-  // candidate, get no point; a mesh with fewer candidates than its share keeps them all. Nothing
-  // without a model. Throws std::invalid_argument for sampleNum outside [0, kMaxSampleNum].
+  // Candidates on every face, thinned per mesh by weighted sample elimination to the mesh's share of
+  // sampleNum points, one record per point, sorted by link, then placed on the current host pose and
+  // mirrored on the device. The meshes with area get sampleNum points in all; a model without area gets
+  // none. Nothing without a model. Throws std::invalid_argument for sampleNum outside [0, kMaxSampleNum].
   void sample(int sampleNum) override;
   void update(bool useGpu, bool download) override;
 

@@ -17,10 +17,9 @@ class Eliminator {
   Eliminator(int capacity, double alpha, bool weightLimiting)
       : alpha_(alpha), weightLimiting_(weightLimiting), w_(capacity), heap_(capacity + 1), pos_(capacity) {}
 
-  // Reduces Q[0 .. m) to t points. Writes the kept points to out in heap order and, with
-  // copyEliminated, the eliminated ones behind them, the last eliminated first.
-  void pass(const Eigen::Vector3d* Q, int m, int t, double d_max, double d_min, Eigen::Vector3d* out,
-            bool copyEliminated) {
+  // Reduces Q[0 .. m) to t points. Writes the indices of the kept points to out in heap order and,
+  // with copyEliminated, those of the eliminated ones behind them, the last eliminated first.
+  void pass(const Eigen::Vector3d* Q, int m, int t, double d_max, double d_min, int* out, bool copyEliminated) {
     d_max_ = d_max;
     d_min_ = d_min;
     tree_.build(Q, m);
@@ -56,7 +55,7 @@ class Eliminator {
     }
 
     const int s = copyEliminated ? m : t;
-    for (int k = 0; k < s; ++k) out[k] = Q[heap_[k + 1].point];
+    for (int k = 0; k < s; ++k) out[k] = heap_[k + 1].point;
   }
 
  private:
@@ -101,8 +100,8 @@ class Eliminator {
 
 }  // namespace
 
-void weightedSampleElimination(const Eigen::Vector3d* input, int n_in, Eigen::Vector3d* output, int n_out,
-                               bool progressive, double d_max, const EliminationSettings& settings) {
+void weightedSampleElimination(const Eigen::Vector3d* input, int n_in, int* kept, int n_out, bool progressive,
+                               double d_max, const EliminationSettings& settings) {
   if (n_out <= 0 || n_out > n_in || n_in > PointKdTree::kMaxPoints)
     throw std::invalid_argument("weightedSampleElimination: cannot keep " + std::to_string(n_out) + " of " +
                                 std::to_string(n_in) + " points (needs 0 < n_out <= n_in <= 2^30)");
@@ -114,20 +113,17 @@ void weightedSampleElimination(const Eigen::Vector3d* input, int n_in, Eigen::Ve
                            : 0.0;
 
   Eliminator eliminator(n_in, settings.alpha, settings.weightLimiting);
-  eliminator.pass(input, n_in, n_out, d_max, d_min, output, false);
+  eliminator.pass(input, n_in, n_out, d_max, d_min, kept, false);
   if (!progressive) return;
 
-  std::vector<Eigen::Vector3d> second(n_out);
-  Eigen::Vector3d* latest = output;
-  Eigen::Vector3d* other = second.data();
-  int n = n_out;
-  while (n >= 3) {
-    const int half = n / 2;
+  // Each level reorders the first n kept points, kept first: the later levels only reorder a prefix.
+  std::vector<Eigen::Vector3d> prefix(n_out);
+  std::vector<int> order(n_out), previous(n_out);
+  for (int n = n_out; n >= 3; n /= 2) {
     d_max *= 1.4142135381698608;  // sqrt 2 in single precision
-    eliminator.pass(latest, n, half, d_max, d_min, other, true);
-    if (other != output) std::copy(other + half, other + n, output + half);
-    std::swap(latest, other);
-    n = half;
+    for (int k = 0; k < n; ++k) prefix[k] = input[kept[k]];
+    eliminator.pass(prefix.data(), n, n / 2, d_max, d_min, order.data(), true);
+    std::copy(kept, kept + n, previous.begin());
+    for (int k = 0; k < n; ++k) kept[k] = previous[order[k]];
   }
-  if (latest != output) std::copy(latest, latest + n, output);
 }

@@ -35,8 +35,10 @@ Points sorted(Points p) {
 
 Points eliminate(const Points& in, int n, int n_out, bool progressive, double d_max,
                  const EliminationSettings& settings = {}) {
-  Points out(n_out);
-  weightedSampleElimination(in.data(), n, out.data(), n_out, progressive, d_max, settings);
+  std::vector<int> kept(n_out);
+  weightedSampleElimination(in.data(), n, kept.data(), n_out, progressive, d_max, settings);
+  Points out;
+  for (int i : kept) out.push_back(in[i]);
   return out;
 }
 
@@ -90,9 +92,10 @@ TEST(WeightedSampleElimination, EqualWeightsEliminateInHeapOrder) {
     for (const Vector3d& p : eliminate(line, c.n_in, c.n_out, c.progressive, 1.0)) order.push_back(int(p.x() / 10));
     EXPECT_EQ(order, c.expected) << c.n_in << " -> " << c.n_out << (c.progressive ? " progressive" : "");
   }
-  Points out(8);
+  const Points in(4, Vector3d::Zero());
+  std::vector<int> kept(8);
   for (int n_out : {5, 0, -1})
-    EXPECT_THROW(weightedSampleElimination(out.data(), 4, out.data(), n_out, true, 1.0), std::invalid_argument);
+    EXPECT_THROW(weightedSampleElimination(in.data(), 4, kept.data(), n_out, true, 1.0), std::invalid_argument);
 }
 
 TEST(WeightedSampleElimination, WeightsAreLimitedBelowDminAndZeroBeyondDmax) {
