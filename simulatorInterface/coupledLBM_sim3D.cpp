@@ -79,17 +79,7 @@ void coupledLBM_sim3D::commitInit() {
   solver->couplingSolver = world;
   solver->ibBoundaries = world->getLagrangeBoundaries();
 
-  // A box that follows a moving frame is centred on it.
-  const dart::dynamics::Frame* frame = world->getRefFrame();
-  if (frame && !world->isInertialFrame()) {
-    const Eigen::Vector3d t = frame->getWorldTransform().translation();
-    mlFlow& l = *lattices.front();
-    const float extent[3] = {l.param->width, l.param->height, l.param->depth};
-    for (int a = 0; a < 3; ++a) {
-      const float centre = static_cast<float>(t[a]);
-      l.start[a] = static_cast<float>(centre - 0.5 * extent[a]);
-    }
-  }
+  centreOnReferenceFrame();
 
   checkCudaErrors(cudaSetDevice(solver->gpuDeviceId));
   for (auto& l : lattices) solver->addLattice(l.get());
@@ -151,6 +141,18 @@ void coupledLBM_sim3D::prepareHostRead() {
 void coupledLBM_sim3D::prepareHostAccess(bool keepFresh) {
   prepareHostRead();
   if (!keepFresh) syncState = HOST_EDITED;
+}
+
+void coupledLBM_sim3D::centreOnReferenceFrame() {
+  const dart::dynamics::Frame* frame = world->getRefFrame();
+  if (!frame || world->isInertialFrame()) return;
+  const Eigen::Vector3d t = frame->getWorldTransform().translation();
+  mlFlow& l = *lattices.front();
+  const float extent[3] = {l.param->width, l.param->height, l.param->depth};
+  for (int a = 0; a < 3; ++a) {
+    const float centre = static_cast<float>(t[a]);
+    l.start[a] = static_cast<float>(centre - 0.5 * extent[a]);
+  }
 }
 
 void coupledLBM_sim3D::requireCommitted(const char* operation) const {

@@ -89,8 +89,9 @@ class coupledLBM_sim3D : public GpuCopyable {
   void set_velocity_all(const Eigen::MatrixXd& positions, const Eigen::MatrixXd& velocities, int scale = 0);
   // Every node of the lattice becomes a fluid node; velocities and distributions stay.
   void dismissinlet(int scale = 0);
-  // Every node but empty and solid ones becomes a fluid node at rest at its density; the world and the
-  // step count go back to their start.
+  // Every node but empty and solid ones becomes a fluid node at rest at the host copy's density, and the
+  // device takes those densities; the world, the step count and a box that follows the bodies go back to
+  // their start.
   void reset();
   // Prints the units and the host lattice's layout; needs no commit.
   void log();
@@ -122,6 +123,8 @@ class coupledLBM_sim3D : public GpuCopyable {
   mlFlow& lattice(int scale, const char* operation);
   void downloadAll();
   void uploadAll();
+  // A box that follows a moving reference frame is centred on it: the host origin of lattice 0.
+  void centreOnReferenceFrame();
   // Copies the device lattices' origins into the host records, leaving the other host data alone.
   void fetchDeviceOrigins();
   // Add the files of saveObjectsData and saveFluidData to a set; a file that cannot be written throws.

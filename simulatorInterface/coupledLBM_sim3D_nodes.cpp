@@ -131,8 +131,13 @@ void coupledLBM_sim3D::reset() {
     checkCudaErrors(cudaMemcpy(&(dev->forcey), &solver->forcey_dev_vec[i], sizeof(double*), cudaMemcpyHostToDevice));
     checkCudaErrors(cudaMemcpy(solver->forcez_dev_vec[i], l.forcez, l.count * sizeof(double), cudaMemcpyHostToDevice));
     checkCudaErrors(cudaMemcpy(&(dev->forcez), &solver->forcez_dev_vec[i], sizeof(double*), cudaMemcpyHostToDevice));
+    // The populations above are built on the host densities, which the next upload does not carry: the
+    // first collision would read the last step's densities against them.
+    checkCudaErrors(
+        cudaMemcpy(solver->rou_dev_vec[i], l.rou, l.count * sizeof(mlDensity<float>), cudaMemcpyHostToDevice));
   }
   world->reset();
+  centreOnReferenceFrame();
   iterNum = 0;
   syncState = HOST_EDITED;
 }

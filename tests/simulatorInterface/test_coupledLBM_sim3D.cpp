@@ -104,7 +104,7 @@ TEST(coupledLBM_sim3D, HostEditsReachTheDeviceWithTheNextFluidStep) {
 
 // The box follows a frame the test moves: centred on it at commit, then moved on the device by every
 // step, on the host by the next download. A step without fluid kernels makes a fresh host copy stale;
-// pending host edits keep their data and take the moved origin.
+// pending host edits keep their data and take the moved origin, and reset its start.
 TEST(coupledLBM_sim3D, BoxFollowsANonInertialFrameOnDeviceThenHost) {
   auto world = std::make_shared<FrameWorld>();
   world->frame.setTranslation(Vector3d(1, 2, 3));
@@ -132,6 +132,11 @@ TEST(coupledLBM_sim3D, BoxFollowsANonInertialFrameOnDeviceThenHost) {
   EXPECT_EQ(sim->syncState, Sim::HOST_EDITED);
   EXPECT_EQ(hostOrigin(*sim), Vector3f(1, 1.25f, 2.5f));
   EXPECT_EQ(sim->lattices[0]->forcex[node(4, 3, 2)], 1e-3f);
+
+  // Reset brings the bodies, and with them the frame, back: the host box follows at once.
+  world->frame.setTranslation(Vector3d(1, 2, 3));
+  sim->reset();
+  EXPECT_EQ(hostOrigin(*sim), Vector3f(0, 1.25f, 2.5f));
 }
 
 // Every mode counts the step and samples the markers; only the fluid modes run the lattice and
@@ -155,6 +160,51 @@ TEST(coupledLBM_sim3D, EachModeRunsItsStages) {
     EXPECT_EQ(count(launches, "mlInterpolateFluidForceKernel"), fluid ? 1 : 0);
     EXPECT_EQ(count(launches, "getMarkersPropertiesGPUKernel"), 1);
     EXPECT_EQ(sim->syncState, fluid ? Sim::DEVICE_NEWER : Sim::HOST_EDITED);
+  }
+}
+
+// A free fish falling through the fluid: reset with the host copy untouched since the commit, and the same
+// steps repeat a fresh simulator's bit for bit, fluid and body alike, in both fluid modes.
+TEST(coupledLBM_sim3D, ResetThenTheSameStepsRepeatAFreshRun) {
+  struct Run {
+    std::shared_ptr<skSystem> body = fish(jointType::floating, 200);
+    std::shared_ptr<skWorld> world = std::make_shared<skWorld>(Vector3d(0, -9.8, 0));
+    std::unique_ptr<Sim> sim;
+    Run() {
+      world->addSkeleton(body);
+      sim = committed(world, box(0.8f, 0.4f, 0.4f, 20));
+    }
+    void steps(couplingMode mode) {
+      for (int i = 0; i < 10; ++i) sim->step(mode);
+    }
+    std::vector<double> state() const {
+      const mlSinglePhaseSolverNew& s = *sim->solver;
+      const std::size_t n = sim->lattices[0]->count;
+      std::vector<double> v;
+      for (const auto& a : {deviceArray(s.f_dev_vec[0], 27 * n), deviceArray(s.ux_dev_vec[0], n),
+                            deviceArray(s.uy_dev_vec[0], n), deviceArray(s.uz_dev_vec[0], n)})
+        v.insert(v.end(), a.begin(), a.end());
+      for (const auto& a : {deviceArray(s.forcex_dev_vec[0], n), deviceArray(s.forcey_dev_vec[0], n)})
+        v.insert(v.end(), a.begin(), a.end());
+      const auto rou = deviceArray(s.rou_dev_vec[0], n);
+      v.insert(v.end(), rou.begin(), rou.end());
+      for (const Eigen::VectorXd& q : {body->getPositions(), body->getVelocities()})
+        v.insert(v.end(), q.data(), q.data() + q.size());
+      return v;
+    }
+  };
+  for (couplingMode mode : {TWO_WAY, ONE_WAY}) {
+    SCOPED_TRACE(mode);
+    Run again, fresh;
+    again.steps(mode);
+    again.sim->reset();
+    again.steps(mode);
+    fresh.steps(mode);
+    const auto a = again.state(), b = fresh.state();
+    ASSERT_EQ(a.size(), b.size());
+    const auto diff = std::mismatch(a.begin(), a.end(), b.begin());
+    EXPECT_TRUE(diff.first == a.end()) << "value " << diff.first - a.begin() << ": " << *diff.first << " vs "
+                                       << *diff.second;
   }
 }
 
