@@ -20,7 +20,11 @@ skWorld::skWorld(const Eigen::Vector3d& gravity) : world(dart::simulation::World
 }
 
 void skWorld::addSkeleton(std::shared_ptr<skSystem> system) {
-  if (!system) return;
+  if (!system) throw std::invalid_argument("addSkeleton: no body given (None)");
+  // A body in two worlds, or twice in one, would be stepped twice per lattice step.
+  if (system->collisionGroup)
+    throw std::invalid_argument("addSkeleton: the body \"" + system->skeleton->getName() +
+                                "\" is already in a world; a body belongs to one world, added once");
   std::shared_ptr<dart::collision::CollisionGroup> group =
       world->getConstraintSolver()->getCollisionDetector()->createCollisionGroup();
   // Shape nodes with a collision aspect: the link ellipsoids, not the joint spheres.

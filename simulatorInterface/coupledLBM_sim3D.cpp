@@ -92,6 +92,9 @@ void coupledLBM_sim3D::step(couplingMode couple_mode) {
     syncState = DEVICE_NEWER;
   }
 
+  // Bodies added to the world, or a world attached, since the commit take part from this step on.
+  solver->couplingSolver = world;
+  solver->ibBoundaries = world->getLagrangeBoundaries();
   solver->solverStep(couple_mode);
 
   // Without the fluid kernels only the device origin changed: a fresh host copy is stale from now on,

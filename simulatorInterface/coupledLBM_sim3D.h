@@ -56,13 +56,15 @@ class coupledLBM_sim3D : public GpuCopyable {
   // The first parameter record (empty without one).
   std::shared_ptr<simParams> getParams() const;
 
+  // After the commit too: the world is stepped from the next step on.
   void attachWorld(std::shared_ptr<skWorld> world);
   // Creates the GPU solver (freeing an earlier one's device memory), sets every node to rest at density 1,
   // one rigid-body step to one lattice step, takes the world's point sets, places lattice 0 on a moving
   // reference frame and mirrors the lattices on the device. Needs an attached world.
   void commitInit();
   // One lattice step in the mode: pending host edits go up first (fluid modes), then the fluid and
-  // rigid-body step, then the markers of every body sample lattice 0.
+  // rigid-body step of the attached world's bodies as they are now, then the markers of every body sample
+  // lattice 0.
   void step(couplingMode couple_mode);
   int getIterNum() const { return iterNum; }
   // Lattice steps per output frame, 1 / (tp * frame_rate) truncated, at least 1. Throws

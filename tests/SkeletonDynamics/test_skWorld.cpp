@@ -82,8 +82,8 @@ TEST(skWorld, AnEmptyWorldIsInertialAndTheFirstBodyDecidesTheReferenceFrame) {
     return build(d, 50);
   };
   skWorld inertial(Vector3d::Zero()), moving(Vector3d::Zero());
-  // Without bodies: inertial, no frame, no point sets; adding none adds nothing.
-  moving.addSkeleton(nullptr);
+  // Without bodies: inertial, no frame, no point sets; adding none is refused.
+  EXPECT_THROW(moving.addSkeleton(nullptr), std::invalid_argument);
   EXPECT_TRUE(moving.isInertialFrame() && moving.getRefFrame() == nullptr && moving.getLagrangeBoundaries().empty());
   EXPECT_THROW(moving.getSkeleton(0), std::out_of_range);
   moving.step(TWO_WAY, 0.002f, 1);
@@ -98,6 +98,10 @@ TEST(skWorld, AnEmptyWorldIsInertialAndTheFirstBodyDecidesTheReferenceFrame) {
   EXPECT_EQ(moving.getSkeleton(1), second);
   EXPECT_EQ(moving.getLagrangeBoundaries(),
             (std::vector<IBBoundaryMemMgr*>{&first->sampler->memMgr, &second->sampler->memMgr}));
+  // A body is added to one world, once.
+  EXPECT_THROW(moving.addSkeleton(first), std::invalid_argument);
+  EXPECT_THROW(inertial.addSkeleton(second), std::invalid_argument);
+  EXPECT_EQ(moving.systems.size() + inertial.systems.size(), 4u);
 }
 
 }  // namespace

@@ -24,11 +24,13 @@ def body(skeleton=None, sample_num=100):
     return dz.SkeletonDynamics(skeleton or fish(), sample_num, 0, np.zeros(3), np.zeros(3))
 
 
-def box():
-    """2 x 1.5 x 1 m, spacing 0.25 m: 8 x 6 x 4 nodes, tp = 0.025 s."""
+def box(**changes):
+    """2 x 1.5 x 1 m, spacing 0.25 m: 8 x 6 x 4 nodes, tp = 0.025 s; then the fields given."""
     p = dz.simParam()
     p.setup_mode = dz.SETUP_MODE.MANUAL
     p.width, p.height, p.depth = 2.0, 1.5, 1.0
     p.N, p.l0p, p.u0p = 4.0, 1.0, 1.0
+    for name, value in changes.items():
+        setattr(p, name, value)
     return p
 

@@ -219,6 +219,13 @@ def trajectory(points):
     return t
 
 
+def added(*worlds):
+    """One body added to each world in turn."""
+    b = body()
+    for w in worlds:
+        w.addSkeleton(b)
+
+
 def line(*vertices):
     result = dz.debugLine()
     result.vertices = [np.array(v, float) for v in vertices]
@@ -281,6 +288,9 @@ SCRIPT_ERRORS = [
     (lambda tmp: dz.DartWorld(np.array([0, np.nan, 0])), ValueError, "gravity"),
     (lambda tmp: dz.DartWorld().setTimestep(0.0), ValueError, "not positive"),
     (lambda tmp: dz.DartWorld().getSkeleton(0), IndexError, "index 0"),
+    (lambda tmp: dz.DartWorld().addSkeleton(None), ValueError, "no body"),
+    (lambda tmp: added(*[dz.DartWorld()] * 2), ValueError, "fish.fbx.* is already in a world"),
+    (lambda tmp: added(dz.DartWorld(), dz.DartWorld()), ValueError, "already in a world"),
     (lambda tmp: dz.make_simulator(dz.simParam(), 0), ValueError, "dx = -1"),
     (lambda tmp: setattr(dz.simParam(), "pml_width", "three"), TypeError, "incompatible"),
     (lambda tmp: dz.PDControl1D(1.0, 1.0, 0.0), ValueError, "timestep"),

@@ -139,16 +139,17 @@ TEST(coupledLBM_sim3D, BoxFollowsANonInertialFrameOnDeviceThenHost) {
   EXPECT_EQ(hostOrigin(*sim), Vector3f(0, 1.25f, 2.5f));
 }
 
+long launchCount(const std::vector<std::string>& launches, const std::string& kernel) {
+  return std::count_if(launches.begin(), launches.end(), [&](const auto& l) { return l.rfind(kernel + " ", 0) == 0; });
+}
+
 // Every mode counts the step and samples the markers; only the fluid modes run the lattice and
 // immersed-boundary kernels and take pending host edits up.
 TEST(coupledLBM_sim3D, EachModeRunsItsStages) {
   auto world = std::make_shared<skWorld>(Vector3d::Zero());
   world->addSkeleton(fish(jointType::fixed, 200));
   const auto sim = committed(world, box(0.8f, 0.4f, 0.4f, 20));
-  const auto count = [](const std::vector<std::string>& launches, const std::string& kernel) {
-    return std::count_if(launches.begin(), launches.end(),
-                         [&](const auto& l) { return l.rfind(kernel + " ", 0) == 0; });
-  };
+  const auto count = launchCount;
   for (couplingMode mode : {TWO_WAY, ONE_WAY, NO_FLUID, EMPIRICAL}) {
     SCOPED_TRACE(mode);
     const bool fluid = mode == TWO_WAY || mode == ONE_WAY;
@@ -263,6 +264,23 @@ TEST(coupledLBM_sim3D, PrepareHostAccessKeepsTheHostFreshOrMarksItEdited) {
   }
   sim->prepareHostAccess(true);  // an edited host stays edited
   EXPECT_EQ(sim->syncState, Sim::HOST_EDITED);
+}
+
+// A body added after the commit is coupled from the next step on, and so is a world attached after it,
+// which alone is stepped from then on.
+TEST(coupledLBM_sim3D, BodiesAndWorldsAfterTheCommitTakePartFromTheNextStep) {
+  auto world = std::make_shared<skWorld>(Vector3d::Zero()), other = std::make_shared<skWorld>(Vector3d::Zero());
+  const auto sim = committed(world, box(0.8f, 0.4f, 0.4f, 20));
+  const auto interpolations = [&] {
+    return launchCount(gputest::launchesOf([&] { sim->step(TWO_WAY); }), "mlInterpolateFluidForceKernel");
+  };
+  world->addSkeleton(fish(jointType::fixed, 100));
+  EXPECT_EQ(interpolations(), 1);
+  for (int i = 0; i < 2; ++i) other->addSkeleton(fish(jointType::fixed, 100));
+  sim->attachWorld(other);
+  EXPECT_EQ(interpolations(), 2);
+  EXPECT_EQ(world->time, 0.005f);
+  EXPECT_EQ(other->time, 0.005f);
 }
 
 TEST(coupledLBM_sim3D, IterationsPerSave) {
