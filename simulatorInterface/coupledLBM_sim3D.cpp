@@ -42,7 +42,20 @@ coupledLBM_sim3D::~coupledLBM_sim3D() {
 void coupledLBM_sim3D::buildLattices() {
   if (solver) throw std::logic_error("buildLattices: the simulator is committed; its device lattices mirror these");
   lattices.clear();
-  if (!params.empty()) lattices.push_back(initFlow(params.front()));
+  if (params.empty()) return;
+  simParams& p = *params.front();
+  p.complete();
+  p.requireRunnable();
+  std::unique_ptr<mlFlow> lattice = initFlow(params.front());
+  // The open-boundary planes lie pml_width nodes inside each face: they must not pass each other.
+  for (int a = 0; a < 3; ++a) {
+    const int n = lattice->param->samples[a];
+    if (2 * p.pml_width > n - 1)
+      throw std::invalid_argument("simParam: pml_width = " + std::to_string(p.pml_width) +
+                                  " is wider than half the lattice, whose axis " + "xyz"[a] + " has " +
+                                  std::to_string(n) + " nodes (at most " + std::to_string((n - 1) / 2) + ")");
+  }
+  lattices.push_back(std::move(lattice));
 }
 
 std::shared_ptr<simParams> coupledLBM_sim3D::getParams() const { return params.empty() ? nullptr : params.front(); }
@@ -53,6 +66,9 @@ void coupledLBM_sim3D::commitInit() {
   if (!world) throw std::logic_error("commitInit: no world attached; call attachWorld first");
   if (lattices.empty())
     throw std::logic_error("commitInit: the simulator has no parameter record; construct it from a simParam");
+  // The record may have been edited since the lattice was laid out.
+  params.front()->complete();
+  params.front()->requireRunnable();
   // The replaced solver's device lattices would otherwise stay allocated for the life of the process.
   if (solver) solver->freeGpu();
 

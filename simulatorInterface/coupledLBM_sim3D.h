@@ -41,7 +41,8 @@ class coupledLBM_sim3D : public GpuCopyable {
 
   // No parameter record and no lattice: nothing can be committed until a record is given.
   coupledLBM_sim3D() = default;
-  // Builds the host lattice from the parameters; throws std::invalid_argument when they cannot lay it out.
+  // Builds the host lattice from the parameters; throws std::invalid_argument when they cannot give a
+  // working lattice (simParams::requireRunnable, open-boundary planes that pass each other).
   coupledLBM_sim3D(std::shared_ptr<simParams> param, int gpuId);
   // Takes the other's device id and parameter records and builds lattices of its own from them, at rest;
   // nothing else (world, solver, folders, step count) is taken, and no host array is shared.
@@ -58,9 +59,10 @@ class coupledLBM_sim3D : public GpuCopyable {
 
   // After the commit too: the world is stepped from the next step on.
   void attachWorld(std::shared_ptr<skWorld> world);
-  // Creates the GPU solver (freeing an earlier one's device memory), sets every node to rest at density 1,
-  // one rigid-body step to one lattice step, takes the world's point sets, places lattice 0 on a moving
-  // reference frame and mirrors the lattices on the device. Needs an attached world.
+  // Checks the record again (simParams::requireRunnable), creates the GPU solver (freeing an earlier one's
+  // device memory), sets every node to rest at density 1, one rigid-body step to one lattice step, takes
+  // the world's point sets, places lattice 0 on a moving reference frame and mirrors the lattices on the
+  // device. Needs an attached world.
   void commitInit();
   // One lattice step in the mode: pending host edits go up first (fluid modes), then the fluid and
   // rigid-body step of the attached world's bodies as they are now, then the markers of every body sample

@@ -2,6 +2,25 @@
 
 #include <cmath>
 #include <cstdio>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace {
+
+template <class T>
+[[noreturn]] void refuse(const char* field, T value, const std::string& why) {
+  std::ostringstream msg;
+  msg << "simParam: " << field << " = " << value << " " << why;
+  throw std::invalid_argument(msg.str());
+}
+
+void requirePositive(const char* field, float value) {
+  if (!(std::isfinite(value) && value > 0.0f)) refuse(field, value, "must be positive and finite");
+}
+
+}  // namespace
 
 void simParams::complete() {
   if (setup_mode == GRAVITY) {
@@ -48,4 +67,32 @@ mlLatticeUnits simParams::toLatticeUnits() {
 float simParams::get_tp() {
   complete();
   return (l0p * u0k) / (u0p * N);
+}
+
+void simParams::requireRunnable() const {
+  for (const auto& [field, value] : {std::pair{"x0", x0}, {"y0", y0}, {"z0", z0}})
+    if (!std::isfinite(value)) refuse(field, value, "must be finite");
+  for (const auto& [field, value] : {std::pair{"width", width}, {"height", height}, {"depth", depth}})
+    requirePositive(field, value);
+  // N is l0p / dx, and dx has no default in this mode.
+  if (setup_mode == GRAVITY && !(std::isfinite(dx) && dx > 0.0f))
+    refuse("dx", dx, "must be positive and finite: a GRAVITY-mode record needs its spacing set");
+  requirePositive("l0p", l0p);
+  requirePositive("N", N);
+  // The lattice and the markers are laid out with dx; the immersed boundary, viscosity, time step and
+  // frame forcing scale with l0p / N. Float rounding of either side is allowed for.
+  const float spacing = l0p / N;
+  if (!(std::fabs(dx - spacing) <= 1e-5f * spacing)) {
+    std::ostringstream why;
+    why << "differs from l0p / N = " << spacing << " (l0p = " << l0p << ", N = " << N
+        << "): leave dx unset or set it to l0p / N";
+    refuse("dx", dx, why.str());
+  }
+  requirePositive("visp", visp);
+  requirePositive("rou0p", rou0p);
+  requirePositive("u0p", u0p);
+  // A lattice speed at or above the lattice's sound speed cannot be resolved at all (0.1 is usual).
+  if (!(u0k > 0.0f && u0k < 0.57735026f)) refuse("u0k", u0k, "must lie between 0 and the lattice sound speed 0.57735");
+  if (!(std::isfinite(slip_ratio) && slip_ratio >= 0.0f)) refuse("slip_ratio", slip_ratio, "must not be negative");
+  if (pml_width < 0) refuse("pml_width", pml_width, "must not be negative");
 }

@@ -44,4 +44,9 @@ struct simParams {
   float get_tp();
   // The completion alone, shared by the two above and the lattice build.
   void complete();
+  // For a completed record: throws std::invalid_argument, naming the field and its value, for values that
+  // cannot give a working lattice: a non-finite centre, an extent, reference length, spacing count,
+  // velocity, density or viscosity that is not positive, a MANUAL-mode dx that differs from l0p / N, a
+  // u0k outside (0, lattice sound speed), a negative slip_ratio or pml_width.
+  void requireRunnable() const;
 };

@@ -56,6 +56,47 @@ def test_simulator_errors_before_and_after_commit(tmp_path, capfd):
             call()
 
 
+# Records that cannot give a working lattice, refused naming field and value; beside them, values at or near
+# each limit that may be meant, which run.
+BAD_RECORDS = [
+    (dict(x0=float("nan")), "x0 = nan must be finite"),
+    (dict(width=0.0), "width = 0 must be positive"),
+    (dict(depth=-1.0), "depth = -1 must be positive"),
+    (dict(N=-4.0), "N = -4 must be positive"),
+    (dict(dx=0.05), r"dx = 0.05 differs from l0p / N = 0.25 \(l0p = 1, N = 4\)"),
+    (dict(visp=0.0), "visp = 0 must be positive"),
+    (dict(visp=-1e-3), "visp = -0.001 must be positive"),
+    (dict(rou0p=0.0), "rou0p = 0 must be positive"),
+    (dict(u0p=0.0), "u0p = 0 must be positive"),
+    (dict(u0k=0.0), "u0k = 0 must lie between 0 and the lattice sound speed"),
+    (dict(u0k=0.6), "u0k = 0.6 must lie between 0 and the lattice sound speed"),
+    (dict(slip_ratio=-0.5), "slip_ratio = -0.5 must not be negative"),
+    (dict(pml_width=-1), "pml_width = -1 must not be negative"),
+    (dict(pml_width=2), r"pml_width = 2 is wider than half the lattice, whose axis z has 4 nodes \(at most 1\)"),
+]
+RUNNABLE_RECORDS = [dict(dx=0.25), dict(u0k=0.5), dict(slip_ratio=1.5), dict(pml_width=1), dict(visp=1e-9)]
+
+
+@pytest.mark.parametrize("changes, match", BAD_RECORDS)
+def test_records_that_cannot_run_are_refused(changes, match):
+    with pytest.raises(ValueError, match=match):
+        dz.simulator3D(box(**changes), 0)
+
+
+def test_records_at_the_limits_run_and_edits_before_the_commit_are_checked():
+    for changes in RUNNABLE_RECORDS:
+        sim = dz.simulator3D(box(**changes), 0)
+        sim.attachWorld(dz.DartWorld())
+        sim.commitInit()
+        sim.step(dz.COUPLE_MODE.TWO_WAY)
+    p = box()
+    sim = dz.simulator3D(p, 0)
+    sim.attachWorld(dz.DartWorld())
+    p.N = 8.0  # the lattice was laid out with dx = 0.25
+    with pytest.raises(ValueError, match=r"dx = 0.25 differs from l0p / N = 0.125"):
+        sim.commitInit()
+
+
 def test_a_fish_in_the_flow_steps_and_saves_files_vtk_reads(tmp_path):
     """The fluid at rest but for one node given the lattice velocity (-0.05, 0, 0)."""
     world = dz.DartWorld(Gravity=np.zeros(3))
