@@ -149,7 +149,9 @@ template detail::GenericJointUniqueProperties<dart::math::SO3Space> makeUniquePr
     const SkeletonJoint&);
 
 void setJointActuator(Joint& joint, actuatorType actuator) {
-  if (actuator < actuatorType::force || actuator > actuatorType::locked) return;
+  if (actuator < actuatorType::force || actuator > actuatorType::locked)
+    throw std::invalid_argument("joint \"" + joint.getName() + "\": actuator " + std::to_string(actuator) +
+                                " names no actuator kind (force 0 to locked 6)");
   // The enumerations agree value for value.
   joint.setActuatorType(static_cast<Joint::ActuatorType>(actuator));
 }

@@ -35,7 +35,8 @@ dart::dynamics::BodyNode::AspectProperties makeBodyNodeProperties(const Skeleton
 template <class ConfigSpace>
 dart::dynamics::detail::GenericJointUniqueProperties<ConfigSpace> makeUniqueProperties(const SkeletonJoint& joint);
 
-// DART's actuator kind of the same number; a value outside the enumeration leaves the actuator as it is.
+// DART's actuator kind of the same number; a value outside the enumeration throws std::invalid_argument
+// naming the joint.
 void setJointActuator(dart::dynamics::Joint& joint, actuatorType actuator);
 
 // The makers of the seven supported kinds. Those that take axes throw std::invalid_argument naming the

@@ -64,7 +64,8 @@ class coupledLBM_sim3D : public GpuCopyable {
   // the world's point sets, places lattice 0 on a moving reference frame and mirrors the lattices on the
   // device. Needs an attached world.
   void commitInit();
-  // One lattice step in the mode: pending host edits go up first (fluid modes), then the fluid and
+  // One lattice step in the mode (another value throws std::invalid_argument): pending host edits go up
+  // first (fluid modes), then the fluid and
   // rigid-body step of the attached world's bodies as they are now, then the markers of every body sample
   // lattice 0.
   void step(couplingMode couple_mode);

@@ -23,6 +23,8 @@ void requirePositive(const char* field, float value) {
 }  // namespace
 
 void simParams::complete() {
+  if (setup_mode != MANUAL && setup_mode != GRAVITY)
+    refuse("setup_mode", static_cast<int>(setup_mode), "names no set-up mode (MANUAL 0, GRAVITY 1)");
   if (setup_mode == GRAVITY) {
     l0p = height > width ? height : width;
     N = l0p / dx;

@@ -42,7 +42,8 @@ struct simParams {
   mlLatticeUnits toLatticeUnits();
   // The same completion; returns the lattice time step tp in seconds.
   float get_tp();
-  // The completion alone, shared by the two above and the lattice build.
+  // The completion alone, shared by the two above and the lattice build. Throws std::invalid_argument for
+  // a setup_mode that names no mode.
   void complete();
   // For a completed record: throws std::invalid_argument, naming the field and its value, for values that
   // cannot give a working lattice: a non-finite centre, an extent, reference length, spacing count,

@@ -89,7 +89,9 @@ TEST(skJointProperties, FramesAxesAndActuators) {
     setJointActuator(*joint, static_cast<actuatorType>(a));
     EXPECT_EQ(joint->getActuatorType(), static_cast<Joint::ActuatorType>(a));
   }
-  setJointActuator(*joint, static_cast<actuatorType>(9));
+  joint->setName("tail");
+  EXPECT_EQ(thrownWhat<std::invalid_argument>([&] { setJointActuator(*joint, static_cast<actuatorType>(99)); }),
+            "joint \"tail\": actuator 99 names no actuator kind (force 0 to locked 6)");
   EXPECT_EQ(joint->getActuatorType(), Joint::LOCKED);
 }
 

@@ -33,8 +33,6 @@ TEST(SimParams, CompletionPrintsAndFillsInAsItsModeSays) {
        12, 0.5f, -1, static_cast<float>(std::sqrt(2.0 * 100.0 * 12.0))},
       {"manual_unset", [](simParams& p) { p.setup_mode = simParams::MANUAL; }, kAllUnset, 256, 4, 0.015625f, 0.0003f,
        0.1f * 0.015625f / 0.0003f},
-      {"not_a_mode", [](simParams& p) { p.setup_mode = static_cast<simParams::SETUP_MODE>(7); }, kAllUnset, 256, 4,
-       0.015625f, 0.0003f, 0.1f * 0.015625f / 0.0003f},
       // One of N and l0p set: both are reset.
       {"manual_N_only", [](simParams& p) { p.setup_mode = simParams::MANUAL, p.N = 128, p.u0p = 2; }, kNL, 256, 4,
        4.0f / 256, -1, 2},
@@ -60,6 +58,16 @@ TEST(SimParams, CompletionPrintsAndFillsInAsItsModeSays) {
       EXPECT_EQ(captureStdout([&] { p.toLatticeUnits(); }), "") << c.name;
     }
   }
+}
+
+// A value that names no mode is refused before anything is filled in.
+TEST(SimParams, ASetupModeThatIsNoMemberIsRefused) {
+  simParams p;
+  p.setup_mode = static_cast<simParams::SETUP_MODE>(7);
+  EXPECT_EQ(testsupport::thrownWhat<std::invalid_argument>([&] { p.toLatticeUnits(); }),
+            "simParam: setup_mode = 7 names no set-up mode (MANUAL 0, GRAVITY 1)");
+  EXPECT_THROW(p.get_tp(), std::invalid_argument);
+  EXPECT_EQ(p.N, -1.0f);
 }
 
 TEST(SimParams, TimeStepIsDtpOverVelocityScale) {

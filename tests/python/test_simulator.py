@@ -46,6 +46,7 @@ def test_simulator_errors_before_and_after_commit(tmp_path, capfd):
     sim.mainDataFolderPath = str(plain) + "/"
     errors = [
         (lambda: sim.getIterPerSave(0), ValueError, "frame_rate"),
+        (lambda: sim.step(dz.COUPLE_MODE(7)), ValueError, "couple_mode 7 names no coupling mode"),
         (lambda: sim.set_force(0, 0, 0, 1, 1, 1, 1), IndexError, "scale 1"),
         (lambda: sim.set_force_all(np.zeros((2, 3)), np.zeros((3, 3))), ValueError, "2 positions but 3 forces"),
         (lambda: sim.set_velocity_all(np.zeros((2, 2)), np.zeros((2, 2))), ValueError, "N x 3 arrays, got 2 x 2"),
