@@ -146,6 +146,12 @@ void skSystem::applyEmpiricalForces() {
   linkMgr->applyLinkForces();
 }
 
+void skSystem::setEmpiricalForceAmplifier(double amplifier) {
+  // A negative gain drives the faces instead of braking them, and the body diverges.
+  const std::string what = "empirical_force_amplifier";
+  empirical_force_amplifier = requireNotNegative(requireFinite(amplifier, what), what);
+}
+
 void skSystem::assignFacesToLinks() {
   const auto& links = linkMgr->links;
   const auto& nodes = description->mesh->nodeManager->nodes;

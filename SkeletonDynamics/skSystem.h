@@ -139,7 +139,10 @@ class skSystem : public mlLifeCycle<skSystem>, public GpuCopyable {
                               const std::shared_ptr<SkeletonLink>& parentLink,
                               const std::shared_ptr<SkeletonLink>& link);
 
-  double empirical_force_amplifier = 1000.0;
+  // Sets empirical_force_amplifier; throws std::invalid_argument unless it is finite and not negative.
+  void setEmpiricalForceAmplifier(double amplifier);
+
+  double empirical_force_amplifier = 1000.0;  // gain of the EMPIRICAL drag
   std::shared_ptr<dart::dynamics::Skeleton> skeleton;
   std::shared_ptr<dart::collision::CollisionGroup> collisionGroup;  // set when a world takes the body
   bool beCollided = false;                                          // touched another body in the last world step

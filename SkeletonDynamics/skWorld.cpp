@@ -4,9 +4,13 @@
 #include <dart/collision/CollisionGroup.hpp>
 #include <dart/collision/CollisionOption.hpp>
 #include <dart/constraint/ConstraintSolver.hpp>
+#include <dart/dynamics/DegreeOfFreedom.hpp>
+#include <dart/dynamics/Joint.hpp>
 #include <dart/dynamics/SimpleFrame.hpp>
+#include <dart/dynamics/Skeleton.hpp>
 #include <dart/simulation/World.hpp>
 
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -14,6 +18,26 @@
 #include "SkeletonDynamics/requireFinite.h"
 #include "duriz/mlsolver/couplingMode.h"
 #include "skSystem.h"
+
+namespace {
+
+// DART ends the process on a state that has diverged far enough (its transforms fail): such a state
+// becomes an error naming the body and the joint while it is still far from that.
+void requireBoundedState(const skSystem& system, std::size_t index) {
+  const dart::dynamics::Skeleton& skeleton = *system.skeleton;
+  for (std::size_t i = 0; i < skeleton.getNumDofs(); ++i) {
+    const dart::dynamics::DegreeOfFreedom* dof = skeleton.getDof(i);
+    const double position = dof->getPosition(), velocity = dof->getVelocity();
+    if (std::abs(position) <= kDivergedState && std::abs(velocity) <= kDivergedState) continue;
+    throw std::runtime_error("step: body " + std::to_string(index) + " (\"" + skeleton.getName() +
+                             "\") has diverged at joint \"" + dof->getJoint()->getName() + "\": position " +
+                             valueText(position) + ", velocity " + valueText(velocity) +
+                             ", beyond any physical motion (" + valueText(kDivergedState) +
+                             "); lower its forces, gains or the time step, or reset");
+  }
+}
+
+}  // namespace
 
 skWorld::skWorld(const Eigen::Vector3d& gravity) : world(dart::simulation::World::create("world")) {
   world->setGravity(requireFinite(gravity, "DartWorld: the gravity"));
@@ -44,6 +68,8 @@ std::shared_ptr<skSystem> skWorld::getSkeleton(std::size_t index) const {
 float skWorld::getTimestep() const { return static_cast<float>(world->getTimeStep()); }
 
 void skWorld::step(int mode, float dt, float forceScale) {
+  // Also before the step: a script that caught the error and steps on must not reach DART with that state.
+  for (std::size_t i = 0; i < systems.size(); ++i) requireBoundedState(*systems[i], i);
   time += dt;
   world->setTimeStep(dt);
 
@@ -57,6 +83,7 @@ void skWorld::step(int mode, float dt, float forceScale) {
     for (auto& hook : system->preStepHooks) hook(system.get(), time, dt);
 
   world->step(true);
+  for (std::size_t i = 0; i < systems.size(); ++i) requireBoundedState(*systems[i], i);
 
   // A body is collided when its shapes touch those of any other body; a body alone never is.
   const dart::collision::CollisionOption option(false, 1, nullptr);

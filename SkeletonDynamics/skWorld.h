@@ -30,7 +30,9 @@ class skWorld : public mlBaseCouplingSolver {
 
   // Advances time by dt: the coupling forces of the mode (TWO_WAY: the fluid's point forces, scaled by
   // forceScale; EMPIRICAL: the empirical drag), the hooks, one DART step, every body's collision flag,
-  // then the bodies' update (the empirical one after an EMPIRICAL step).
+  // then the bodies' update (the empirical one after an EMPIRICAL step). Throws std::runtime_error naming
+  // the body and joint when a generalised position or velocity is not finite or beyond any physical
+  // motion (kDivergedState), before the step and right after DART's.
   void step(int mode, float dt, float forceScale) override;
   // The device point set of every body, in body order.
   std::vector<IBBoundaryMemMgr*> getLagrangeBoundaries() override;

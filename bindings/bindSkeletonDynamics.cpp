@@ -55,6 +55,8 @@ void bindSkeletonDynamics(py::module_& m) {
       .def("setCommands", &skSystem::setCommands)
       .def("getMarkers", &skSystem::getMarkers)
       .def("setRefFrame", &skSystem::setRefFrame)
-      .def_readwrite("empirical_force_amplifier", &skSystem::empirical_force_amplifier)
+      .def_property(
+          "empirical_force_amplifier", [](const skSystem& s) { return s.empirical_force_amplifier; },
+          &skSystem::setEmpiricalForceAmplifier)
       .def("getRenderData", &skSystem::getRenderData);
 }

@@ -1,6 +1,8 @@
 // The multi-body world: collision flags, what each coupling mode applies and updates, time step, reset and
 // the reference frame.
 #include "MeshLoad/Sampler/IBSamplerMesh.h"
+#include "SkeletonDynamics/requireFinite.h"
+#include "SkeletonDynamics/skJoint.h"
 #include "SkeletonDynamics/skWorld.h"
 #include "duriz/mlsolver/couplingMode.h"
 #include "skFixture.h"
@@ -73,6 +75,27 @@ TEST(skWorld, TimeStepsTimeAndReset) {
   EXPECT_EQ(world.time, 0.0f);
   EXPECT_EQ(body->getPositions(), body->initialPositions);
   EXPECT_EQ(body->getVelocities(), body->initialVelocities);
+}
+
+// A state beyond any physical motion would end DART within a few steps: the step that makes it raises
+// right after DART's step, before hooks and updates take the state; a later step raises before it begins.
+TEST(skWorld, ADivergedStateRaisesAtTheStepThatMadeItAndAtEveryLaterOne) {
+  skWorld world(Vector3d::Zero());
+  const auto calm = fish(jointType::revolute, 50),
+             body = build(fishDescription(jointType::revolute), 50, Vector3d(0, 1, 0));
+  world.addSkeleton(calm);
+  world.addSkeleton(body);
+  int stepsDone = 0;
+  body->preStepHooks.push_back(
+      [](skSystem* s, float, float) { s->getJoint("tail")->setVelocity(0, 2 * kDivergedState); });
+  body->postStepHooks.push_back([&](skSystem*, float, float) { ++stepsDone; });
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const std::string what = testsupport::thrownWhat<std::runtime_error>([&] { world.step(NO_FLUID, 0.001f, 1); });
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "body 1 (", what);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "has diverged at joint \"", what);
+  }
+  EXPECT_EQ(stepsDone, 0);
+  EXPECT_FLOAT_EQ(world.time, 0.001f);
 }
 
 TEST(skWorld, AnEmptyWorldIsInertialAndTheFirstBodyDecidesTheReferenceFrame) {

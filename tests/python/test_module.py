@@ -286,6 +286,8 @@ SCRIPT_ERRORS = [
     (lambda tmp: body().setHead(np.zeros(3), np.array([np.nan, 0, 0])), ValueError, "target orientation"),
     (lambda tmp: body().getJoint("tail").setPosition(0, np.nan), ValueError, "setPosition"),
     (lambda tmp: body().getLinks()[1].applyForce(np.array([np.nan, 0, 0])), ValueError, "applyForce"),
+    (lambda tmp: setattr(body(), "empirical_force_amplifier", -1.0), ValueError, "must not be negative, not -1$"),
+    (lambda tmp: setattr(body(), "empirical_force_amplifier", np.inf), ValueError, "amplifier must be finite"),
     (lambda tmp: dz.DartWorld(np.array([0, np.nan, 0])), ValueError, "gravity"),
     (lambda tmp: dz.DartWorld().setTimestep(0.0), ValueError, "not positive"),
     (lambda tmp: dz.DartWorld().getSkeleton(0), IndexError, "index 0"),
@@ -326,3 +328,31 @@ def test_a_diverged_fluid_raises_instead_of_reaching_the_dynamics():
     with pytest.raises(RuntimeError, match="is not finite: the fluid or the coupling has diverged"):
         for _ in range(5):
             sim.step(dz.COUPLE_MODE.TWO_WAY)
+
+
+def unlimited_fish(tail_velocity, amplifier=1000.0):
+    skeleton = fish()
+    for joint in skeleton.joints:
+        joint.useLimits = False
+    result = body(skeleton)
+    result.getJoint("tail").setVelocity(0, tail_velocity)
+    result.empirical_force_amplifier = amplifier
+    return result
+
+
+@pytest.mark.parametrize("mode, tail_velocity, amplifier", [
+    (dz.COUPLE_MODE.EMPIRICAL, 1.0, 1e6),  # 1e94 m/s by step 10
+    (dz.COUPLE_MODE.NO_FLUID, 1e3, 1e3),  # a tail spun by the script
+])
+def test_a_diverging_body_raises_before_the_dynamics_library_ends_the_process(mode, tail_velocity, amplifier):
+    world = dz.DartWorld()
+    world.addSkeleton(unlimited_fish(tail_velocity, amplifier))
+    sim = dz.simulator3D(box(), 0)
+    sim.attachWorld(world)
+    sim.commitInit()
+    diverged = r'step: body 0 \(".*fish.fbx"\) has diverged at joint "body": position .* beyond any physical motion'
+    with pytest.raises(RuntimeError, match=diverged):
+        for _ in range(5):
+            sim.step(mode)
+    with pytest.raises(RuntimeError, match=diverged):  # stepping on is refused, not taken to the library
+        sim.step(mode)
