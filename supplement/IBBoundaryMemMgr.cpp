@@ -26,7 +26,12 @@ void IBBoundaryMemMgr::requireAllocated(const char* operation) const {
                            " points but the device arrays hold " + std::to_string(allocatedCount_) + "; alloc again");
 }
 
-void IBBoundaryMemMgr::attach(mlLagrangeBoundary* boundary) { mllaboundary = boundary; }
+void IBBoundaryMemMgr::attach(mlLagrangeBoundary* boundary) {
+  const std::int32_t count = boundary == nullptr ? 0 : boundary->count;
+  if (count < 0) throw std::invalid_argument("IBBoundaryMemMgr::attach: negative point count " + std::to_string(count));
+  mllaboundary = boundary;
+  history.resize(static_cast<std::size_t>(count));
+}
 
 void IBBoundaryMemMgr::alloc() {
   requireAttached("IBBoundaryMemMgr::alloc");

@@ -2,7 +2,10 @@
 // and a device record that is a byte copy of the host record pointing at them.
 #pragma once
 
+#include <array>
+#include <deque>
 #include <memory>
+#include <vector>
 
 #include "duriz/mlimmersedbnd/mlLagrangeBoundary.h"
 
@@ -40,6 +43,10 @@ class IBBoundaryMemMgr {
   mlLagrangeBoundary* mllaboundary_gpu = nullptr;  // device record, owned
   // Receives the byte copy of the device record on download; its pointers are device addresses.
   std::unique_ptr<mlLagrangeBoundary, DeviceRecordCopyDeleter> mllagbndHost;
+  // One queue of three-component records per point of the attached record, sized by attach; nothing
+  // records into it yet.
+  std::vector<std::deque<std::array<double, 3>>> history;
+  int historyDepth = 8;  // records a queue is meant to keep
 
   // Units handed over by the simulator (lattice spacings per l0p, reference length in m, reference
   // velocity in m/s and in lattice units); the kernels take their units as arguments.
@@ -54,7 +61,8 @@ class IBBoundaryMemMgr {
   // Frees the device memory it allocated.
   ~IBBoundaryMemMgr();
 
-  // Mirrors this host record from now on (not owned).
+  // Mirrors this host record from now on (not owned), with one history queue per point: queues beyond its
+  // count go, new ones start empty. A negative count throws std::invalid_argument and changes nothing.
   void attach(mlLagrangeBoundary* boundary);
   // Allocates the device record and arrays for the attached record's count, freeing earlier ones first.
   // upload and download then need the attached record to keep that count (std::logic_error otherwise).

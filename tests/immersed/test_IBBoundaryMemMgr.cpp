@@ -1,6 +1,8 @@
 // The point record and its device mirror: what alloc, upload, download and freeGpu move and hold.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <deque>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -208,9 +210,31 @@ TEST(BoundaryMirrorLifetime, MisuseRaisesInsteadOfCopyingOutOfBounds) {
 
   B broken;
   broken.count = -3;
+  EXPECT_THROW(mirror.attach(&broken), std::invalid_argument);
+  EXPECT_EQ(mirror.mllaboundary, &larger);
+  broken.count = 0;
   mirror.attach(&broken);
+  broken.count = -3;  // broken after attaching
   EXPECT_THROW(mirror.alloc(), std::invalid_argument);
   EXPECT_EQ(cudaGetLastError(), cudaSuccess);
+}
+
+TEST(BoundaryMirrorLifetime, AttachGivesEveryPointAHistoryQueue) {
+  using Record = std::array<double, 3>;
+  M mirror;
+  EXPECT_EQ(mirror.historyDepth, 8);
+  EXPECT_TRUE(mirror.history.empty());
+  B five(5, 1.0f), two(2, 1.0f);
+  mirror.attach(&five);
+  ASSERT_EQ(mirror.history.size(), 5u);
+  for (int i : {1, 4}) mirror.history[i].push_back(Record{1.0 * i, 2, 3});
+  mirror.attach(&two);  // the surplus queues go
+  ASSERT_EQ(mirror.history.size(), 2u);
+  EXPECT_EQ(mirror.history[1], (std::deque<Record>{Record{1, 2, 3}}));
+  mirror.attach(&five);  // new queues start empty
+  EXPECT_TRUE(mirror.history[4].empty());
+  mirror.attach(nullptr);
+  EXPECT_TRUE(mirror.history.empty());
 }
 
 }  // namespace
