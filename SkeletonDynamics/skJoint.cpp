@@ -3,6 +3,7 @@
 #include <dart/dynamics/BodyNode.hpp>
 #include <dart/dynamics/Joint.hpp>
 
+#include <cmath>
 #include <stdexcept>
 #include <utility>
 
@@ -76,6 +77,20 @@ Eigen::VectorXd skJoint::getAccelerations() const { return joint->getAcceleratio
 
 void skJoint::setAcceleration(std::size_t index, double value) {
   joint->setAcceleration(requireDof("setAcceleration", index), requireValue("setAcceleration", value));
+}
+
+bool skJoint::setServoTarget(std::size_t index, double target, double dt) {
+  const std::string what = "skJoint::setServoTarget: the ";
+  requireDof("setServoTarget", index);
+  requireFinite(target, what + "target for \"" + name + "\"");
+  if (!(dt > 0) || !std::isfinite(dt))
+    throw std::invalid_argument(what + "time step for \"" + name + "\" must be positive and finite, not " +
+                                std::to_string(dt));
+  // A tiny dt can still overflow the velocity.
+  const double velocity =
+      requireFinite((target - joint->getPosition(index)) / dt, what + "velocity for \"" + name + "\"");
+  if (description->actuator == actuatorType::servo) joint->setCommand(index, velocity);
+  return true;
 }
 
 Eigen::VectorXd skJoint::getPositionLowerLimits() const { return joint->getPositionLowerLimits(); }

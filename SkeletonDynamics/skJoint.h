@@ -46,6 +46,12 @@ class skJoint {
   Eigen::VectorXd getVelocityLowerLimits() const;
   Eigen::VectorXd getVelocityUpperLimits() const;
 
+  // For a servo actuator, commands DOF `index` the velocity that reaches `target` from its current
+  // position in `dt` seconds; other actuators are left alone. Returns true whether or not it acted.
+  // Checked whatever the actuator: an index as for the forwarders, a target that is not finite, a `dt`
+  // that is not positive and finite, or a command that overflows throw std::invalid_argument.
+  bool setServoTarget(std::size_t index, double target, double dt);
+
   const dart::dynamics::JointPtr& getDartJoint() const { return joint; }
   std::shared_ptr<SkeletonJoint> getDescription() const { return description; }
   jointType getType() const;

@@ -2,6 +2,8 @@
 #include <dart/simulation/World.hpp>
 
 #include <cmath>
+#include <limits>
+#include <utility>
 
 #include "skFixture.h"
 
@@ -103,6 +105,29 @@ TEST(skJoint, WrapperManagersAndReferenceFrame) {
   EXPECT_EQ(refFrame.get(), static_cast<Frame*>(chain.base));
   EXPECT_THROW(setRefFrame(refFrame, nullptr), std::invalid_argument);
   EXPECT_EQ(refFrame.get(), static_cast<Frame*>(chain.base));
+}
+
+// The servo command is the velocity that reaches the target in one step; other actuators ignore it. A bad
+// index, target or step raises whatever the actuator, and leaves the command as it was.
+TEST(skJoint, ServoTargetCommandsTheVelocityThatReachesItInOneStep) {
+  MovingChain chain;
+  auto joint = wrapJoint(chain.lower, "Knee", jointType::revolute);  // at -0.6
+  Joint& dart = *chain.lower->getParentJoint();
+  dart.setActuatorType(Joint::SERVO);
+  dart.setCommand(0, 7);
+  EXPECT_TRUE(joint->setServoTarget(0, 0.4, 0.5));  // the description's actuator is force
+  EXPECT_EQ(dart.getCommand(0), 7);
+  EXPECT_THROW(joint->setServoTarget(0, 0.4, 0), std::invalid_argument);
+  joint->description->actuator = actuatorType::servo;
+  EXPECT_TRUE(joint->setServoTarget(0, 0.4, 0.5));
+  EXPECT_DOUBLE_EQ(dart.getCommand(0), 2.0);
+
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+  EXPECT_THROW(joint->setServoTarget(1, 0.4, 0.5), std::out_of_range);
+  for (auto [target, dt] :
+       {std::pair{nan, 0.5}, {inf, 0.5}, {0.4, 0.0}, {0.4, -0.5}, {0.4, nan}, {0.4, inf}, {0.4, 1e-320}})
+    EXPECT_THROW(joint->setServoTarget(0, target, dt), std::invalid_argument) << target << ", " << dt;
+  EXPECT_DOUBLE_EQ(dart.getCommand(0), 2.0);
 }
 
 // Run under the sanitizer build too: a raw body pointer would be read after the skeleton was freed.
