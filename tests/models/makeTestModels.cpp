@@ -1,5 +1,5 @@
 // Writes the test models into the folder given as the only argument: bar.fbx, creature.fbx, hips.fbx,
-// substring.fbx and fish.fbx.
+// substring.fbx, fork.fbx and fish.fbx.
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -12,11 +12,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::pair<const char*, std::unique_ptr<aiScene> (*)()> models[] = {
-      {"bar", testmodels::makeBarScene},
-      {"creature", testmodels::makeCreatureScene},
-      {"hips", testmodels::makeHipsScene},
-      {"substring", testmodels::makeSubstringScene},
-      {"fish", testmodels::makeFishScene}};
+      {"bar", testmodels::makeBarScene},   {"creature", testmodels::makeCreatureScene},
+      {"hips", testmodels::makeHipsScene}, {"substring", testmodels::makeSubstringScene},
+      {"fork", testmodels::makeForkScene}, {"fish", testmodels::makeFishScene}};
   try {
     for (const auto& [name, make] : models) testmodels::writeFbx(*make(), std::string(argv[1]) + "/" + name + ".fbx");
   } catch (const std::exception& e) {

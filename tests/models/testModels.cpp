@@ -280,6 +280,25 @@ std::unique_ptr<aiScene> makeSubstringScene() {
   return scene;
 }
 
+std::unique_ptr<aiScene> makeForkScene() {
+  auto scene = newScene();
+  aiNode* root = scene->mRootNode;
+  aiNode* trunk = addChild(addChild(root, "Armature", aiMatrix4x4()), "trunk", translation(0, 1.0f, 0));
+  const aiMatrix4x4 turn(aiMatrix3x3(0, 1, 0, 0, 0, 1, 1, 0, 0));
+  aiMatrix4x4 stretch;
+  aiMatrix4x4::Scaling(aiVector3D(1, 2, 2), stretch);
+  addChild(addChild(trunk, "left", translation(0.5f, 0.5f, 0) * turn * stretch), "left_end", translation(0, 0, 1.0f));
+  addChild(addChild(trunk, "right", translation(-0.5f, 0.5f, 0)), "right_end", translation(1.0f, 0, 0));
+  aiNode* skinNode = addChild(root, "skin", aiMatrix4x4());
+
+  MeshRecipe skin{"skin", {}, {}, {}, {}};
+  addBox(skin, {-0.25f, 0.75f, -0.25f}, {0.25f, 1.25f, 0.25f}, "trunk");
+  addBox(skin, {0.25f, 1.25f, -0.25f}, {0.75f, 2.5f, 0.25f}, "left");
+  addBox(skin, {-0.5f, 1.25f, -0.25f}, {0.25f, 1.75f, 0.25f}, "right");
+  attachMeshes(*scene, {{skin, skinNode}});
+  return scene;
+}
+
 std::unique_ptr<aiScene> makeFishScene() {
   auto scene = newScene();
   aiNode* root = scene->mRootNode;

@@ -14,6 +14,11 @@
 // "substring": mesh "skin_a" is weighted to the bone Arm, a substring of LeftArm; mesh "skin_b" to the bone
 // Root, a substring of the imported root's name "RootNode".
 //
+// "fork": Armature -> trunk at y = 1, whose exactly two children are left at (0.5, 0.5, 0), turned so that
+// its x, y and z axes lie along z, x and y and scaled by 2 along its y and z, and right at (-0.5, 0.5, 0).
+// Their end nodes are 1 along left's z (left_end) and right's x (right_end). Mesh "skin": a box on each of
+// trunk, left and right.
+//
 // "fish": a 0.45 m fish along x, snout at +x, back at +y. Armature -> body -> tail -> caudal ->
 // caudal_end at the x below. Mesh "skin" (122 vertices, closed) is skinned to body, tail and caudal,
 // blending across the tail joint over 4 cm either side; mesh "fin" (closed, forked caudal fin plate
@@ -58,6 +63,7 @@ std::unique_ptr<aiScene> makeBarScene();
 std::unique_ptr<aiScene> makeCreatureScene();
 std::unique_ptr<aiScene> makeHipsScene();
 std::unique_ptr<aiScene> makeSubstringScene();
+std::unique_ptr<aiScene> makeForkScene();
 std::unique_ptr<aiScene> makeFishScene();
 
 // World x of the fish's joints (metres); caudal_end is at x = -0.25.
