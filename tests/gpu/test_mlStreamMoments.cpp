@@ -2,12 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "duriz/gpu_inc/gpu/mlMoments.h"
 #include "duriz/gpu_inc/gpu/mlStream.h"
 #include "duriz/gpu_inc/gpu/mlWave.h"
 #include "gpuLattice.h"
+
+// Kernels reached here without their wrapper.
+__global__ void mlCalOneOrderMomentKernel(mlFlow* flow, std::int64_t nx, std::int64_t ny, std::int64_t nz);
 
 namespace {
 
@@ -64,6 +68,89 @@ TEST(Moments, DensityMomentumAndClearedForcesOnEveryNode) {
     for (int k = 0; k < 4; ++k) EXPECT_NEAR(got[k], m[k], 1e-6) << i << " moment " << k;
     const double F[3] = {l.host->forcex[i], l.host->forcey[i], l.host->forcez[i]};
     EXPECT_EQ(std::vector<double>(F, F + 3), std::vector<double>(3, 0.0)) << i;
+  }
+}
+
+// With changeInlet the plane y = 0 becomes an inlet at rest (flag 8, zero velocity, f = fPost = w_q rou,
+// also where a node was prescribed) before the pull: every population streamed from it is w_q times its
+// density. Without, the kernel streams as the live one, prescribed-velocity nodes kept.
+TEST(StreamChangeInlet, TurnsTheLowYPlaneIntoAnInletAtRestBeforeStreaming) {
+  for (bool changeInlet : {false, true}) {
+    GpuLattice l(5, 4, 3);
+    for (std::size_t i = 0; i < l.count(); ++i) {
+      l.host->rou[i] = 1.0f + 0.01f * i;
+      l.host->ux[i] = 0.05f;
+      for (int q = 0; q < 27; ++q) l.post(q, i) = tag(q, i), l.f(q, i) = -tag(q, i);
+    }
+    const std::size_t fixedInPlane = l.index(1, 0, 1), fixed = l.index(2, 2, 1);
+    l.host->flag[fixedInPlane] = l.host->flag[fixed] = NODE_VELOCITY;
+    l.upload();
+    mmlStreamChangeInletGpu(l.dev, l.param(), changeInlet);
+    l.download();
+    auto inlet = [&](int y) { return changeInlet && y == 0; };
+    for (int z = 0; z < l.nz(); ++z)
+      for (int y = 0; y < l.ny(); ++y)
+        for (int x = 0; x < l.nx(); ++x) {
+          const std::size_t i = l.index(x, y, z);
+          const float rho = l.host->rou[i];
+          EXPECT_EQ(l.host->flag[i],
+                    inlet(y) ? NODE_DOWN : (i == fixed || i == fixedInPlane ? NODE_VELOCITY : NODE_FLUID));
+          EXPECT_EQ(l.host->ux[i], inlet(y) ? 0.0f : 0.05f) << x << y << z;
+          for (int q = 0; q < 27; ++q) {
+            const int sx = x - d3q27::ex[q], sy = y - d3q27::ey[q], sz = z - d3q27::ez[q];
+            const bool inside = sx >= 0 && sx < l.nx() && sy >= 0 && sy < l.ny() && sz >= 0 && sz < l.nz();
+            const std::size_t s = inside ? l.index(sx, sy, sz) : i;
+            const float own = inlet(y) ? d3q27::equilibrium(q, rho, 0, 0, 0) : -tag(q, i);
+            const float pulled = inlet(sy) ? d3q27::equilibrium(q, l.host->rou[s], 0, 0, 0) : tag(q, s);
+            const bool keeps = !inside || (!inlet(y) && l.host->flag[i] == NODE_VELOCITY);
+            ASSERT_EQ(l.f(q, i), keeps ? own : pulled) << changeInlet << " node " << x << y << z << " q " << q;
+            ASSERT_EQ(l.post(q, i), inlet(y) ? own : tag(q, i)) << changeInlet << " node " << x << y << z;
+          }
+        }
+  }
+}
+
+// The older moment kernels on every node, prescribed-velocity ones too: mlCalMacroGpu gives density and
+// velocity from f and keeps the forces; mlCalOneOrderMomentKernel (64-bit sizes, any launch shape) gives
+// density and first moment and clears the forces; mlRestoreUOptGpu divides the stored first moment by the
+// stored density. Node 0 has no mass but a first moment of 0.1: its velocity is 0, not infinite.
+TEST(Moments, OlderVariantsGiveDensityVelocityOrMomentum) {
+  const struct {
+    void (*run)(GpuLattice&);
+    bool fromStored, divides, clearsForces;
+  } kernels[] = {
+      {[](GpuLattice& l) { mlCalMacroGpu(l.dev, l.param()); }, false, true, false},
+      {[](GpuLattice& l) {
+         const std::int64_t n[3] = {l.nx(), l.ny(), l.nz()};
+         DZ_LAUNCH(mlCalOneOrderMomentKernel, dim3(2, 1, 1), dim3(4, 2, 1), l.dev, n[0], n[1], n[2]);
+         checkCudaLaunch();
+       },
+       false, false, true},
+      {[](GpuLattice& l) { mlRestoreUOptGpu(l.dev, l.param()); }, true, true, false},
+  };
+  for (const auto& k : kernels) {
+    GpuLattice l(3, 2, 2);
+    for (std::size_t i = 0; i < l.count(); ++i) {
+      for (int q = 0; q < 27; ++q) l.f(q, i) = i > 0 ? 0.01f * (q + 1) + 0.001f * i : 0.1f * (q == 1) - 0.1f * (q == 0);
+      const auto m = gputest::nodeMoments(l, i);
+      float* stored[4] = {&l.host->rou[i].rho, &l.host->ux[i], &l.host->uy[i], &l.host->uz[i]};
+      for (int a = 0; a < 4; ++a) *stored[a] = k.fromStored ? static_cast<float>(m[a]) : -7.0f;
+      l.host->forcex[i] = 1.0, l.host->forcey[i] = 2.0, l.host->forcez[i] = 3.0;
+    }
+    l.host->flag[1] = NODE_VELOCITY;
+    l.upload();
+    k.run(l);
+    l.download();
+    for (std::size_t i = 0; i < l.count(); ++i) {
+      const auto m = gputest::nodeMoments(l, i);
+      const float got[4] = {l.host->rou[i], l.host->ux[i], l.host->uy[i], l.host->uz[i]};
+      const double F[3] = {l.host->forcex[i], l.host->forcey[i], l.host->forcez[i]};
+      EXPECT_NEAR(got[0], m[0], 1e-6) << k.divides << " node " << i;
+      for (int a = 1; a < 4; ++a) {
+        EXPECT_NEAR(got[a], !k.divides ? m[a] : (i == 0 ? 0.0 : m[a] / m[0]), 1e-6) << k.divides << " node " << i;
+        EXPECT_EQ(F[a - 1], k.clearsForces ? 0.0 : a) << k.divides << " node " << i;
+      }
+    }
   }
 }
 

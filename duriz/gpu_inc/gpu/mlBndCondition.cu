@@ -3,6 +3,7 @@
 #include "duriz/gpu_inc/cudaCheck.h"
 #include "duriz/gpu_inc/mlLatticeConstants.cuh"
 #include "mlLatticeLaunch.cuh"
+#include "mlNodeState.cuh"
 #include "mlThreadIndex.cuh"
 #include "mlWallNode.cuh"
 
@@ -15,15 +16,6 @@ constexpr unsigned int kAllDirections = (1u << 27) - 1;
 __device__ __forceinline__ bool mlIsWall(MLLATTICENODE_FLAG flag) { return flag >= NODE_LEFT && flag <= NODE_SOLID; }
 
 __device__ __forceinline__ bool mlHas(unsigned int directions, int q) { return (directions >> q) & 1u; }
-
-// Second-order polynomial equilibrium w_q rho (1 + 3 c.u + 4.5 (c.u)^2 - 1.5 u.u).
-__device__ __forceinline__ void mlPolynomialEquilibrium(float rho, const float u[3], float feq[27]) {
-  const float uu = u[0] * u[0] + u[1] * u[1] + u[2] * u[2];
-  for (int q = 0; q < 27; ++q) {
-    const float cu = ex_cas1[q] * u[0] + ey_cas1[q] * u[1] + ez_cas1[q] * u[2];
-    feq[q] = w_cas1[q] * rho * (1.0f + 3.0f * cu + 4.5f * cu * cu - 1.5f * uu);
-  }
-}
 
 // Regularised populations of a boundary node (Latt & Chopard, Math. Comput. Simul. 72 (2006) 165; Latt et
 // al., Phys. Rev. E 77 (2008) 056703): with feq the polynomial equilibrium of (rho, u), each unknown

@@ -3,6 +3,8 @@
 #include "duriz/gpu_inc/cudaCheck.h"
 #include "duriz/gpu_inc/mlLatticeConstants.cuh"
 #include "mlLatticeLaunch.cuh"
+#include "mlNodeState.cuh"
+#include "mlThreadIndex.cuh"
 
 // rou = sum of f, u = sum of c f (the momentum: not divided by the density), forces = 0. Every node,
 // prescribed-velocity ones included.
@@ -17,18 +19,11 @@ __global__ void mlCalOneOrderMomentOptKernel(mlFlow* flow, int nx, int ny, int n
   double* forcez = flow->forcez;
 #ifdef DUZAVOD_CUDA
   mlForThreadNode(nx, ny, nz, [=](mlLatticeNode n) {
-    float rho = 0.0f, mx = 0.0f, my = 0.0f, mz = 0.0f;
-    for (int q = 0; q < 27; ++q) {
-      const float fq = mlDirection(f, q, count)[n.i];
-      rho += fq;
-      mx += ex_cas1[q] * fq;
-      my += ey_cas1[q] * fq;
-      mz += ez_cas1[q] * fq;
-    }
-    rou[n.i] = rho;
-    ux[n.i] = mx;
-    uy[n.i] = my;
-    uz[n.i] = mz;
+    const mlNodeMoments m = mlMomentsOf(f + n.i, count);
+    rou[n.i] = m.rho;
+    ux[n.i] = m.mx;
+    uy[n.i] = m.my;
+    uz[n.i] = m.mz;
     forcex[n.i] = 0.0;
     forcey[n.i] = 0.0;
     forcez[n.i] = 0.0;
@@ -87,5 +82,62 @@ __global__ void mlCalOneOrderMomentOptKernel(mlFlow* flow, int nx, int ny, int n
 void mlCalOneOrderMomentOptGpu(mlFlow* flow, const MLFluidParam& param) {
   DZ_LAUNCH(mlCalOneOrderMomentOptKernel, mlLatticeGrid(param, 32, 4), dim3(32, 4, 1), flow, param.samples[0],
             param.samples[1], param.samples[2], mlLatticeCount(param));
+  checkCudaLaunch();
+}
+
+// mlCalOneOrderMomentOptKernel with 64-bit sizes, for a launch of any shape that starts a thread for
+// each node (flat thread numbers, mlGridThread64).
+__global__ void mlCalOneOrderMomentKernel(mlFlow* flow, std::int64_t nx, std::int64_t ny, std::int64_t nz) {
+  const std::int64_t count = nx * ny * nz;
+  const std::int64_t i = mlGridThread64();
+  if (i >= count) return;
+  const mlNodeMoments m = mlMomentsOf(flow->f + i, count);
+  flow->rou[i] = m.rho;
+  flow->ux[i] = m.mx;
+  flow->uy[i] = m.my;
+  flow->uz[i] = m.mz;
+  flow->forcex[i] = 0.0;
+  flow->forcey[i] = 0.0;
+  flow->forcez[i] = 0.0;
+}
+
+// Density and velocity (first moment over density) of every node, one thread per node of a box of
+// blocks; the forces are left as they are.
+__global__ void mlCalMacroGpuKernel(mlFlow* flow) {
+  const MLFluidParam* param = flow->param;
+  const int nx = param->samples[0], ny = param->samples[1], nz = param->samples[2];
+  mlLatticeNode n;
+  if (!mlBoxThreadNode(nx, ny, nz, n)) return;
+  const mlNodeMoments m = mlMomentsOf(flow->f + n.i, nx * ny * nz);
+  flow->rou[n.i] = m.rho;
+  flow->ux[n.i] = mlVelocityOf(m.mx, m.rho);
+  flow->uy[n.i] = mlVelocityOf(m.my, m.rho);
+  flow->uz[n.i] = mlVelocityOf(m.mz, m.rho);
+}
+
+void mlCalMacroGpu(mlFlow* flow, const MLFluidParam& param) {
+  const dim3 block(8, 8, 8);
+  DZ_LAUNCH(mlCalMacroGpuKernel, mlCoverGrid(param.samples[0], param.samples[1], param.samples[2], block), block, flow);
+  checkCudaLaunch();
+}
+
+// Turns the stored first moment of every node into its velocity, u = u / rou.
+__global__ void mlRestoreUOptKernel(mlFlow* flow, int nx, int ny, int nz, int count) {
+  (void)count;
+  const mlDensity<float>* rou = flow->rou;
+  float* ux = flow->ux;
+  float* uy = flow->uy;
+  float* uz = flow->uz;
+  mlForThreadNode(nx, ny, nz, [=](mlLatticeNode n) {
+    const float rho = rou[n.i];
+    ux[n.i] = mlVelocityOf(ux[n.i], rho);
+    uy[n.i] = mlVelocityOf(uy[n.i], rho);
+    uz[n.i] = mlVelocityOf(uz[n.i], rho);
+  });
+}
+
+void mlRestoreUOptGpu(mlFlow* flow, const MLFluidParam& param) {
+  DZ_LAUNCH(mlRestoreUOptKernel, mlLatticeGrid(param, 32, 4), dim3(32, 4, 1), flow, param.samples[0], param.samples[1],
+            param.samples[2], mlLatticeCount(param));
   checkCudaLaunch();
 }

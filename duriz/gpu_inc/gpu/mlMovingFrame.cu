@@ -1,7 +1,21 @@
 #include "mlMovingFrame.h"
 
 #include "duriz/gpu_inc/cudaCheck.h"
+#include "duriz/gpu_inc/mlLatticeConstants.cuh"
 #include "mlLatticeLaunch.cuh"
+#include "mlNodeState.cuh"
+#include "mlThreadIndex.cuh"
+
+namespace {
+
+// Flags of the two bands of nodes that the force-term scenario drives along y.
+constexpr int kRisingBand = 12;
+constexpr int kFallingBand = 13;
+constexpr float kBandSpeed = 0.1f;
+constexpr float kBandAcceleration = 0.05f;
+constexpr double kPlaneForce = 0.05;
+
+}  // namespace
 
 __global__ void mlSetFlowCenterKernel(mlFlow* flow, float cx, float cy, float cz) {
   const MLFluidParam* param = flow->param;
@@ -62,6 +76,45 @@ __global__ void mlAddForcetoUOptKernel(mlFlow* flow, int nx, int ny, int nz, int
     uy[n.i] = static_cast<float>((my + 0.5 * Fy) / rho);
     uz[n.i] = static_cast<float>((mz + 0.5 * Fz) / rho);
   });
+}
+
+// The half-force shift of mlAddForcetoUOptKernel without frame forces, with 64-bit sizes, for a launch of
+// any shape that starts a thread for each node: u = (u + F/2) / rou on every node but prescribed-velocity
+// ones (0 where rou is 0).
+__global__ void mlAddForcetoUKernel(mlFlow* flow, float, std::int64_t nx, std::int64_t ny, std::int64_t nz) {
+  const std::int64_t i = mlGridThread64();
+  if (i >= nx * ny * nz || flow->flag[i] == NODE_VELOCITY) return;
+  const double rho = flow->rou[i];
+  flow->ux[i] = mlVelocityOf(flow->ux[i] + 0.5 * flow->forcex[i], rho);
+  flow->uy[i] = mlVelocityOf(flow->uy[i] + 0.5 * flow->forcey[i], rho);
+  flow->uz[i] = mlVelocityOf(flow->uz[i] + 0.5 * flow->forcez[i], rho);
+}
+
+// A driven test scenario, one thread per node of a box of blocks. With driveBands, the nodes flagged 12
+// move along y at 0.1 + 0.05 t and those flagged 13 at 0.1 - 0.05 t. With forcePlanes, the planes
+// y = ny / 4 and y = 3 ny / 4 are pushed along x in opposite directions, by a force of 0.05 per node.
+__global__ void mlCalForceTermKernel(mlFlow* flow, bool forcePlanes, bool driveBands, float t) {
+  const MLFluidParam* param = flow->param;
+  const int ny = param->samples[1];
+  mlLatticeNode n;
+  if (!mlBoxThreadNode(param->samples[0], ny, param->samples[2], n)) return;
+  if (driveBands) {
+    const int flag = flow->flag[n.i];
+    if (flag == kRisingBand) flow->uy[n.i] = kBandSpeed + kBandAcceleration * t;
+    if (flag == kFallingBand) flow->uy[n.i] = kBandSpeed - kBandAcceleration * t;
+  }
+  if (forcePlanes && (n.y == ny / 4 || n.y == 3 * ny / 4)) {
+    flow->forcex[n.i] = n.y == ny / 4 ? kPlaneForce : -kPlaneForce;
+    flow->forcey[n.i] = 0.0;
+    flow->forcez[n.i] = 0.0;
+  }
+}
+
+void mlCalForceTermGpu(mlFlow* flow, const MLFluidParam& param, bool forcePlanes, bool driveBands, float t) {
+  const dim3 block(8, 8, 8);
+  DZ_LAUNCH(mlCalForceTermKernel, mlCoverGrid(param.samples[0], param.samples[1], param.samples[2], block), block, flow,
+            forcePlanes, driveBands, t);
+  checkCudaLaunch();
 }
 
 void mlSetFlowCenterGpu(mlFlow* flow, float cx, float cy, float cz) {

@@ -21,3 +21,8 @@ void mlSetFlowCenterGpu(mlFlow* flow, float cx, float cy, float cz);
 void mlAddForcetoUOptGpu(mlFlow* flow, const MLFluidParam& param, mlVelocity3D<double> accelScale,
                          mlVelocity3D<double> a, mlVelocity3D<double> omega, mlVelocity3D<double> alpha,
                          const mlTransform4d& Tinv, float s);
+
+// A driven test scenario at time t: with driveBands, nodes flagged 12 and 13 get uy = 0.1 + 0.05 t and
+// 0.1 - 0.05 t; with forcePlanes, the nodes of the planes y = ny / 4 and y = 3 ny / 4 get the force
+// (0.05, 0, 0) and (-0.05, 0, 0).
+void mlCalForceTermGpu(mlFlow* flow, const MLFluidParam& param, bool forcePlanes, bool driveBands, float t);

@@ -3,6 +3,8 @@
 #include "duriz/gpu_inc/cudaCheck.h"
 #include "duriz/gpu_inc/mlLatticeConstants.cuh"
 #include "mlLatticeLaunch.cuh"
+#include "mlNodeState.cuh"
+#include "mlThreadIndex.cuh"
 
 // Pull streaming: f_q(x) = fPost_q(x - c_q). A population whose source lies outside the box keeps its
 // value (no wrap, no bounce-back); the open boundary rewrites the boundary planes afterwards.
@@ -93,5 +95,51 @@ __global__ void mlCuStream3dOptKernel(mlFlow* flow, int nx, int ny, int nz, int 
 void mlCuStream3dOptGpu(mlFlow* flow, const MLFluidParam& param) {
   DZ_LAUNCH(mlCuStream3dOptKernel, mlLatticeGrid(param, 32, 16), dim3(32, 16, 1), flow, param.samples[0],
             param.samples[1], param.samples[2], mlLatticeCount(param));
+  checkCudaLaunch();
+}
+
+// Pull streaming as mlCuStream3dOptKernel, one thread per node of a box of blocks, with 64-bit sizes.
+// With changeInlet, every node of the plane y = 0 first becomes an inlet (flag NODE_DOWN) at rest: zero
+// velocity and the equilibrium of its density in f and fPost. Other threads stream from those nodes
+// during the same launch, so they take the inlet's populations from its density rather than reading
+// fPost while it is written. The four float arguments are not used: the inlet is at rest.
+__global__ void mmlStreamChangeInletGpuKernel(mlFlow* flow, float, float, float, float, bool changeInlet,
+                                              std::int64_t nx, std::int64_t ny, std::int64_t nz) {
+  const std::int64_t x = static_cast<std::int64_t>(blockIdx.x) * blockDim.x + threadIdx.x;
+  const std::int64_t y = static_cast<std::int64_t>(blockIdx.y) * blockDim.y + threadIdx.y;
+  const std::int64_t z = static_cast<std::int64_t>(blockIdx.z) * blockDim.z + threadIdx.z;
+  if (x >= nx || y >= ny || z >= nz) return;
+  const std::int64_t count = nx * ny * nz, i = (z * ny + y) * nx + x;
+  float* f = flow->f;
+  float* fPost = flow->fPost;
+  const float rest[3] = {0.0f, 0.0f, 0.0f};
+  auto inletPopulation = [&](int q, std::int64_t node) {
+    float feq[27];
+    mlPolynomialEquilibrium(flow->rou[node], rest, feq);
+    return feq[q];
+  };
+  if (changeInlet && y == 0) {
+    flow->flag[i] = NODE_DOWN;
+    flow->ux[i] = flow->uy[i] = flow->uz[i] = 0.0f;
+    float feq[27];
+    mlPolynomialEquilibrium(flow->rou[i], rest, feq);
+    for (int q = 0; q < 27; ++q) f[q * count + i] = fPost[q * count + i] = feq[q];
+  } else if (flow->flag[i] == NODE_VELOCITY) {
+    return;
+  }
+  for (int q = 0; q < 27; ++q) {
+    const std::int64_t sx = x - static_cast<int>(ex_cas1[q]), sy = y - static_cast<int>(ey_cas1[q]),
+                       sz = z - static_cast<int>(ez_cas1[q]);
+    if (sx < 0 || sx >= nx || sy < 0 || sy >= ny || sz < 0 || sz >= nz) continue;
+    const std::int64_t source = (sz * ny + sy) * nx + sx;
+    f[q * count + i] = changeInlet && sy == 0 ? inletPopulation(q, source) : fPost[q * count + source];
+  }
+}
+
+void mmlStreamChangeInletGpu(mlFlow* flow, const MLFluidParam& param, bool changeInlet) {
+  const dim3 block(8, 8, 8);
+  const int nx = param.samples[0], ny = param.samples[1], nz = param.samples[2];
+  DZ_LAUNCH(mmlStreamChangeInletGpuKernel, mlCoverGrid(nx, ny, nz, block), block, flow, 0.0f, 0.0f, 0.0f, 0.0f,
+            changeInlet, std::int64_t{nx}, std::int64_t{ny}, std::int64_t{nz});
   checkCudaLaunch();
 }

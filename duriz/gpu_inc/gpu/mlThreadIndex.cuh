@@ -3,6 +3,8 @@
 // one face plane per axis (thread coordinate = block size * block index + thread index, per axis).
 #pragma once
 
+#include <cstdint>
+
 #include "device/device.h"
 #include "mlLatticeLaunch.cuh"
 
@@ -23,6 +25,15 @@ __device__ __forceinline__ bool mlFlatThreadNode(int nx, int ny, int nz, mlLatti
   if (i < 0 || i >= nx * ny * nz) return false;
   n = mlNodeOf(i, nx, ny);
   return true;
+}
+
+// Flat number of the calling thread over the whole grid, for any block shape (x fastest, then y and z,
+// for threads within a block and for blocks), in 64 bits: with blocks 32 wide and one deep it is
+// mlBlockThread's number.
+__device__ __forceinline__ std::int64_t mlGridThread64() {
+  const std::int64_t block = (static_cast<std::int64_t>(blockIdx.z) * gridDim.y + blockIdx.y) * gridDim.x + blockIdx.x;
+  const std::int64_t size = static_cast<std::int64_t>(blockDim.x) * blockDim.y * blockDim.z;
+  return block * size + (static_cast<std::int64_t>(threadIdx.z) * blockDim.y + threadIdx.y) * blockDim.x + threadIdx.x;
 }
 
 // The calling thread's node when the blocks tile the box; false outside it.
