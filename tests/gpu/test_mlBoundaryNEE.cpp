@@ -6,7 +6,16 @@
 #include <vector>
 
 #include "duriz/gpu_inc/gpu/mlBoundaryNEE.h"
+#include "duriz/gpu_inc/gpu/mlThreadIndex.cuh"
 #include "gpuLattice.h"
+
+// Kernels reached here without a wrapper.
+__global__ void mlCuBoundaryCondition_Left_KernelNEE(mlFlow* flow, int nx, int ny, int nz, int count);
+__global__ void mlCuBoundaryCondition_Right_KernelNEE(mlFlow* flow, int nx, int ny, int nz, int count);
+__global__ void mlCuBoundaryCondition_Down_KernelNEE(mlFlow* flow, int nx, int ny, int nz, int count);
+__global__ void mlCuBoundaryCondition_Up_KernelNEE(mlFlow* flow, int nx, int ny, int nz, int count);
+__global__ void mlCuBoundaryCondition_Forward_KernelNEE(mlFlow* flow, int nx, int ny, int nz, int count);
+__global__ void mlCuBoundaryCondition_Back_KernelNEE(mlFlow* flow, int nx, int ny, int nz, int count);
 
 namespace {
 
@@ -120,6 +129,92 @@ TEST(OpenBoundary, InflowAboveTheLimitIsCutOnlyInAnInertialBox) {
       }
       EXPECT_NEAR(l.host->rou[l.index(c.x, 2, 2)], 1.0, 1e-6);
     }
+}
+
+// The per-face kernel of one face over its plane, in blocks one node thick along the face normal.
+template <auto Kernel>
+void launchFace(GpuLattice& l, mlFace face) {
+  dim3 block(8, 8, 8);
+  (face.axis == 0 ? block.x : (face.axis == 1 ? block.y : block.z)) = 1;
+  DZ_LAUNCH(Kernel, mlFaceGrid(l.param(), face, block), block, l.dev, l.nx(), l.ny(), l.nz(),
+            static_cast<int>(l.count()));
+  checkCudaLaunch();
+}
+
+// The kernels by face flag, NODE_LEFT to NODE_UP.
+void (*const kFaceKernels[])(GpuLattice&, mlFace) = {
+    launchFace<mlCuBoundaryCondition_Left_KernelNEE>,    launchFace<mlCuBoundaryCondition_Right_KernelNEE>,
+    launchFace<mlCuBoundaryCondition_Forward_KernelNEE>, launchFace<mlCuBoundaryCondition_Back_KernelNEE>,
+    launchFace<mlCuBoundaryCondition_Down_KernelNEE>,    launchFace<mlCuBoundaryCondition_Up_KernelNEE>};
+
+// The older per-face kernels. A plane node (pml_width w inside the box) copies the density and stored
+// velocity of the node one step inward (on the x and z planes its in-plane coordinates clamped to the
+// inner nodes, so edges and corners copy diagonally), keeps the normal velocity only when it points out of
+// the box, and takes f = feq(rho, u) + f_nb - feq(rho, u_nb). The y planes cover only their inner nodes.
+// Prescribed-velocity nodes and faces of a thin axis (fewer than three nodes from plane to plane: before,
+// a one-node axis was read beyond the lattice) are left alone; a thin in-plane axis is not stepped along.
+// Nodes off the kernel's plane never change.
+TEST(OpenBoundary, PerFaceKernelsCopyTheirInwardNeighbour) {
+  struct Case {
+    const char* name;
+    MLLATTICENODE_FLAG side;
+    int n[3], pml, node[3], nb[3];  // nb = node: left alone
+    float un;                       // the neighbour's velocity normal to the face
+    bool prescribed = false;        // the node has a prescribed velocity
+  };
+  const Case cases[] = {
+      {"left face", NODE_LEFT, {6, 5, 5}, 0, {0, 2, 2}, {1, 2, 2}, -0.04f},
+      {"left edge", NODE_LEFT, {6, 5, 5}, 0, {0, 0, 2}, {1, 1, 2}, 0.04f},
+      {"left corner", NODE_LEFT, {6, 5, 5}, 0, {0, 0, 0}, {1, 1, 1}, -0.04f},
+      {"left corner, pml 1", NODE_LEFT, {7, 7, 7}, 1, {1, 1, 1}, {2, 2, 2}, 0.04f},
+      {"left, prescribed", NODE_LEFT, {6, 5, 5}, 0, {0, 3, 3}, {0, 3, 3}, 0, true},
+      {"right corner", NODE_RIGHT, {6, 5, 5}, 0, {5, 4, 4}, {4, 3, 3}, -0.04f},
+      {"down face", NODE_DOWN, {6, 5, 5}, 0, {2, 0, 2}, {2, 1, 2}, -0.04f},
+      {"down, first inner node", NODE_DOWN, {6, 5, 5}, 0, {1, 0, 1}, {1, 1, 1}, 0.04f},
+      {"down, edge left to the x planes", NODE_DOWN, {6, 5, 5}, 0, {0, 0, 2}, {0, 0, 2}, 0},
+      {"up face, pml 1", NODE_UP, {7, 7, 7}, 1, {3, 5, 3}, {3, 4, 3}, 0.04f},
+      {"forward corner", NODE_FORWARD, {6, 5, 5}, 0, {5, 0, 0}, {4, 1, 1}, -0.04f},
+      {"back edge", NODE_BACK, {6, 5, 5}, 0, {0, 2, 4}, {1, 2, 3}, 0.04f},
+      {"left, one-node z", NODE_LEFT, {6, 5, 1}, 0, {0, 2, 0}, {1, 2, 0}, -0.04f},
+      {"forward, one-node z", NODE_FORWARD, {6, 5, 1}, 0, {2, 2, 0}, {2, 2, 0}, 0},
+      {"left, one-node x", NODE_LEFT, {1, 5, 5}, 0, {0, 2, 2}, {0, 2, 2}, 0},
+      {"right, two-node x", NODE_RIGHT, {2, 5, 5}, 0, {1, 2, 2}, {1, 2, 2}, 0},
+  };
+  for (const Case& c : cases) {
+    Patterned l(c.n[0], c.n[1], c.n[2], c.pml);
+    const std::size_t n = l.count(), i = l.index(c.node[0], c.node[1], c.node[2]);
+    const std::size_t nb = l.index(c.nb[0], c.nb[1], c.nb[2]);
+    const mlFace face = mlFaceOf(c.side);
+    float* u[3] = {l.host->ux, l.host->uy, l.host->uz};
+    for (std::size_t k = 0; k < n; ++k) {
+      l.host->rou[k] = 1.0f + 0.01f * (k % 7);
+      u[0][k] = 0.01f, u[1][k] = -0.02f + 0.001f * (k % 5), u[2][k] = 0.015f;
+    }
+    if (nb != i) u[face.axis][nb] = c.un;
+    if (c.prescribed) l.host->flag[i] = NODE_VELOCITY;
+    const std::vector<float> f0(l.host->f, l.host->f + 27 * n), rho0(l.host->rou, l.host->rou + n);
+    const double unb[3] = {u[0][nb], u[1][nb], u[2][nb]};
+    double uExpected[3] = {unb[0], unb[1], unb[2]};
+    if (nb != i && !(c.un * face.side > 0)) uExpected[face.axis] = 0;
+    l.upload();
+    kFaceKernels[c.side - NODE_LEFT](l, face);
+    l.download();
+    const double rho = rho0[nb];
+    EXPECT_EQ(l.host->rou[i], rho) << c.name;
+    for (int a = 0; a < 3; ++a) EXPECT_EQ(u[a][i], static_cast<float>(uExpected[a])) << c.name << " axis " << a;
+    for (int q = 0; q < 27; ++q) {
+      const double f = nb == i ? f0[q * n + i] : feq(q, rho, uExpected) + f0[q * n + nb] - feq(q, rho, unb);
+      EXPECT_NEAR(l.f(q, i), f, 1e-6) << c.name << " q " << q;
+    }
+    // Nothing off the kernel's plane changes.
+    for (std::size_t k = 0; k < n; ++k) {
+      const int p[3] = {static_cast<int>(k % c.n[0]), static_cast<int>(k / c.n[0] % c.n[1]),
+                        static_cast<int>(k / (c.n[0] * c.n[1]))};
+      if (p[face.axis] == c.node[face.axis]) continue;
+      for (int q = 0; q < 27; ++q) ASSERT_EQ(l.f(q, k), f0[q * n + k]) << c.name << " node " << k;
+      ASSERT_EQ(l.host->rou[k], rho0[k]) << c.name << " node " << k;
+    }
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "duriz/gpu_inc/mlLatticeConstants.cuh"
 #include "mlCentralMoments.cuh"
 #include "mlLatticeLaunch.cuh"
+#include "mlThreadIndex.cuh"
 
 namespace {
 
@@ -21,12 +22,14 @@ struct mlNeePlanes {
 
   __device__ __forceinline__ bool inside(int a, int p) const { return p >= lo && p <= hi[a]; }
   __device__ __forceinline__ bool onPlane(int a, int p) const { return p == lo || p == hi[a]; }
-  // Inward offset along axis a of a node on one of its planes: +1 on the low plane, -1 on the high one.
   // An axis with fewer than three nodes from plane to plane has no inner node to copy from (the step
   // would leave the lattice, or planes would read each other while they are written), so its planes
   // copy along the other axes only.
+  __device__ __forceinline__ bool thin(int a) const { return hi[a] - lo < 2; }
+  // Inward offset along axis a of a node on one of its planes: +1 on the low plane, -1 on the high one,
+  // 0 on a thin axis.
   __device__ __forceinline__ int offset(int a, int p) const {
-    if (hi[a] - lo < 2) return 0;
+    if (thin(a)) return 0;
     return p == lo ? 1 : -1;
   }
 };
@@ -244,6 +247,60 @@ __global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int c
   }
   if (nRuns > 0) mlNeeRuns(f, rou, count, inertial, first, runs, nRuns, acc, kMaxBlock);
 #endif
+}
+
+// The older per-face form of the rule, one kernel per face plane over a two-dimensional thread index of
+// that plane. A node copies the density and stored velocity of its inward neighbour, keeps the velocity's
+// component normal to the face only where it leaves the box, and takes the neighbour's non-equilibrium
+// populations on the equilibrium of that velocity: f = feq(rho, u) + f_nb - feq(rho, u_nb). The x and z
+// faces cover their whole plane, their neighbour's in-plane coordinates clamped to the inner nodes; the
+// y faces only the plane's inner nodes. A face of a thin axis has no inner node and is left alone; a thin
+// in-plane axis is not stepped along.
+__device__ __forceinline__ void mlNeeFace(mlFlow* flow, MLLATTICENODE_FLAG side, int nx, int ny, int nz, int count) {
+  const int w = flow->param->pml_width;
+  const mlNeePlanes p{w, {nx - 1 - w, ny - 1 - w, nz - 1 - w}, {nx, ny, nz}};
+  const mlFace face = mlFaceOf(side);
+  mlLatticeNode n;
+  if (p.thin(face.axis) || !mlFaceThreadNode(face, nx, ny, nz, n, w)) return;
+  const int pos[3] = {n.x, n.y, n.z};
+  const int margin = face.axis == 1 ? 1 : 0;  // the y faces leave the edges to the others
+  int nb[3] = {n.x, n.y, n.z};
+  for (int a = 0; a < 3; ++a) {
+    if (a == face.axis) continue;
+    if (pos[a] < p.lo + margin || pos[a] > p.hi[a] - margin) return;
+    if (!p.thin(a)) nb[a] = pos[a] < p.lo + 1 ? p.lo + 1 : (pos[a] > p.hi[a] - 1 ? p.hi[a] - 1 : pos[a]);
+  }
+  nb[face.axis] -= face.side;
+  if (flow->flag[n.i] == NODE_VELOCITY) return;
+  const int j = mlNodeAt(nb[0], nb[1], nb[2], nx, ny).i;
+  const float rho = flow->rou[j];
+  const float unb[3] = {flow->ux[j], flow->uy[j], flow->uz[j]};
+  float u[3] = {unb[0], unb[1], unb[2]};
+  if (!(u[face.axis] * face.side > 0.0f)) u[face.axis] = 0.0f;
+  flow->rou[n.i] = rho;
+  flow->ux[n.i] = u[0];
+  flow->uy[n.i] = u[1];
+  flow->uz[n.i] = u[2];
+  mlWriteLimited(flow->f, count, n.i, j, rho, unb, u);
+}
+
+__global__ void mlCuBoundaryCondition_Left_KernelNEE(mlFlow* flow, int nx, int ny, int nz, int count) {
+  mlNeeFace(flow, NODE_LEFT, nx, ny, nz, count);
+}
+__global__ void mlCuBoundaryCondition_Right_KernelNEE(mlFlow* flow, int nx, int ny, int nz, int count) {
+  mlNeeFace(flow, NODE_RIGHT, nx, ny, nz, count);
+}
+__global__ void mlCuBoundaryCondition_Down_KernelNEE(mlFlow* flow, int nx, int ny, int nz, int count) {
+  mlNeeFace(flow, NODE_DOWN, nx, ny, nz, count);
+}
+__global__ void mlCuBoundaryCondition_Up_KernelNEE(mlFlow* flow, int nx, int ny, int nz, int count) {
+  mlNeeFace(flow, NODE_UP, nx, ny, nz, count);
+}
+__global__ void mlCuBoundaryCondition_Forward_KernelNEE(mlFlow* flow, int nx, int ny, int nz, int count) {
+  mlNeeFace(flow, NODE_FORWARD, nx, ny, nz, count);
+}
+__global__ void mlCuBoundaryCondition_Back_KernelNEE(mlFlow* flow, int nx, int ny, int nz, int count) {
+  mlNeeFace(flow, NODE_BACK, nx, ny, nz, count);
 }
 
 void mlBndCondNEEGpu(mlFlow* flow, const MLFluidParam& param, bool inertial) {

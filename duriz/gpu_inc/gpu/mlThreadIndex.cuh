@@ -59,15 +59,15 @@ __host__ __device__ constexpr mlFace mlFaceOf(MLLATTICENODE_FLAG flag) {
   return mlFace{flag <= NODE_RIGHT ? 0 : (flag <= NODE_BACK ? 2 : 1), flag % 2 == 0 ? -1 : 1};
 }
 
-// The calling thread's node on a face plane when the blocks tile that plane (one block, one thread thick,
-// along the axis); false outside the plane.
-__device__ __forceinline__ bool mlFaceThreadNode(mlFace face, int nx, int ny, int nz, mlLatticeNode& n) {
+// The calling thread's node on a face plane, or on the plane `inset` nodes inside it, when the blocks
+// tile that plane (one block, one thread thick, along the axis); false outside the plane.
+__device__ __forceinline__ bool mlFaceThreadNode(mlFace face, int nx, int ny, int nz, mlLatticeNode& n, int inset = 0) {
   int p[3] = {static_cast<int>(blockIdx.x * blockDim.x + threadIdx.x),
               static_cast<int>(blockIdx.y * blockDim.y + threadIdx.y),
               static_cast<int>(blockIdx.z * blockDim.z + threadIdx.z)};
   const int size[3] = {nx, ny, nz};
   if (p[face.axis] != 0) return false;
-  p[face.axis] = face.side < 0 ? 0 : size[face.axis] - 1;
+  p[face.axis] = face.side < 0 ? inset : size[face.axis] - 1 - inset;
   if (!mlInBox(p[0], p[1], p[2], nx, ny, nz)) return false;
   n = mlNodeAt(p[0], p[1], p[2], nx, ny);
   return true;
