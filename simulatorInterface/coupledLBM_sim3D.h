@@ -85,7 +85,8 @@ class coupledLBM_sim3D : public GpuCopyable {
   // Node edits of lattice `scale` at a physical point: a point outside the box [start, start + extent] is
   // skipped; one on an upper face goes to the last node. Forces and velocities are in lattice units,
   // forces scaled by the node density. A `scale` that names no lattice throws std::out_of_range; arrays
-  // whose row counts differ, or that are not N x 3, throw std::invalid_argument.
+  // whose row counts differ, or that are not N x 3, and points or values that are not finite throw
+  // std::invalid_argument, before anything changes.
   void set_force(float x, float y, float z, float fx, float fy, float fz, int scale = 0);
   // Prints the lattice origin, then sets the force of every row's node.
   void set_force_all(const Eigen::MatrixXd& positions, const Eigen::MatrixXd& forces, int scale = 0);

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "SkeletonDynamics/requireFinite.h"
 #include "SkeletonDynamics/skWorld.h"
 #include "coupledLBM_sim3D.h"
 #include "duriz/gpu_inc/cudaCheck.h"
@@ -43,6 +44,18 @@ void requireRowPairs(const Eigen::MatrixXd& positions, const Eigen::MatrixXd& va
                                 std::to_string(values.rows()) + " " + valuesName);
 }
 
+// A point that is not a number lies in no box and would be skipped unseen; a value that is not finite would
+// spread through the lattice and into its files.
+void requireFiniteEdit(const char* operation, float x, float y, float z, float vx, float vy, float vz) {
+  requireFinite(Eigen::Vector3d(x, y, z), std::string(operation) + ": the point");
+  requireFinite(Eigen::Vector3d(vx, vy, vz), std::string(operation) + ": the value");
+}
+
+void requireFiniteRows(const Eigen::MatrixXd& rows, const char* operation, const char* name) {
+  for (Eigen::Index r = 0; r < rows.rows(); ++r)
+    requireFinite(rows.row(r), std::string(operation) + ": " + name + " row " + std::to_string(r));
+}
+
 // Prescribed velocity (lattice units) at the equilibrium of the node's density.
 void prescribeVelocity(mlFlow& l, std::int64_t node, float ux, float uy, float uz) {
   l.flag[node] = NODE_VELOCITY;
@@ -54,6 +67,7 @@ void prescribeVelocity(mlFlow& l, std::int64_t node, float ux, float uy, float u
 void coupledLBM_sim3D::set_force(float x, float y, float z, float fx, float fy, float fz, int scale) {
   requireCommitted("set_force");
   mlFlow& l = lattice(scale, "set_force");
+  requireFiniteEdit("set_force", x, y, z, fx, fy, fz);
   prepareHostWrite();
   const std::int64_t node = nodeAt(l, x, y, z);
   if (node < 0) return;
@@ -67,6 +81,8 @@ void coupledLBM_sim3D::set_force_all(const Eigen::MatrixXd& positions, const Eig
   requireCommitted("set_force_all");
   mlFlow& l = lattice(scale, "set_force_all");
   requireRowPairs(positions, forces, "set_force_all", "forces");
+  requireFiniteRows(positions, "set_force_all", "positions");
+  requireFiniteRows(forces, "set_force_all", "forces");
   prepareHostWrite();
   std::cout << l.start[0] << " " << l.start[1] << " " << l.start[2] << std::endl;
   for (Eigen::Index r = 0; r < positions.rows(); ++r) {
@@ -83,6 +99,7 @@ void coupledLBM_sim3D::set_force_all(const Eigen::MatrixXd& positions, const Eig
 void coupledLBM_sim3D::set_velocity(float x, float y, float z, float ux, float uy, float uz, int scale) {
   requireCommitted("set_velocity");
   mlFlow& l = lattice(scale, "set_velocity");
+  requireFiniteEdit("set_velocity", x, y, z, ux, uy, uz);
   prepareHostWrite();
   const std::int64_t node = nodeAt(l, x, y, z);
   if (node >= 0) prescribeVelocity(l, node, ux, uy, uz);
@@ -93,6 +110,8 @@ void coupledLBM_sim3D::set_velocity_all(const Eigen::MatrixXd& positions, const 
   requireCommitted("set_velocity_all");
   mlFlow& l = lattice(scale, "set_velocity_all");
   requireRowPairs(positions, velocities, "set_velocity_all", "velocities");
+  requireFiniteRows(positions, "set_velocity_all", "positions");
+  requireFiniteRows(velocities, "set_velocity_all", "velocities");
   prepareHostWrite();
   for (Eigen::Index r = 0; r < positions.rows(); ++r) {
     const std::int64_t node = nodeAt(l, static_cast<float>(positions(r, 0)), static_cast<float>(positions(r, 1)),

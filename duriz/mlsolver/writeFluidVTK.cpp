@@ -2,6 +2,7 @@
 
 #include <dart/dynamics/Frame.hpp>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,17 @@ void appendBigEndian(std::vector<char>& out, float value) {
   out.push_back(static_cast<char>(bits));
 }
 
+// A VTK reader cannot load a file holding NaN or infinity: such a file would be no file at all.
+[[noreturn]] void throwNotFinite(const std::string& what, const std::string& path) {
+  throw std::invalid_argument("writeFluidVTK: " + what + " is not finite; \"" + path + "\" not written");
+}
+
+// Node i with its coordinates (x fastest, then y, then z).
+std::string nodeName(std::size_t i, std::size_t nx, std::size_t ny) {
+  return "node " + std::to_string(i) + " (" + std::to_string(i % nx) + ", " + std::to_string(i / nx % ny) + ", " +
+         std::to_string(i / (nx * ny)) + ")";
+}
+
 }  // namespace
 
 bool writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::string& path,
@@ -29,6 +41,9 @@ bool writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::s
   using dart::dynamics::Frame;
   if (flow.param == nullptr) throw std::logic_error("writeFluidVTK: the lattice was released (deleteHostFlow)");
   const MLFluidParam& param = *flow.param;
+  for (int a = 0; a < 3; ++a)
+    if (!std::isfinite(flow.start[a])) throwNotFinite("the origin", path);
+  if (!std::isfinite(param.dx)) throwNotFinite("the spacing", path);
   const int nx = param.samples[0], ny = param.samples[1];
   const std::size_t count = flow.count;
 
@@ -72,13 +87,16 @@ bool writeFluidVTK(const mlFlow& flow, const mlLatticeUnits& units, const std::s
     const float u[3] = {flow.ux[i], flow.uy[i], flow.uz[i]};
     for (int a = 0; a < 3; ++a) {
       const double V = static_cast<double>((u[a] * units.u0p[a]) / u0k) + spin[a] + frameVelocity[a];
-      appendBigEndian(bytes, static_cast<float>(V / units.u0p[0] * u0k));
+      const float written = static_cast<float>(V / units.u0p[0] * u0k);
+      if (!std::isfinite(written)) throwNotFinite("the velocity of " + nodeName(i, nx, ny), path);
+      appendBigEndian(bytes, written);
     }
   }
   const char densityHeader[] = "VECTORS density float\n";
   bytes.insert(bytes.end(), densityHeader, densityHeader + sizeof densityHeader - 1);
   for (std::size_t i = 0; i < count; ++i) {
     const float rho = flow.rou[i];
+    if (!std::isfinite(rho)) throwNotFinite("the density of " + nodeName(i, nx, ny), path);
     for (int k = 0; k < 3; ++k) appendBigEndian(bytes, rho);
   }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,25 @@ TEST(WriteFluidVTK, VelocitiesAreWrittenInTheWorldWithTheFramesMotion) {
       EXPECT_NEAR(f.velocity[3 * k], l.flow->ux[k] + c.added[0] * scale, 1e-6f);
       for (int d = 0; d < 3; ++d) EXPECT_EQ(f.density[3 * k + d], static_cast<float>(l.flow->rou[k]));
     }
+  }
+}
+
+// No reader could load NaN or infinity: the file is refused, naming the node, and nothing is written.
+TEST(WriteFluidVTK, NonFiniteFieldsAreRefused) {
+  const std::string path = tempPath("refused.vtk");
+  const struct {
+    std::function<void(mlFlow&)> spoil;
+    const char* what;
+  } cases[] = {{[](mlFlow& f) { f.ux[0] = NAN; }, "the velocity of node 0 (0, 0, 0)"},
+               {[](mlFlow& f) { f.uz[7] = -INFINITY; }, "the velocity of node 7 (3, 1, 0)"},
+               {[](mlFlow& f) { f.rou[13] = NAN; }, "the density of node 13 (1, 0, 1)"},
+               {[](mlFlow& f) { f.start[1] = NAN; }, "the origin"}};
+  for (const auto& c : cases) {
+    Lattice l;
+    c.spoil(*l.flow);
+    EXPECT_EQ(testsupport::thrownWhat<std::invalid_argument>([&] { writeFluidVTK(*l.flow, l.units, path, nullptr); }),
+              std::string("writeFluidVTK: ") + c.what + " is not finite; \"" + path + "\" not written");
+    EXPECT_FALSE(testsupport::exists(path));
   }
 }
 

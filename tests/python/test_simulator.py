@@ -50,6 +50,8 @@ def test_simulator_errors_before_and_after_commit(tmp_path, capfd):
         (lambda: sim.set_force(0, 0, 0, 1, 1, 1, 1), IndexError, "scale 1"),
         (lambda: sim.set_force_all(np.zeros((2, 3)), np.zeros((3, 3))), ValueError, "2 positions but 3 forces"),
         (lambda: sim.set_velocity_all(np.zeros((2, 2)), np.zeros((2, 2))), ValueError, "N x 3 arrays, got 2 x 2"),
+        (lambda: sim.set_velocity(0, 0, 0, np.nan, 0, 0), ValueError, r"the value must be finite, not \(nan, 0, 0\)"),
+        (lambda: sim.set_velocity_all(np.array([[0, np.nan, 0]]), np.zeros((1, 3))), ValueError, "positions row 0"),
         (lambda: sim.saveScene(1, dz.SAVE_FLAG.FLUID), RuntimeError, str(plain)),
     ]
     for call, error, match in errors:

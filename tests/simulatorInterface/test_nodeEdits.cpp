@@ -1,4 +1,6 @@
 // Node edits, reset and the set-up report of the coupled simulator, on the default 8 x 6 x 4 node box.
+#include <functional>
+
 #include "duriz/mlsolver/d3q27.h"
 #include "simFixture.h"
 
@@ -84,7 +86,7 @@ TEST_F(nodeEdits, OutsidePointsAreSkippedAndUpperFacesTakeTheLastNode) {
   }
 }
 
-TEST_F(nodeEdits, BadScaleOrArraysThrowBeforeAnyChange) {
+TEST_F(nodeEdits, BadScaleArraysOrValuesThrowBeforeAnyChange) {
   const Eigen::MatrixXd three = Eigen::MatrixXd::Zero(3, 3), two = Eigen::MatrixXd::Zero(2, 3),
                         flat = Eigen::MatrixXd::Zero(3, 2);
   for (int scale : {1, -1}) {
@@ -96,6 +98,16 @@ TEST_F(nodeEdits, BadScaleOrArraysThrowBeforeAnyChange) {
   }
   EXPECT_THROW(sim->set_force_all(three, two), std::invalid_argument);
   EXPECT_THROW(sim->set_velocity_all(three, flat), std::invalid_argument);
+  // A point or a value that is not finite, in any place.
+  const float nan = NAN, inf = INFINITY;
+  Eigen::MatrixXd bad = three;
+  bad(2, 1) = NAN;
+  const std::function<void()> nonFinite[] = {
+      [&] { sim->set_force(nan, 0, 0, 1, 1, 1); },    [&] { sim->set_force(0, 0, 0, 1, -inf, 1); },
+      [&] { sim->set_velocity(0, 0, nan, 0, 0, 0); }, [&] { sim->set_velocity(0, 0, 0, 0, 0, nan); },
+      [&] { sim->set_force_all(bad, three); },        [&] { sim->set_force_all(three, bad); },
+      [&] { sim->set_velocity_all(bad, three); },     [&] { sim->set_velocity_all(three, bad); }};
+  for (const auto& edit : nonFinite) EXPECT_THROW(edit(), std::invalid_argument);
   EXPECT_EQ(sim->syncState, Sim::DEVICE_NEWER);
 }
 
