@@ -34,6 +34,9 @@ std::string bodyFileName(std::size_t mesh, std::size_t system, const std::string
 
 void coupledLBM_sim3D::saveScene(int frame, int save_flags) {
   requireCommitted("saveScene");
+  if (save_flags & ~(BODY | FLUID))
+    throw std::invalid_argument("saveScene: save_flags " + std::to_string(save_flags) +
+                                " is no combination of SAVE_FLAG members (BODY 1, FLUID 2)");
   prepareHostRead();
   // The files of a scene land together or not at all: a frame never mixes two moments.
   CompleteFileSet files;

@@ -53,6 +53,8 @@ def test_simulator_errors_before_and_after_commit(tmp_path, capfd):
         (lambda: sim.set_velocity(0, 0, 0, np.nan, 0, 0), ValueError, r"the value must be finite, not \(nan, 0, 0\)"),
         (lambda: sim.set_velocity_all(np.array([[0, np.nan, 0]]), np.zeros((1, 3))), ValueError, "positions row 0"),
         (lambda: sim.saveScene(1, dz.SAVE_FLAG.FLUID), RuntimeError, str(plain)),
+        (lambda: sim.saveScene(0, 8), ValueError, "save_flags 8 is no combination of SAVE_FLAG members"),
+        (lambda: sim.saveScene(0, -1), ValueError, "save_flags -1"),
     ]
     for call, error, match in errors:
         with pytest.raises(error, match=match):

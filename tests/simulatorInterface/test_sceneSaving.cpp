@@ -63,6 +63,11 @@ class SceneSaving : public testing::Test {
 };
 
 TEST_F(SceneSaving, FlagsChooseTheFilesAndBodiesAreSavedAsTheyStandNow) {
+  for (int flags : {4, 8, 7, -1})
+    EXPECT_EQ(
+        testsupport::thrownWhat<std::invalid_argument>([&] { sim->saveScene(3, flags); }),
+        "saveScene: save_flags " + std::to_string(flags) + " is no combination of SAVE_FLAG members (BODY 1, FLUID 2)");
+  EXPECT_EQ(sim->syncState, Sim::DEVICE_NEWER);
   sim->saveScene(3, 0);
   EXPECT_EQ(filesUnder(root), Files{});
   EXPECT_EQ(sim->syncState, Sim::HOST_FRESH);
