@@ -6,6 +6,17 @@
 #include <stdexcept>
 #include <string>
 
+#include "SkeletonDynamics/requireFinite.h"
+
+namespace {
+
+// Clamping sends a parameter of either infinity to an end of the curve; NaN names no place on it.
+void requireNumber(double t, const char* operation) {
+  if (std::isnan(t)) throw std::invalid_argument(std::string(operation) + ": t must be a number, not nan");
+}
+
+}  // namespace
+
 void mlTPTrajectory::sample(unsigned int sample_num) {
   const SplineType& curve = fitted();
   const float maxU = static_cast<float>(curve.maxParam());
@@ -22,18 +33,21 @@ int mlTPTrajectory::getSampleNum() const { return static_cast<int>(samples.size(
 int mlTPTrajectory::getLastIdx() const { return lastIdx; }
 
 mlTPTrajectoryPData mlTPTrajectory::getPose(double t) const {
+  requireNumber(t, "getPose");
   const float maxU = static_cast<float>(fitted().maxParam());
   t = t > 1 ? 1 : (t > 0 ? t : 0);
   return poseAt(static_cast<float>(maxU * t));
 }
 
 Eigen::Vector3d mlTPTrajectory::getCurvature(double t) const {
+  requireNumber(t, "getCurvature");
   const SplineType& curve = fitted();
   const float u = t > 1 ? 1.0f : (t > 0 ? static_cast<float>(t) : 0.0f);
   return curve.evaluateD2(u).curvature;
 }
 
 double mlTPTrajectory::getReferencePose(const Eigen::Vector3d& position) const {
+  requireFinite(position, "getReferencePose: the position");
   if (samples.empty()) return std::numeric_limits<double>::quiet_NaN();
   double best = 9999999999.0;
   std::size_t bestIdx = 0;
@@ -48,6 +62,7 @@ double mlTPTrajectory::getReferencePose(const Eigen::Vector3d& position) const {
 }
 
 double mlTPTrajectory::getReferencePose(const Eigen::Vector3d& position, int& posIdx, int look_forward) {
+  requireFinite(position, "getReferencePose: the position");
   const long long n = static_cast<long long>(samples.size());
   if (n == 0) throw std::out_of_range("getReferencePose: the trajectory has no samples; call sample()");
   const WindowHit found = searchWindow(position, posIdx, look_forward);
@@ -61,6 +76,7 @@ double mlTPTrajectory::getReferencePose(const Eigen::Vector3d& position, int& po
 
 mlTPTrajectoryPData mlTPTrajectory::getTargetPose(const Eigen::Vector3d& position, int& preSampleIdx,
                                                   int look_forward) {
+  requireFinite(position, "getTargetPose: the position");
   const long long n = static_cast<long long>(samples.size());
   if (n < 2) throw std::out_of_range("getTargetPose needs at least 2 samples, the trajectory has " + std::to_string(n));
   const WindowHit found = searchWindow(position, preSampleIdx, look_forward);

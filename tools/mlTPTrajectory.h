@@ -15,6 +15,8 @@ class mlTPTrajectory : public mlTrajectory<double, 3> {
   int getSampleNum() const;
   int getLastIdx() const;
 
+  // The queries throw std::invalid_argument for a NaN t and for a position that is not finite.
+
   // Pose at t in [0, 1] (clamped), normalised over the whole curve.
   mlTPTrajectoryPData getPose(double t) const;
   // Second derivative at the raw spline parameter t clamped to [0, 1], i.e. on the first segment only.
