@@ -18,6 +18,7 @@ import argparse
 import json
 import math
 import os
+import signal
 import sys
 import time
 
@@ -202,6 +203,18 @@ def save_png(path, fluid_file, body_files, time_s, speed_scale):
     return path
 
 
+class CtrlC:
+    """The first Ctrl-C asks the run to stop after the step under way, a second one stops it at once."""
+
+    def __init__(self):
+        self.pressed = False
+        signal.signal(signal.SIGINT, self._press)
+
+    def _press(self, signum, frame):
+        self.pressed = True
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+
+
 def main():
     args = parse_args()
     sys.path.insert(0, os.path.join(BUILD, "python"))
@@ -235,18 +248,22 @@ def main():
     fin = body.getLink(FIN)
     forward = body.getBaseLinkFwd()
     start = body.getCOM()
+    ctrl_c, done = CtrlC(), 0  # from here on Ctrl-C ends the run with its summary
     print(f"Fish {length:.3f} m, {body.getMass():.3f} kg; lattice spacing {spacing * 1000:.1f} mm, "
           f"time step {dt * 1000:.3f} ms; {args.steps} steps = {args.steps * dt:.2f} s")
     print(f"{'step':>6} {'time s':>8} {'ms/step':>8} {'speed m/s':>10} {'distance m':>11}")
 
     report_every = max(1, args.steps // 20)
     beat_steps = max(1, int(round(1 / (BEAT_HZ * dt))))
-    fin_sway, last_beat = [], []
+    fin_sway, last_beat, saved = [], [], []
     wall = 0.0
     for step in range(args.steps):
+        if ctrl_c.pressed:
+            break
         t = step * dt
         if step % args.save_every == 0:
             sim.saveScene(step, dz.SAVE_FLAG.BODY | dz.SAVE_FLAG.FLUID)
+            saved.append(step)
         tick = time.perf_counter()
         for beat in beats:
             beat.command(t, dt)
@@ -260,6 +277,15 @@ def main():
             speed = float(body.getCOMLinearVelocity() @ forward)
             print(f"{step + 1:6d} {t + dt:8.3f} {1000 * wall / (step + 1):8.2f} {speed:10.4f} {distance:11.4f}",
                   flush=True)
+        done = step + 1
+    if done < args.steps:
+        distance = float((body.getCOM() - start) @ forward)
+        print(f"\nStopped by Ctrl-C after {done} of {args.steps} steps ({done * dt:.2f} s): swam {distance:.4f} m "
+              f"forward ({distance / length:.2f} body lengths)")
+        print(f"{len(saved)} frames saved in {out}"
+              + (f" (steps {saved[0]} to {saved[-1]}, every {args.save_every})" if saved else "")
+              + ": Fluid/*.vtk and Objects/*.vtk, fish.json")
+        sys.exit(130)
     sim.saveScene(args.steps, dz.SAVE_FLAG.BODY | dz.SAVE_FLAG.FLUID)
 
     duration = args.steps * dt

@@ -2,6 +2,8 @@
 import importlib.util
 import json
 import os
+import re
+import signal
 import subprocess
 import sys
 
@@ -26,3 +28,28 @@ def test_swimmer_runs_and_writes_its_files(tmp_path):
     with open(out / "fish.json") as f:
         joints = json.load(f)["joints"]
     assert (joints["body"]["type"], joints["tail"]["actuator"]) == ("prismatic", "acceleration")
+
+
+def test_ctrl_c_stops_the_swimmer_with_a_summary(tmp_path):
+    out = tmp_path / "out"
+    env = dict(os.environ, DUZAVOD_BUILD_DIR=os.path.abspath(_build), OMP_NUM_THREADS="2", PYTHONUNBUFFERED="1")
+    run = subprocess.Popen([sys.executable, SWIMMER, "--steps", "100000", "--nodes-per-length", "12", "--save-every",
+                            "2", "--output", str(out), "--no-png"], env=env, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, text=True)
+    try:
+        seen = []
+        for line in run.stdout:  # up to the heading of the progress table: the run is under way
+            seen.append(line)
+            if line.split()[:1] == ["step"]:
+                break
+        run.send_signal(signal.SIGINT)
+        stdout, stderr = run.communicate(timeout=120)
+    finally:
+        run.kill()
+    stdout = "".join(seen) + stdout
+    assert run.returncode == 130 and "Traceback" not in stderr, stderr
+    done = int(re.search(r"Stopped by Ctrl-C after (\d+) of 100000 steps \([\d.]+ s\): swam -?[\d.]+ m forward",
+                         stdout).group(1))
+    frames = (done + 1) // 2  # steps 0, 2, ... before the stop
+    assert len(list(out.glob("Fluid/*.vtk"))) == frames and len(list(out.glob("Objects/*.vtk"))) == 2 * frames
+    assert f"{frames} frames saved in {out}" in stdout
