@@ -48,6 +48,10 @@ skSystem::skSystem(std::shared_ptr<SkeletonSystem> d, int sampleNum, int id, con
   if (!description->mesh) throw std::invalid_argument("skSystem: the skeleton description has no model");
   const std::shared_ptr<SkeletonJoint> root = description->rootJoint;
   if (!root) throw std::invalid_argument("skSystem: the skeleton description has no root joint");
+  if (description->usedByBody)
+    throw std::invalid_argument(
+        "skSystem: the skeleton description is used by a living body, which poses its nodes and mesh; load the "
+        "description again (skeletonFromFBX or skeletonFromJson) for another body");
   requireGpuDevice(id, "skSystem");
   gpuId = id;
 
@@ -86,9 +90,10 @@ skSystem::skSystem(std::shared_ptr<SkeletonSystem> d, int sampleNum, int id, con
   initialPositions = getPositions(true);
   initialVelocities = getVelocities(true);
   skeleton->setSelfCollisionCheck(false);
+  description->usedByBody = true;
 }
 
-skSystem::~skSystem() = default;
+skSystem::~skSystem() { description->usedByBody = false; }
 
 void skSystem::buildSkeletonTree(const std::shared_ptr<SkeletonJoint>& joint,
                                  const std::shared_ptr<SkeletonLink>& parentLink, int depth) {

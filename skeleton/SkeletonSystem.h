@@ -55,6 +55,9 @@ class SkeletonSystem : public GpuCopyable {
   Eigen::Vector3d baseLinkUp{0, 1, 0};
   std::map<std::string, std::shared_ptr<SkeletonLink>> linkMap;  // by the link's name when it was built
   std::shared_ptr<SkeletonJoint> rootJoint;
+  // Set while an articulated body built from this description lives: the body writes its pose into the
+  // nodes, the mesh and the link frames, so a second body built from it would move with the first.
+  bool usedByBody = false;
 };
 
 // A new system from the model file, as the constructor.

@@ -3,10 +3,11 @@ the JSON files, and the lists of links and joints."""
 import gc
 
 import numpy as np
+import pytest
 
 import duzavod as dz
 
-from conftest import HIPS, fish
+from conftest import HIPS, box, fish
 
 
 def test_three_ways_to_build_a_skeleton_and_its_json_file(tmp_path, capfd):
@@ -52,3 +53,25 @@ def test_link_and_joint_lists_are_new_lists_of_lasting_objects():
     del body, again
     gc.collect()
     assert links[1].getMass() > 0 and joints[1].getNumDofs() == 1
+
+
+def test_a_description_serves_one_living_body_and_each_body_keeps_its_own_pose():
+    """A body writes its pose into its description's nodes and mesh: a second body from it would move the first."""
+    skeleton, up = fish(), np.array([0.0, 0.0, 0.15])
+    first = dz.SkeletonDynamics(skeleton, 100, 0, np.zeros(3), np.zeros(3))
+    with pytest.raises(ValueError, match=r"used by a living body.*load the description again"):
+        dz.SkeletonDynamics(skeleton, 100, 0, up, np.zeros(3))
+    second = dz.SkeletonDynamics(fish(), 100, 0, up, np.zeros(3))
+    world = dz.DartWorld()
+    world.addSkeleton(first)
+    world.addSkeleton(second)
+    sim = dz.simulator3D(box(), 0)
+    sim.attachWorld(world)
+    sim.commitInit()
+    for _ in range(2):
+        sim.step(dz.COUPLE_MODE.NO_FLUID)
+    shift = np.array(second.getRenderData().pos) - first.getRenderData().pos
+    np.testing.assert_allclose(shift, np.broadcast_to(up, shift.shape), atol=1e-6)
+    del sim, world, first
+    gc.collect()
+    dz.SkeletonDynamics(skeleton, 100)  # free again
