@@ -96,8 +96,8 @@ class coupledLBM_sim3D : public GpuCopyable {
   // Every node of the lattice becomes a fluid node; velocities and distributions stay.
   void dismissinlet(int scale = 0);
   // Every node but empty and solid ones becomes a fluid node at rest at the host copy's density, and the
-  // device takes those densities; the world, the step count and a box that follows the bodies go back to
-  // their start.
+  // device takes those densities and zero fitted collision rates; the world, the step count and a box that
+  // follows the bodies go back to their start.
   void reset();
   // Prints the units and the host lattice's layout; needs no commit.
   void log();

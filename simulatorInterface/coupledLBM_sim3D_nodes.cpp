@@ -154,6 +154,10 @@ void coupledLBM_sim3D::reset() {
     // first collision would read the last step's densities against them.
     checkCudaErrors(
         cudaMemcpy(solver->rou_dev_vec[i], l.rou, l.count * sizeof(mlDensity<float>), cudaMemcpyHostToDevice));
+    // The collision's fitted rate is the one state it carries between steps; a node whose fit turns
+    // non-positive keeps it, so a rerun starts from the commit's zero rates as a fresh run does.
+    std::fill(l.Sopt, l.Sopt + l.count, 0.0f);
+    checkCudaErrors(cudaMemcpy(solver->Sopt_dev_vec[i], l.Sopt, l.count * sizeof(float), cudaMemcpyHostToDevice));
   }
   world->reset();
   centreOnReferenceFrame();
