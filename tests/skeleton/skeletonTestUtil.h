@@ -14,7 +14,7 @@
 inline std::string testFolder() {
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
   const std::filesystem::path dir =
-      std::filesystem::path(testing::TempDir()) / (std::string("skel_") + info->test_suite_name() + "_" + info->name());
+      testsupport::tempPath(std::string("skel_") + info->test_suite_name() + "_" + info->name());
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir.string() + "/";
