@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <numeric>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -14,13 +15,6 @@ const SkeletalMesh& requireModel(const std::shared_ptr<SkeletalMesh>& mesh, cons
   if (mesh == nullptr || mesh->nodeManager == nullptr)
     throw std::logic_error(std::string(operation) + ": the skeleton system has no model loaded");
   return *mesh;
-}
-
-// Whether `joint` is `ancestor` or lies below it in the tree built so far.
-bool isBelow(const SkeletonJoint* joint, const SkeletonJoint* ancestor) {
-  for (; joint != nullptr; joint = joint->parent.lock().get())
-    if (joint == ancestor) return true;
-  return false;
 }
 
 void printSubtree(const SkeletonJoint& joint, int depth) {
@@ -81,16 +75,28 @@ void SkeletonSystem::buildJoints() {
     }
 
   // The root is the first joint whose parent node is no joint. Later such joints stay unattached, as do
-  // joints whose parent would close a loop (possible when node names repeat).
+  // joints whose parent would close a loop (possible when node names repeat). A joint is attached only
+  // when its turn comes, so until then it heads its own tree, and the parent would close a loop exactly
+  // when the joint heads the parent's tree too. The trees are kept as disjoint sets of joint indices
+  // represented by their heads, so that the test costs nearly nothing however deep the chain (walking up
+  // to the head per joint took quadratic time).
+  std::vector<int> headOf(joints.size());
+  std::iota(headOf.begin(), headOf.end(), 0);
+  const auto head = [&headOf](int j) {
+    for (; headOf[j] != j; j = headOf[j]) headOf[j] = headOf[headOf[j]];  // path halving
+    return j;
+  };
   for (const auto& j : joints) {
     const auto parent = j->parentName.empty() ? jointMap.end() : jointMap.find(j->parentName);
     if (parent == jointMap.end()) {
       if (rootJoint == nullptr) rootJoint = j;
       continue;
     }
-    if (isBelow(parent->second.get(), j.get())) continue;
+    const int parentHead = head(parent->second->index);
+    if (parentHead == j->index) continue;
     j->parent = parent->second;
     parent->second->children.push_back(j);
+    headOf[j->index] = parentHead;  // j's tree joins its parent's
   }
 
   buildLinks();

@@ -124,6 +124,26 @@ TEST(SkeletonSystem, BadHierarchiesAreSkippedOrRaise) {
   EXPECT_THROW(s.getRenderData(), std::logic_error);
 }
 
+// The chain p -> q -> r -> s -> p, the name p mapped to its second node (below s): the joints come as p, q,
+// s, r, and r, whose parent q would close the loop, stays unattached. Before r's turn p hangs below s and s
+// below r, so the guard must see through two levels.
+TEST(SkeletonSystem, TheJointThatWouldCloseALoopStaysUnattached) {
+  std::vector<testmodels::BoneSpec> bones;
+  for (const char* b : {"p", "s", "q"}) bones.push_back({b, aiMatrix4x4(), {{0, 1.0f}}});
+  const auto scene = sceneOf(
+      {{"RootNode", -1, {0}}, {"arm", 0, {}}, {"p", 1, {}}, {"q", 2, {}}, {"r", 3, {}}, {"s", 4, {}}, {"p", 5, {}}},
+      {makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}}, bones).release()});
+  SkeletonSystem s;
+  s.mesh = std::make_shared<SkeletalMesh>();
+  captureStdout([&] { s.mesh->loadScene(scene.get()); });
+  s.buildJoints();
+  EXPECT_EQ(namesOf(s.joints), (Names{"p", "q", "s", "r"}));
+  Names parents;
+  for (const auto& j : s.joints) parents.push_back(j->parent.expired() ? "" : j->parent.lock()->name);
+  EXPECT_EQ(parents, (Names{"s", "p", "r", ""}));
+  EXPECT_EQ(s.rootJoint, nullptr);
+}
+
 TEST(SkeletonSystem, FailedLoadsRaiseNamingTheFile) {
   const std::string dir = testFolder(), missing = dir + "missing.fbx", junk = dir + "junk.fbx";
   std::ofstream(junk) << "not a model\n";
