@@ -25,6 +25,38 @@ Eigen::Vector3d readVector3(json& a) {
   return {x, y, z};
 }
 
+// A skeleton file nests its values 5 deep at most (a number of one axis in a joint's "axis"). Reading
+// copies values recursively, so far deeper input is refused while it is parsed.
+constexpr int kMaxNesting = 16;
+
+// A json library error that names the file it came from, keeping the library's kind, id and message.
+template <class Error>
+class fileError : public Error {
+ public:
+  fileError(const Error& error, const std::string& file)
+      : Error(error), text_("skeleton file \"" + file + "\": " + error.what()) {}
+  const char* what() const noexcept override { return text_.what(); }
+
+ private:
+  std::runtime_error text_;  // copies without throwing, as an exception must
+};
+
+[[noreturn]] void rethrowNamingFile(const std::string& file) {
+  try {
+    throw;
+  } catch (const json::parse_error& e) {
+    throw fileError(e, file);
+  } catch (const json::type_error& e) {
+    throw fileError(e, file);
+  } catch (const json::out_of_range& e) {
+    throw fileError(e, file);
+  } catch (const json::invalid_iterator& e) {
+    throw fileError(e, file);
+  } catch (const json::other_error& e) {
+    throw fileError(e, file);
+  }
+}
+
 }  // namespace
 
 void to_json(json& j, const Limit& limit) {
@@ -166,10 +198,21 @@ std::shared_ptr<SkeletonSystem> skeletonFromJson(const std::string& json_name, i
   if (!in)
     throw std::filesystem::filesystem_error("cannot open the skeleton file", json_name,
                                             std::error_code(errno != 0 ? errno : ENOENT, std::generic_category()));
-  json file = json::parse(in);
+  json file;
+  std::string model_file;
+  try {
+    file = json::parse(in, [&](int depth, json::parse_event_t, json&) {
+      if (depth > kMaxNesting)
+        throw std::runtime_error("skeleton file \"" + json_name + "\": values nest deeper than " +
+                                 std::to_string(kMaxNesting) + " levels, far deeper than a skeleton file holds");
+      return true;
+    });
+    model_file = file["model_file"].get<std::string>();
+  } catch (const json::exception&) {
+    rethrowNamingFile(json_name);
+  }
 
   // The model path is taken relative to the file's folder when the file exists there.
-  std::string model_file = file["model_file"].get<std::string>();
   const std::string dir = json_name.substr(0, json_name.rfind('/') + 1);
   if (char* resolved = realpath((dir + model_file).c_str(), nullptr)) {
     model_file = resolved;
@@ -177,6 +220,10 @@ std::shared_ptr<SkeletonSystem> skeletonFromJson(const std::string& json_name, i
   }
 
   auto system = std::make_shared<SkeletonSystem>(model_file, gpuId);
-  from_json(file, *system);
+  try {
+    from_json(file, *system);
+  } catch (const json::exception&) {
+    rethrowNamingFile(json_name);
+  }
   return system;
 }

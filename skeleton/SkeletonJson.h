@@ -27,5 +27,7 @@ void from_json(const nlohmann::json& j, SkeletonSystem& system);
 // std::runtime_error naming the file when it cannot be written, std::invalid_argument for no skeleton.
 void SkeletonToJson(const std::string& json_name, std::shared_ptr<SkeletonSystem> skeleton);
 // Loads the model the file names (relative to the file's folder when it exists there, else as written),
-// then applies the file. A file that cannot be opened throws std::filesystem::filesystem_error.
+// then applies the file. A file that cannot be opened throws std::filesystem::filesystem_error; the json
+// library's errors keep their kind and name the file; values nested deeper than any skeleton file's
+// throw std::runtime_error naming the file.
 std::shared_ptr<SkeletonSystem> skeletonFromJson(const std::string& json_name, int gpuId);

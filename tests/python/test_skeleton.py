@@ -1,6 +1,7 @@
 """Skeleton systems and bodies as Python sees them: the ways to build them, argument names and defaults,
 the JSON files, and the lists of links and joints."""
 import gc
+import re
 
 import numpy as np
 import pytest
@@ -21,6 +22,15 @@ def test_three_ways_to_build_a_skeleton_and_its_json_file(tmp_path, capfd):
     back = dz.skeletonFromJson(json_name=path, gpuId=0)
     assert [j.name for j in back.joints] == [j.name for j in built[0].joints]
     assert back.joints[1].springStiffness == 2.5
+
+
+def test_a_skeleton_file_nested_deeper_than_any_is_refused_naming_it(tmp_path):
+    deep = tmp_path / "deep.json"
+    dz.SkeletonToJson(str(deep), fish())
+    deep.write_text(deep.read_text().replace('"markers_placements": []',
+                                             '"markers_placements": ' + "[" * 200000 + "]" * 200000))
+    with pytest.raises(RuntimeError, match=re.escape('"%s": values nest deeper than 16 levels' % deep)):
+        dz.skeletonFromJson(str(deep), 0)
 
 
 def pose(body):

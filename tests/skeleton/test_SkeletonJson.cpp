@@ -133,6 +133,7 @@ TEST(SkeletonJson, ReadingFollowsTheFileWhereTheKindAllows) {
   EXPECT_TRUE(read({{"/markers_placements", nullptr}})->markerPlacements.empty());
 }
 
+// The library's kind and id, in a message that names the file.
 TEST(SkeletonJson, BadFilesRaiseTheLibrarysErrorKindAndId) {
   enum Kind { parse, type, range, value };
   const std::string dir = testFolder(), path = dir + "bad.json";
@@ -173,6 +174,7 @@ TEST(SkeletonJson, BadFilesRaiseTheLibrarysErrorKindAndId) {
                         : c.kind == range ? dynamic_cast<const json::out_of_range*>(&e) != nullptr
                                           : false;
       EXPECT_TRUE(kind && e.id == c.id) << e.what();
+      EXPECT_EQ(std::string(e.what()).rfind("skeleton file \"" + path + "\": [json.exception.", 0), 0u) << e.what();
     } catch (const std::invalid_argument& e) {
       EXPECT_EQ(c.kind, value) << e.what();
     }
