@@ -1,14 +1,17 @@
 #include "SkeletonJson.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
+
+#include "duriz/mlsolver/writeCompleteFile.h"
 
 using nlohmann::json;
 
@@ -55,6 +58,18 @@ class fileError : public Error {
   } catch (const json::other_error& e) {
     throw fileError(e, file);
   }
+}
+
+// NaN and infinities are written as null, which the reader refuses: such a skeleton is not written.
+void requireFiniteNumbers(const json& file, const std::string& json_name) {
+  const json numbers = file.flatten();  // every value by its JSON pointer
+  for (const auto& [pointer, value] : numbers.items())
+    if (value.is_number_float() && !std::isfinite(value.get<double>())) {
+      std::ostringstream text;
+      text << "SkeletonToJson: cannot write \"" << json_name << "\": " << pointer << " is " << value.get<double>()
+           << ", not a finite number";
+      throw std::invalid_argument(text.str());
+    }
 }
 
 }  // namespace
@@ -169,27 +184,12 @@ void from_json(const json& j, SkeletonSystem& system) {
 
 void SkeletonToJson(const std::string& json_name, std::shared_ptr<SkeletonSystem> skeleton) {
   if (skeleton == nullptr) throw std::invalid_argument("SkeletonToJson: no skeleton given for \"" + json_name + "\"");
-  const std::string text = json(*skeleton).dump(4) + "\n";
-
-  const std::filesystem::path target(json_name);
-  std::filesystem::path temp = target;
-  temp += ".tmp";
-  std::ofstream out(temp, std::ios::trunc);
-  const int openError = out.is_open() ? 0 : errno;
-  out << text;
-  out.close();
-  std::error_code ec;
-  if (out.fail()) {
-    if (openError == 0) std::filesystem::remove(temp, ec);
-    throw std::runtime_error("SkeletonToJson: cannot write \"" + json_name +
-                             "\": " + (openError != 0 ? std::strerror(openError) : "write failed"));
-  }
-  std::filesystem::rename(temp, target, ec);
-  if (ec) {
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
-    throw std::runtime_error("SkeletonToJson: cannot write \"" + json_name + "\": " + ec.message());
-  }
+  const json file = *skeleton;
+  requireFiniteNumbers(file, json_name);
+  const std::string text = file.dump(4) + "\n";
+  std::string failure;
+  if (!writeCompleteFile(json_name, text.data(), text.size(), &failure))
+    throw std::runtime_error("SkeletonToJson: " + failure);
   std::printf("[ Process]Generate json success at \"%s\"\n", json_name.c_str());
 }
 

@@ -23,8 +23,10 @@ void from_json(const nlohmann::json& j, SkeletonJoint& joint);
 // Also throws std::invalid_argument when the file renames a link to a name another link carries.
 void from_json(const nlohmann::json& j, SkeletonSystem& system);
 
-// Writes the file whole or not at all: through a temporary file beside it, renamed on success. Throws
-// std::runtime_error naming the file when it cannot be written, std::invalid_argument for no skeleton.
+// Writes the file whole or not at all, through the project's complete-file writer (a link is written
+// through, a device in place). Throws std::runtime_error naming the file and the system's reason when it
+// cannot be written; std::invalid_argument for no skeleton, a path holding NUL, or a NaN or infinite
+// number (named by its place in the file), which the reader could not take back.
 void SkeletonToJson(const std::string& json_name, std::shared_ptr<SkeletonSystem> skeleton);
 // Loads the model the file names (relative to the file's folder when it exists there, else as written),
 // then applies the file. A file that cannot be opened throws std::filesystem::filesystem_error; the json

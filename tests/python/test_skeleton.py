@@ -1,14 +1,17 @@
 """Skeleton systems and bodies as Python sees them: the ways to build them, argument names and defaults,
 the JSON files, and the lists of links and joints."""
 import gc
+import json
+import os
 import re
+import stat
 
 import numpy as np
 import pytest
 
 import duzavod as dz
 
-from conftest import HIPS, box, fish
+from conftest import FISH, HIPS, box, fish
 
 
 def test_three_ways_to_build_a_skeleton_and_its_json_file(tmp_path, capfd):
@@ -22,6 +25,22 @@ def test_three_ways_to_build_a_skeleton_and_its_json_file(tmp_path, capfd):
     back = dz.skeletonFromJson(json_name=path, gpuId=0)
     assert [j.name for j in back.joints] == [j.name for j in built[0].joints]
     assert back.joints[1].springStiffness == 2.5
+
+
+def test_a_skeleton_file_is_written_through_a_link_or_into_a_device(tmp_path):
+    skeleton = fish()
+    target, link = tmp_path / "target.json", tmp_path / "link.json"
+    target.write_text("{}")
+    link.symlink_to(target)
+    dz.SkeletonToJson(str(link), skeleton)
+    assert link.is_symlink() and json.loads(target.read_text())["model_file"] == FISH
+    device = tmp_path / "null"
+    try:
+        os.mknod(device, stat.S_IFCHR | 0o666, os.makedev(1, 3))
+    except PermissionError:
+        return  # no right to make devices here
+    dz.SkeletonToJson(str(device), skeleton)
+    assert stat.S_ISCHR(device.stat().st_mode)
 
 
 def test_a_skeleton_file_nested_deeper_than_any_is_refused_naming_it(tmp_path):
