@@ -86,7 +86,9 @@ void host_MeshData::buildFromAiMesh(const aiMesh* mesh, int nodeIdx, const std::
       std::printf("add bone [%s] but not find in node hierachy\n", bone->mName.C_Str());
       bone_nodeIdx[b] = -1;
     }
-    bone_offset[b] = rigidFromAiMatrix(bone->mOffsetMatrix, scale);
+    bone_offset[b] = requireFiniteTransform(
+        rigidFromAiMatrix(bone->mOffsetMatrix, scale),
+        "mesh '" + std::string(mesh->mName.C_Str()) + "': bone '" + bone->mName.C_Str() + "': the offset transform");
     for (unsigned w = 0; w < bone->mNumWeights; ++w) {
       const aiVertexWeight& weight = bone->mWeights[w];
       if (weight.mVertexId >= nV)

@@ -87,8 +87,11 @@ void SkeletalMesh::buildNodes(const aiNode* root) {
   aiQuaternion rootRotation;
   aiVector3D rootPosition;
   root->mTransformation.DecomposeNoScaling(rootRotation, rootPosition);
-  nodes.addNode(root->mName.C_Str(),
-                isometryFromAi(rootRotation, Eigen::Vector3d(rootPosition.x, rootPosition.y, rootPosition.z)));
+  const std::string rootName = root->mName.C_Str();
+  nodes.addNode(rootName,
+                requireFiniteTransform(
+                    isometryFromAi(rootRotation, Eigen::Vector3d(rootPosition.x, rootPosition.y, rootPosition.z)),
+                    "node '" + rootName + "': the transform"));
   nodes.parentIdx.push_back(-1);
 
   // Breadth first: a scene node's position in the queue is its node index, and the children of every
@@ -108,7 +111,9 @@ void SkeletalMesh::buildNodes(const aiNode* root) {
       const aiNode* K = N->mChildren[c];
       queue.push_back(K);
       nodes.parentIdx.push_back(static_cast<int>(i));
-      nodes.addNode(K->mName.C_Str(), rigidFromAiMatrix(K->mTransformation, scale));
+      const std::string name = K->mName.C_Str();
+      nodes.addNode(name, requireFiniteTransform(rigidFromAiMatrix(K->mTransformation, scale),
+                                                 "node '" + name + "': the transform"));
     }
   }
 }

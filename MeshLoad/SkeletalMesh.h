@@ -30,7 +30,8 @@ class SkeletalMesh {
  public:
   // Imports the file (triangulated, FBX pivots folded into the nodes) and poses the bind state on the
   // host. On failure prints "Error parsing '<path>': '<reason>'" and returns false, leaving no model.
-  // A mesh with a face or weight beyond its vertices throws std::runtime_error, also leaving no model.
+  // A mesh with a face or weight beyond its vertices throws std::runtime_error, a node transform or bone
+  // offset holding a NaN or an infinity std::invalid_argument, both also leaving no model.
   bool load(const std::string& path, int gpuId);
   // Holds `scene` (the caller keeps it alive), builds its nodes and meshes and poses it on the host.
   // Throws std::invalid_argument for a null scene or root (keeping the earlier model); throws

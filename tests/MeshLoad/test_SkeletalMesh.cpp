@@ -46,7 +46,8 @@ TEST(SkeletalMesh, NodesBreadthFirstMeshesDepthFirst) {
 }
 
 // A missing file, a scene without root, a node naming a mesh the scene lacks, a mesh whose faces or
-// weights name missing vertices: rejected, dropping what the earlier model and the first meshes built.
+// weights name missing vertices, a transform that is not finite: rejected, dropping what the earlier
+// model and the first meshes built.
 TEST(SkeletalMesh, BadFilesAndScenesAreRejectedLeavingNoModel) {
   auto expectNoModel = [](SkeletalMesh& model) {
     EXPECT_TRUE(model.meshes.empty() && model.nodeManager == nullptr && model.scene == nullptr);
@@ -82,6 +83,22 @@ TEST(SkeletalMesh, BadFilesAndScenesAreRejectedLeavingNoModel) {
     model = loadModel(kModels + "/bar.fbx");
     const std::string error = thrownWhat<std::runtime_error>([&] { captureStdout([&] { model->loadScene(scene); }); });
     EXPECT_NE(error.find(message), std::string::npos) << error;
+    expectNoModel(*model);
+  }
+  // A node transform or a bone offset holding a NaN or an infinity.
+  auto farNode = sceneOf(tree, triangles(2));
+  farNode->mRootNode->mChildren[1]->mTransformation = translation(INFINITY, 0, 0);
+  auto nanOffset = sceneOf(tree, triangles(2));
+  delete nanOffset->mMeshes[1];
+  nanOffset->mMeshes[1] =
+      makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}}, {{"A", translation(0, NAN, 0), {{0, 1.0f}}}})
+          .release();
+  for (const auto& [scene, message] :
+       {std::pair{farNode.get(), "node 'B': the transform must be finite, not (1, 0, 0, 0, 1, 0, 0, 0, 1, inf, 0, 0)"},
+        {nanOffset.get(),
+         "mesh 'm': bone 'A': the offset transform must be finite, not (1, 0, 0, 0, 1, 0, 0, 0, 1, 0, nan, 0)"}}) {
+    model = loadModel(kModels + "/bar.fbx");
+    EXPECT_EQ(thrownWhat<std::invalid_argument>([&] { captureStdout([&] { model->loadScene(scene); }); }), message);
     expectNoModel(*model);
   }
 }
