@@ -5,6 +5,7 @@
 
 #include <Eigen/Core>
 
+#include <charconv>
 #include <cmath>
 #include <sstream>
 #include <stdexcept>
@@ -15,11 +16,12 @@
 // so a state caught below this bound is still far from ending the process in the next step.
 constexpr double kDivergedState = 1e8;
 
-// A value as a script would write it (-1, 1e-60, 0.25), not std::to_string's six fixed decimals.
-inline std::string valueText(double value) {
-  std::ostringstream text;
-  text << value;
-  return text.str();
+// A value as a script would write it (-1, 1e-60, 0.25), not std::to_string's six fixed decimals: the
+// shortest text that reads back as the same value of its type.
+template <class T>
+std::string valueText(T value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
 inline double requireFinite(double value, const std::string& what) {
@@ -44,4 +46,15 @@ const Eigen::MatrixBase<Derived>& requireFinite(const Eigen::MatrixBase<Derived>
 inline double requireNotNegative(double value, const std::string& what) {
   if (!(value >= 0)) throw std::invalid_argument(what + " must not be negative, not " + valueText(value));
   return value;
+}
+
+// A script's double narrowed to the float a parameter takes: a finite value that a float cannot hold
+// (1e-60 would become 0, 1e300 infinite) throws std::invalid_argument naming it. NaN and infinities pass,
+// for the caller's own check.
+inline float requireFloat(double value, const std::string& what) {
+  const float narrowed = static_cast<float>(value);
+  if (std::isfinite(value) && (!std::isfinite(narrowed) || (narrowed == 0) != (value == 0)))
+    throw std::invalid_argument(what + " " + valueText(value) + " does not fit a float (it would become " +
+                                valueText(narrowed) + ")");
+  return narrowed;
 }

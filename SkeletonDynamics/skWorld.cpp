@@ -124,7 +124,7 @@ void skWorld::setGravity(const Eigen::Vector3d& gravity) {
 
 void skWorld::setTimestep(float dt) {
   if (!(requireFinite(dt, "setTimestep: the time step") > 0))
-    throw std::invalid_argument("setTimestep: the time step " + std::to_string(dt) + " is not positive");
+    throw std::invalid_argument("setTimestep: the time step " + valueText(dt) + " is not positive");
   world->setTimeStep(dt);
 }
 

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "SkeletonDynamics/requireFinite.h"
 #include "SkeletonDynamics/skSystem.h"
 #include "SkeletonDynamics/skWorld.h"
 #include "simulatorInterface/coupledLBM_sim3D.h"
@@ -37,7 +38,9 @@ void bindWorld(py::module_& m) {
       .def(py::init<const Eigen::Vector3d&>(), py::arg("Gravity") = Eigen::Vector3d::Zero())
       .def("addSkeleton", &skWorld::addSkeleton, py::arg("SkeletonDynamics"))
       .def("getSkeleton", &skWorld::getSkeleton, py::arg("index"))
-      .def("setTimestep", &skWorld::setTimestep)
+      // Taken as a double, so that one a float cannot hold is refused as the script gave it.
+      .def("setTimestep",
+           [](skWorld& world, double dt) { world.setTimestep(requireFloat(dt, "setTimestep: the time step")); })
       .def("getTimestep", &skWorld::getTimestep)
       .def("setGravity", &skWorld::setGravity)
       .def("reset", &skWorld::reset)
