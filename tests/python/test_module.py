@@ -341,29 +341,19 @@ def test_a_diverged_fluid_raises_instead_of_reaching_the_dynamics():
             sim.step(dz.COUPLE_MODE.TWO_WAY)
 
 
-def unlimited_fish(tail_velocity, amplifier=1000.0):
+def test_a_diverging_body_raises_before_the_dynamics_library_ends_the_process():
+    """Limits off and a thousandfold drag: 1e94 m/s by step 10, where the library ended the process."""
     skeleton = fish()
     for joint in skeleton.joints:
         joint.useLimits = False
-    result = body(skeleton)
-    result.getJoint("tail").setVelocity(0, tail_velocity)
-    result.empirical_force_amplifier = amplifier
-    return result
-
-
-@pytest.mark.parametrize("mode, tail_velocity, amplifier", [
-    (dz.COUPLE_MODE.EMPIRICAL, 1.0, 1e6),  # 1e94 m/s by step 10
-    (dz.COUPLE_MODE.NO_FLUID, 1e3, 1e3),  # a tail spun by the script
-])
-def test_a_diverging_body_raises_before_the_dynamics_library_ends_the_process(mode, tail_velocity, amplifier):
+    fast = body(skeleton)
+    fast.empirical_force_amplifier = 1e6
+    fast.getJoint("tail").setVelocity(0, 1.0)
     world = dz.DartWorld()
-    world.addSkeleton(unlimited_fish(tail_velocity, amplifier))
+    world.addSkeleton(fast)
     sim = dz.simulator3D(box(), 0)
     sim.attachWorld(world)
     sim.commitInit()
-    diverged = r'step: body 0 \(".*fish.fbx"\) has diverged at joint "body": position .* beyond any physical motion'
-    with pytest.raises(RuntimeError, match=diverged):
+    with pytest.raises(RuntimeError, match=r'step: body 0 \(".*fish.fbx"\) has diverged at joint "body": position'):
         for _ in range(5):
-            sim.step(mode)
-    with pytest.raises(RuntimeError, match=diverged):  # stepping on is refused, not taken to the library
-        sim.step(mode)
+            sim.step(dz.COUPLE_MODE.EMPIRICAL)
