@@ -43,7 +43,7 @@ class skLinkMgr;
 
 class skSystem : public mlLifeCycle<skSystem>, public GpuCopyable {
  public:
-  // Builds the skeleton from the description, samples about sampleNum points over its surface, places the
+  // Builds the skeleton from the description, samples sampleNum points over its surface, places the
   // root at its node's position plus `translation`, turned by its node's rotation plus `rotation`
   // (degrees), and records the initial state; `scaling` is not used. Throws std::invalid_argument for a
   // description without model or root joint, a root joint that makes no DART joint (no children or an

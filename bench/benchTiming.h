@@ -25,6 +25,19 @@ double secondsPerCall(int calls, F&& call) {
   return rounds[1];
 }
 
+// Median of three calls without a warm-up, for calls of seconds that allocate what they use.
+template <class F>
+double medianSeconds(F&& call) {
+  std::vector<double> rounds;
+  for (int r = 0; r < 3; ++r) {
+    const auto t0 = std::chrono::steady_clock::now();
+    call();
+    rounds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  std::sort(rounds.begin(), rounds.end());
+  return rounds[1];
+}
+
 template <class F>
 double msPerCall(int calls, F&& call) {
   return 1e3 * secondsPerCall(calls, call);

@@ -1,6 +1,7 @@
 #include "IBSamplerMesh.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -62,6 +63,24 @@ std::vector<int> candidatesPerFace(const host_MeshData& mesh, int points) {
   return count;
 }
 
+// A candidate as drawn: its face and the two draws (rand() % 100) its weights come from.
+struct Draw {
+  int face;
+  std::uint8_t u, v;
+};
+
+// The weights of vert0, vert1 and vert2 for a draw: u and v in steps of 1/101, folded back into the
+// triangle when they add up to more than 1.
+std::array<double, 3> weightsOf(int drawU, int drawV) {
+  double u = drawU / 101.0;
+  double v = drawV / 101.0;
+  if (u + v > 1) {
+    u = 1 - u;
+    v = 1 - v;
+  }
+  return {1 - u - v, u, v};
+}
+
 }  // namespace
 
 IBSamplerMesh::IBSamplerMesh(SkeletalMesh* mesh, int id) : skeletalMesh(mesh), memMgr(id) { gpuId = id; }
@@ -73,6 +92,17 @@ void IBSamplerMesh::sample(int sampleNum) {
     throw std::invalid_argument("IBSamplerMesh::sample: sampleNum " + std::to_string(sampleNum) + " outside [0, " +
                                 std::to_string(kMaxSampleNum) + "]");
   if (skeletalMesh == nullptr) return;
+  const auto& meshes = skeletalMesh->meshes;
+  // Points and candidates of every mesh first, so that the candidates take their room once.
+  const std::vector<int> points = pointsPerMesh(meshes, sampleNum);
+  std::vector<std::vector<int>> perFace(meshes.size());
+  std::vector<std::int64_t> candidateCount(meshes.size(), 0);
+  for (std::size_t m = 0; m < meshes.size(); ++m) {
+    if (points[m] == 0) continue;
+    perFace[m] = candidatesPerFace(meshes[m]->data_cpu, points[m]);
+    for (int k : perFace[m]) candidateCount[m] += k;
+  }
+
   if (boundary) {
     boundary.reset();
     memMgr.attach(nullptr);
@@ -81,37 +111,32 @@ void IBSamplerMesh::sample(int sampleNum) {
   samples.clear();
   sampleLinkIdx.clear();
 
-  const auto& meshes = skeletalMesh->meshes;
   float A = 0;
   for (const auto& mesh : meshes) A += static_cast<float>(mesh->data_cpu.area);
   totalArea = A;
 
-  const std::vector<int> points = pointsPerMesh(meshes, sampleNum);
   std::srand(12345);
   std::vector<MeshSample> picked;
+  picked.reserve(sampleNum);
   std::vector<Eigen::Vector3d> candidates;
-  std::vector<MeshSample> records;
+  std::vector<Draw> draws;
   std::vector<int> kept;
   for (std::size_t m = 0; m < meshes.size(); ++m) {
     const int n_m = points[m];
     if (n_m == 0) continue;
     const host_MeshData& mesh = meshes[m]->data_cpu;
-    const std::vector<int> perFace = candidatesPerFace(mesh, n_m);
-    candidates.clear();
-    records.clear();
+    candidates.resize(candidateCount[m]);
+    draws.resize(candidateCount[m]);
+    std::size_t c = 0;
     for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
       const MeshFace& face = mesh.faces[f];
-      for (int k = 0; k < perFace[f]; ++k) {
-        double u = (std::rand() % 100) / 101.0;
-        double v = (std::rand() % 100) / 101.0;
-        if (u + v > 1) {
-          u = 1 - u;
-          v = 1 - v;
-        }
-        const double w = 1 - u - v;
-        candidates.push_back(w * mesh.init_positions[face.vert0] + u * mesh.init_positions[face.vert1] +
-                             v * mesh.init_positions[face.vert2]);
-        records.push_back(MeshSample{static_cast<int>(m), face.linkIdx, static_cast<int>(f), {w, u, v}});
+      for (int k = 0; k < perFace[m][f]; ++k, ++c) {
+        const int u = std::rand() % 100;
+        const int v = std::rand() % 100;
+        const std::array<double, 3> b = weightsOf(u, v);
+        candidates[c] = b[0] * mesh.init_positions[face.vert0] + b[1] * mesh.init_positions[face.vert1] +
+                        b[2] * mesh.init_positions[face.vert2];
+        draws[c] = Draw{static_cast<int>(f), static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(v)};
       }
     }
 
@@ -119,7 +144,11 @@ void IBSamplerMesh::sample(int sampleNum) {
     kept.resize(n_m);
     weightedSampleElimination(candidates.data(), static_cast<int>(candidates.size()), kept.data(), n_m, true, d_max);
     // Candidates often coincide (the weights take a hundred values): a kept point is its own candidate only.
-    for (int c : kept) picked.push_back(records[c]);
+    for (int k : kept) {
+      const Draw& d = draws[k];
+      const std::array<double, 3> b = weightsOf(d.u, d.v);
+      picked.push_back(MeshSample{static_cast<int>(m), mesh.faces[d.face].linkIdx, d.face, {b[0], b[1], b[2]}});
+    }
   }
 
   std::stable_sort(picked.begin(), picked.end(),

@@ -1,6 +1,8 @@
 // An implicit, left-balanced kd-tree over 3-D points, built for the radius searches of the sample
-// elimination. Node k (1-based) has the children 2k and 2k + 1, so the n nodes fill entries 1 .. n of
-// one array with no pointers.
+// elimination. Its shape is that of a complete binary tree numbered breadth first (node k has the
+// children 2k and 2k + 1), and its searches walk it by that numbering; the nodes are stored depth first,
+// each subtree in one run of the array (the node, its left subtree, its right subtree), so that a search
+// near one place reads one stretch of memory. Nodes are named by their place in that array.
 #pragma once
 
 #include <Eigen/Core>
@@ -13,28 +15,39 @@ class PointKdTree {
   // A node packs its point's index with the split axis as index * 4 + axis in 32 bits.
   static constexpr std::int64_t kMaxPoints = std::int64_t(1) << 30;
 
-  // Builds the tree over points[0 .. n), which must be finite. The storage is kept, so a rebuild over
-  // as many points or fewer allocates nothing. Throws std::invalid_argument for n outside [0, kMaxPoints].
+  // Builds the tree over points[0 .. n), which must be finite, with large subtrees on several threads
+  // (the tree does not depend on their number). The storage is kept, so a rebuild over as many points or
+  // fewer allocates nothing. Throws std::invalid_argument for n outside [0, kMaxPoints].
   void build(const Eigen::Vector3d* points, int n);
 
-  // Calls visit(index, squaredDistance) exactly once for every point p with |p - q|^2 < radius^2.
+  // Calls visit(node, squaredDistance) exactly once for every point p with |p - q|^2 < radius^2, in
+  // the order of the search (the near child first, the last node of an even count at the end).
   template <class Visit>
   void radiusSearch(const Eigen::Vector3d& q, double radius, Visit&& visit) const;
 
   int size() const { return count_; }
-  // The point indices in the order of an in-order walk of the tree: near points come close together.
-  const std::vector<int>& inOrder() const { return order_; }
+  int pointOf(int node) const { return static_cast<int>(nodes_[node].indexAxis >> 2); }
+  Eigen::Vector3d position(int node) const { return Eigen::Vector3d(nodes_[node].p); }
+  void prefetch(int node) const { __builtin_prefetch(&nodes_[node]); }
+  // The squared distance the search reports for node from q.
+  double squaredDistance(const Eigen::Vector3d& q, int node) const {
+    const Node& n = nodes_[node];
+    const double dx = q[0] - n.p[0], dy = q[1] - n.p[1], dz = q[2] - n.p[2];
+    return dx * dx + dy * dy + dz * dz;
+  }
 
  private:
   struct Node {
     double p[3];              // a copy of the point, so a search touches the node array only
     std::uint32_t indexAxis;  // index * 4 + split axis
+    std::uint32_t right;      // how far on the right child is; 0 where the search takes the node for a leaf
   };
 
-  void buildNode(std::int64_t k, int* begin, int* end, const Eigen::Vector3d* points);
+  void buildNode(int node, int* begin, int* end, const Eigen::Vector3d* points);
 
-  std::vector<Node> nodes_;  // entry 0 unused
-  std::vector<int> order_;   // index permutation, partitioned by the build into in-order
+  std::vector<Node> nodes_;
+  std::vector<int> order_;  // the index permutation the build partitions
+  int onlyChild_ = -1;      // the child of the one node with a single child (an even count), or -1
   int count_ = 0;
 };
 
@@ -42,31 +55,28 @@ template <class Visit>
 void PointKdTree::radiusSearch(const Eigen::Vector3d& q, double radius, Visit&& visit) const {
   if (count_ == 0) return;
   const double r2 = radius * radius;
-  const auto test = [&](const Node& node) {
-    const double dx = q[0] - node.p[0], dy = q[1] - node.p[1], dz = q[2] - node.p[2];
-    const double d2 = dx * dx + dy * dy + dz * dz;
-    if (d2 < r2) visit(static_cast<int>(node.indexAxis >> 2), d2);
+  const auto test = [&](int k) {
+    const double d2 = squaredDistance(q, k);
+    if (d2 < r2) visit(k, d2);
   };
-  // Nodes below innerEnd have two children. With an even count the last inner node has one child, node
-  // count_, which the loop treats as a leaf's; that node is tested after the loop.
-  const int innerEnd = (count_ + 1) / 2;
   // The stack holds one pending sibling per level plus the current node: at most 32 for 2^30 points.
   int stack[64];
   int top = 0;
-  stack[0] = 1;
+  stack[0] = 0;
   while (top >= 0) {
     const int k = stack[top];
     const Node& node = nodes_[k];
-    if (k < innerEnd) {
+    if (node.right != 0) {
       const int axis = static_cast<int>(node.indexAxis & 3u);
       const double d = q[axis] - node.p[axis];
-      const int near = d > 0 ? 2 * k + 1 : 2 * k;
-      stack[top] = near;
-      if (d * d < r2) stack[++top] = near ^ 1;
+      const int left = k + 1, right = k + static_cast<int>(node.right);
+      stack[top] = d > 0 ? right : left;
+      if (d * d < r2) stack[++top] = d > 0 ? left : right;
     } else {
       --top;
     }
-    test(node);
+    test(k);
   }
-  if (count_ % 2 == 0) test(nodes_[count_]);
+  // With an even count one node has a single child, which the loop does not visit.
+  if (onlyChild_ >= 0) test(onlyChild_);
 }

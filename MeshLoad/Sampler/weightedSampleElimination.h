@@ -1,7 +1,9 @@
 // Poisson-disk thinning by weighted sample elimination: removes, one at a time, the point most crowded
 // by its neighbours within d_max until the wanted count is left. Each neighbour j of point i adds
 // (1 - max(|p_j - p_i|, d_min) / d_max)^alpha to the weight of i; a max-heap picks the next point and
-// only the neighbours of a removed point are re-weighed, so a pass costs O(m log m).
+// only the neighbours of a removed point are re-weighed, so a pass costs O(m log m). The kd-tree, the
+// weights and the neighbour lists are made on all OpenMP threads; the result does not depend on their
+// number.
 #pragma once
 
 #include <Eigen/Core>

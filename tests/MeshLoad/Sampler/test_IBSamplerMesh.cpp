@@ -1,6 +1,7 @@
 // Surface sampler: deterministic Poisson-disk points on the skinned meshes, their records and area, and
 // the host and device roads that move them.
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cstdlib>
 #include <set>
@@ -148,13 +149,21 @@ TEST(IBSamplerMesh, MeshesWithAreaGetTheCountAskedFor) {
   }
 }
 
-TEST(IBSamplerMesh, CoarseModelsGetOneRecordPerPoint) {
+TEST(IBSamplerMesh, CoarseModelsGetOneRecordPerPointOnAnyNumberOfThreads) {
   // The bar's twelve large faces make candidates coincide.
   auto model = loadModel(kModels + "/bar.fbx");
-  IBSamplerMesh sampler(model.get(), 0);
-  sampler.sample(5000);
-  EXPECT_EQ(sampler.samples.size(), 5000u);
-  EXPECT_EQ(sampler.boundary->count, 5000);
+  const int threads = omp_get_max_threads();
+  std::vector<std::vector<Vector3d>> runs;
+  for (int t : {1, 4}) {
+    omp_set_num_threads(t);
+    IBSamplerMesh sampler(model.get(), 0);
+    sampler.sample(5000);
+    EXPECT_EQ(sampler.samples.size(), 5000u);
+    EXPECT_EQ(sampler.boundary->count, 5000);
+    runs.push_back(points(*sampler.boundary));
+  }
+  omp_set_num_threads(threads);
+  EXPECT_EQ(runs[0], runs[1]);
 }
 
 }  // namespace

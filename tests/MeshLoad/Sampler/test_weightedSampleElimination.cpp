@@ -56,7 +56,8 @@ TEST(PointKdTree, RadiusSearchReportsExactlyTheBruteForceNeighbours) {
     for (const Vector3d& q : randomPoints(20, 9)) queries.push_back(3 * q);
     for (const Vector3d& q : queries) {
       std::vector<int> found, expected;
-      tree.radiusSearch(q, c.radius, [&](int j, double d2) {
+      tree.radiusSearch(q, c.radius, [&](int node, double d2) {
+        const int j = tree.pointOf(node);
         found.push_back(j);
         EXPECT_DOUBLE_EQ(d2, (points[j] - q).squaredNorm());
       });
