@@ -48,8 +48,8 @@ class skSystem : public mlLifeCycle<skSystem>, public GpuCopyable {
   // (degrees), and records the initial state; `scaling` is not used. Throws std::invalid_argument for a
   // description without model or root joint, a root joint that makes no DART joint (no children or an
   // unsupported kind), a joint with children but no link, a base link or base frame name that names no
-  // link, the joint descriptions the property makers reject, and a description that a living body was
-  // built from (the two would pose one set of nodes and one mesh).
+  // link, the joint descriptions the property makers reject, a description that a living body was built
+  // from (the two would pose one set of nodes and one mesh), and a sampleNum the sampler refuses.
   skSystem(std::shared_ptr<SkeletonSystem> description, int sampleNum, int gpuId, const Eigen::Vector3d& translation,
            const Eigen::Vector3d& rotation, const Eigen::Vector3d& scaling);
   ~skSystem();

@@ -1,5 +1,7 @@
 #include "IBSamplerMesh.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -81,6 +83,23 @@ std::array<double, 3> weightsOf(int drawU, int drawV) {
   return {1 - u - v, u, v};
 }
 
+// What sampling holds at most at once: per candidate of the largest mesh, its position and draw, and the
+// elimination's tree node, index, heap entry, heap position and neighbour list (at most 64 neighbours
+// each); per point, its records, the point set and their device copies.
+constexpr double kBytesPerCandidate = 24 + 8 + 32 + 4 + 16 + 4 + 4 + 64 * 4;
+constexpr double kBytesPerPoint = 400;
+
+void requireMemory(int sampleNum, std::int64_t candidates) {
+  const double need = candidates * kBytesPerCandidate + sampleNum * kBytesPerPoint;
+  const double machine = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGE_SIZE));
+  if (need > machine) {
+    char text[160];
+    std::snprintf(text, sizeof text, "need about %.1f GB (%lld candidates), more than the %.1f GB of this machine",
+                  need / 1e9, static_cast<long long>(candidates), machine / 1e9);
+    throw std::invalid_argument("IBSamplerMesh::sample: " + std::to_string(sampleNum) + " points " + text);
+  }
+}
+
 }  // namespace
 
 IBSamplerMesh::IBSamplerMesh(SkeletalMesh* mesh, int id) : skeletalMesh(mesh), memMgr(id) { gpuId = id; }
@@ -93,15 +112,19 @@ void IBSamplerMesh::sample(int sampleNum) {
                                 std::to_string(kMaxSampleNum) + "]");
   if (skeletalMesh == nullptr) return;
   const auto& meshes = skeletalMesh->meshes;
-  // Points and candidates of every mesh first, so that the candidates take their room once.
+  // Points and candidates of every mesh first, so that the candidates take their room once and a count
+  // the machine cannot hold leaves the points as they were.
   const std::vector<int> points = pointsPerMesh(meshes, sampleNum);
   std::vector<std::vector<int>> perFace(meshes.size());
   std::vector<std::int64_t> candidateCount(meshes.size(), 0);
+  std::int64_t largest = 0;
   for (std::size_t m = 0; m < meshes.size(); ++m) {
     if (points[m] == 0) continue;
     perFace[m] = candidatesPerFace(meshes[m]->data_cpu, points[m]);
     for (int k : perFace[m]) candidateCount[m] += k;
+    largest = std::max(largest, candidateCount[m]);
   }
+  requireMemory(sampleNum, largest);
 
   if (boundary) {
     boundary.reset();

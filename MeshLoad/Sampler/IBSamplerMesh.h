@@ -40,7 +40,8 @@ class IBSamplerMesh : public IBSampler<SkeletalMesh> {
   // Candidates on every face, thinned per mesh by weighted sample elimination to the mesh's share of
   // sampleNum points, one record per point, sorted by link, then placed on the current host pose and
   // mirrored on the device. The meshes with area get sampleNum points in all; a model without area gets
-  // none. Nothing without a model. Throws std::invalid_argument for sampleNum outside [0, kMaxSampleNum].
+  // none. Nothing without a model. Throws std::invalid_argument, keeping the points it had, for sampleNum
+  // outside [0, kMaxSampleNum] and for a count whose sampling would take more than the machine's memory.
   void sample(int sampleNum) override;
   void update(bool useGpu, bool download) override;
 

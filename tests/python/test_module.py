@@ -289,6 +289,7 @@ SCRIPT_ERRORS = [
     (lambda tmp: body(dz.skeletonFromJson(written_json(tmp, baseLinkName="nowhere"), 0)), ValueError, '"nowhere"'),
     (lambda tmp: dz.SkeletonDynamics(fish(), 100, 0, np.array([np.nan, 0, 0])), ValueError,
      "translation must be finite"),
+    (lambda tmp: dz.SkeletonDynamics(fish(), 10**8), ValueError, "100000000 points need about"),
     (lambda tmp: body().setCommands(np.full(3, np.inf)), ValueError, "commands must be finite"),
     (lambda tmp: body().setCommands([1.0]), ValueError, "3 actuated"),
     (lambda tmp: body().setHead(np.zeros(3), np.array([np.nan, 0, 0])), ValueError, "target orientation"),

@@ -166,4 +166,15 @@ TEST(IBSamplerMesh, CoarseModelsGetOneRecordPerPointOnAnyNumberOfThreads) {
   EXPECT_EQ(runs[0], runs[1]);
 }
 
+TEST(IBSamplerMesh, RefusesACountBeyondTheMachinesMemoryBeforeDroppingItsPoints) {
+  auto model = loadModel(kModels + "/bar.fbx");
+  IBSamplerMesh sampler(model.get(), 0);
+  sampler.sample(100);
+  // Ten candidates per point, a few hundred bytes each: some 350 GB.
+  const std::string what = thrownWhat<std::invalid_argument>([&] { sampler.sample(IBSamplerMesh::kMaxSampleNum); });
+  EXPECT_NE(what.find("100000000 points need about"), std::string::npos) << what;
+  EXPECT_EQ(sampler.boundary->count, 100);
+  EXPECT_EQ(sampler.samples.size(), 100u);
+}
+
 }  // namespace
