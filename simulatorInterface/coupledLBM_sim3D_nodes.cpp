@@ -52,6 +52,8 @@ void requireFiniteEdit(const char* operation, float x, float y, float z, float v
 }
 
 void requireFiniteRows(const Eigen::MatrixXd& rows, const char* operation, const char* name) {
+  // One pass over the array; the row is looked for, and its message built, only for an array that fails.
+  if (rows.allFinite()) return;
   for (Eigen::Index r = 0; r < rows.rows(); ++r)
     requireFinite(rows.row(r), std::string(operation) + ": " + name + " row " + std::to_string(r));
 }
