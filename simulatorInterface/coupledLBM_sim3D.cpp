@@ -50,7 +50,7 @@ void coupledLBM_sim3D::buildLattices() {
   // The open-boundary planes lie pml_width nodes inside each face: they must not pass each other.
   for (int a = 0; a < 3; ++a) {
     const int n = lattice->param->samples[a];
-    if (2 * p.pml_width > n - 1)
+    if (p.pml_width > (n - 1) / 2)  // not 2 * pml_width, which overflows for a large one
       throw std::invalid_argument("simParam: pml_width = " + std::to_string(p.pml_width) +
                                   " is wider than half the lattice, whose axis " + "xyz"[a] + " has " +
                                   std::to_string(n) + " nodes (at most " + std::to_string((n - 1) / 2) + ")");

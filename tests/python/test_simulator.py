@@ -78,6 +78,7 @@ BAD_RECORDS = [
     (dict(slip_ratio=-0.5), "slip_ratio = -0.5 must not be negative"),
     (dict(pml_width=-1), "pml_width = -1 must not be negative"),
     (dict(pml_width=2), r"pml_width = 2 is wider than half the lattice, whose axis z has 4 nodes \(at most 1\)"),
+    (dict(pml_width=2**31 - 1), r"pml_width = 2147483647 is wider than half the lattice, whose axis x has 8 nodes"),
 ]
 RUNNABLE_RECORDS = [dict(dx=0.25), dict(u0k=0.5), dict(slip_ratio=1.5), dict(pml_width=1), dict(visp=1e-9)]
 
