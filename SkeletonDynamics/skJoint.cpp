@@ -85,7 +85,7 @@ bool skJoint::setServoTarget(std::size_t index, double target, double dt) {
   requireFinite(target, what + "target for \"" + name + "\"");
   if (!(dt > 0) || !std::isfinite(dt))
     throw std::invalid_argument(what + "time step for \"" + name + "\" must be positive and finite, not " +
-                                std::to_string(dt));
+                                valueText(dt));
   // A tiny dt can still overflow the velocity.
   const double velocity =
       requireFinite((target - joint->getPosition(index)) / dt, what + "velocity for \"" + name + "\"");

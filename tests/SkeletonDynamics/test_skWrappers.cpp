@@ -128,6 +128,8 @@ TEST(skJoint, ServoTargetCommandsTheVelocityThatReachesItInOneStep) {
        {std::pair{nan, 0.5}, {inf, 0.5}, {0.4, 0.0}, {0.4, -0.5}, {0.4, nan}, {0.4, inf}, {0.4, 1e-320}})
     EXPECT_THROW(joint->setServoTarget(0, target, dt), std::invalid_argument) << target << ", " << dt;
   EXPECT_DOUBLE_EQ(dart.getCommand(0), 2.0);
+  EXPECT_EQ(testsupport::thrownWhat<std::invalid_argument>([&] { joint->setServoTarget(0, 0.4, -1e-7); }),
+            "skJoint::setServoTarget: the time step for \"Knee\" must be positive and finite, not -1e-07");
 }
 
 // Run under the sanitizer build too: a raw body pointer would be read after the skeleton was freed.
