@@ -176,7 +176,7 @@ TEST(coupledLBM_sim3D, ResetThenTheSameStepsRepeatAFreshRun) {
       sim = committed(world, box(0.8f, 0.4f, 0.4f, 20));
     }
     void steps(couplingMode mode) {
-      for (int i = 0; i < 10; ++i) sim->step(mode);
+      for (int i = 0; i < 3; ++i) sim->step(mode);
     }
     std::vector<double> state() const {
       const mlSinglePhaseSolverNew& s = *sim->solver;
