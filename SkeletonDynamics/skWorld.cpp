@@ -43,6 +43,10 @@ skWorld::skWorld(const Eigen::Vector3d& gravity) : world(dart::simulation::World
   world->setGravity(requireFinite(gravity, "DartWorld: the gravity"));
 }
 
+skWorld::~skWorld() {
+  for (auto& system : systems) system->collisionGroup.reset();
+}
+
 void skWorld::addSkeleton(std::shared_ptr<skSystem> system) {
   if (!system) throw std::invalid_argument("addSkeleton: no body given (None)");
   // A body in two worlds, or twice in one, would be stepped twice per lattice step.

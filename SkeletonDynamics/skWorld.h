@@ -20,9 +20,11 @@ class skSystem;
 class skWorld : public mlBaseCouplingSolver {
  public:
   explicit skWorld(const Eigen::Vector3d& gravity);
+  // Lets the bodies go, free to join another world.
+  ~skWorld() override;
 
   // Gives the body a collision group of its skeleton's collision shapes and adds it to the world. Throws
-  // std::invalid_argument for an empty pointer and for a body already added to a world (this or another).
+  // std::invalid_argument for an empty pointer and for a body already in a living world (this or another).
   void addSkeleton(std::shared_ptr<skSystem> system);
   // Throws std::out_of_range for an index past the last body.
   std::shared_ptr<skSystem> getSkeleton(std::size_t index) const;

@@ -125,6 +125,13 @@ TEST(skWorld, AnEmptyWorldIsInertialAndTheFirstBodyDecidesTheReferenceFrame) {
   EXPECT_THROW(moving.addSkeleton(first), std::invalid_argument);
   EXPECT_THROW(inertial.addSkeleton(second), std::invalid_argument);
   EXPECT_EQ(moving.systems.size() + inertial.systems.size(), 4u);
+  // Once its world is gone, a body may join another.
+  auto gone = std::make_unique<skWorld>(Vector3d::Zero());
+  auto body = fish(jointType::revolute, 50);
+  gone->addSkeleton(body);
+  gone.reset();
+  inertial.addSkeleton(body);
+  EXPECT_EQ(inertial.getSkeleton(2), body);
 }
 
 }  // namespace
