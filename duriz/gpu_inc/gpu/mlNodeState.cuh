@@ -32,11 +32,13 @@ __device__ __forceinline__ float mlVelocityOf(double m, double rho) {
   return rho == 0.0 ? 0.0f : static_cast<float>(m / rho);
 }
 
-// Second-order polynomial equilibrium w_q rho (1 + 3 c.u + 4.5 (c.u)^2 - 1.5 u.u).
-__device__ __forceinline__ void mlPolynomialEquilibrium(float rho, const float u[3], float feq[27]) {
+// Direction q of the second-order polynomial equilibrium w_q rho (1 + 3 c.u + 4.5 (c.u)^2 - 1.5 u.u).
+__device__ __forceinline__ float mlPolynomialEquilibrium(float rho, const float u[3], int q) {
   const float uu = u[0] * u[0] + u[1] * u[1] + u[2] * u[2];
-  for (int q = 0; q < 27; ++q) {
-    const float cu = ex_cas1[q] * u[0] + ey_cas1[q] * u[1] + ez_cas1[q] * u[2];
-    feq[q] = w_cas1[q] * rho * (1.0f + 3.0f * cu + 4.5f * cu * cu - 1.5f * uu);
-  }
+  const float cu = ex_cas1[q] * u[0] + ey_cas1[q] * u[1] + ez_cas1[q] * u[2];
+  return w_cas1[q] * rho * (1.0f + 3.0f * cu + 4.5f * cu * cu - 1.5f * uu);
+}
+
+__device__ __forceinline__ void mlPolynomialEquilibrium(float rho, const float u[3], float feq[27]) {
+  for (int q = 0; q < 27; ++q) feq[q] = mlPolynomialEquilibrium(rho, u, q);
 }

@@ -113,11 +113,6 @@ __global__ void mmlStreamChangeInletGpuKernel(mlFlow* flow, float, float, float,
   float* f = flow->f;
   float* fPost = flow->fPost;
   const float rest[3] = {0.0f, 0.0f, 0.0f};
-  auto inletPopulation = [&](int q, std::int64_t node) {
-    float feq[27];
-    mlPolynomialEquilibrium(flow->rou[node], rest, feq);
-    return feq[q];
-  };
   if (changeInlet && y == 0) {
     flow->flag[i] = NODE_DOWN;
     flow->ux[i] = flow->uy[i] = flow->uz[i] = 0.0f;
@@ -132,7 +127,8 @@ __global__ void mmlStreamChangeInletGpuKernel(mlFlow* flow, float, float, float,
                        sz = z - static_cast<int>(ez_cas1[q]);
     if (sx < 0 || sx >= nx || sy < 0 || sy >= ny || sz < 0 || sz >= nz) continue;
     const std::int64_t source = (sz * ny + sy) * nx + sx;
-    f[q * count + i] = changeInlet && sy == 0 ? inletPopulation(q, source) : fPost[q * count + source];
+    f[q * count + i] =
+        changeInlet && sy == 0 ? mlPolynomialEquilibrium(flow->rou[source], rest, q) : fPost[q * count + source];
   }
 }
 
