@@ -5,24 +5,17 @@
 
 #include <Eigen/Core>
 
-#include <charconv>
 #include <cmath>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 
+#include "duriz/mlsolver/valueText.h"
+
 // Generalised positions (m, rad) and velocities (m/s, rad/s) beyond this are no physical motion but a
 // diverging state. DART's step roughly squares such a state, and its transforms fail past about 1e154,
 // so a state caught below this bound is still far from ending the process in the next step.
 constexpr double kDivergedState = 1e8;
-
-// A value as a script would write it (-1, 1e-60, 0.25), not std::to_string's six fixed decimals: the
-// shortest text that reads back as the same value of its type.
-template <class T>
-std::string valueText(T value) {
-  char text[32];
-  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
 
 inline double requireFinite(double value, const std::string& what) {
   if (!std::isfinite(value)) throw std::invalid_argument(what + " must be finite, not " + std::to_string(value));

@@ -7,12 +7,14 @@
 #include <string>
 #include <utility>
 
+#include "valueText.h"
+
 namespace {
 
 template <class T>
 [[noreturn]] void refuse(const char* field, T value, const std::string& why) {
   std::ostringstream msg;
-  msg << "simParam: " << field << " = " << value << " " << why;
+  msg << "simParam: " << field << " = " << valueText(value) << " " << why;
   throw std::invalid_argument(msg.str());
 }
 
@@ -86,7 +88,7 @@ void simParams::requireRunnable() const {
   const float spacing = l0p / N;
   if (!(std::fabs(dx - spacing) <= 1e-5f * spacing)) {
     std::ostringstream why;
-    why << "differs from l0p / N = " << spacing << " (l0p = " << l0p << ", N = " << N
+    why << "differs from l0p / N = " << valueText(spacing) << " (l0p = " << valueText(l0p) << ", N = " << valueText(N)
         << "): leave dx unset or set it to l0p / N";
     refuse("dx", dx, why.str());
   }

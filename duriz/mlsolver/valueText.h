@@ -1,0 +1,13 @@
+// Numbers in messages as a script would write them (-1, 1e-60, 0.25), not std::to_string's six fixed
+// decimals or a stream's six significant digits: the shortest text that reads back as the same value of
+// its type, so that two values a message compares never print alike.
+#pragma once
+
+#include <charconv>
+#include <string>
+
+template <class T>
+std::string valueText(T value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
