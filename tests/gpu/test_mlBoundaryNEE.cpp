@@ -147,13 +147,10 @@ void (*const kFaceKernels[])(GpuLattice&, mlFace) = {
     launchFace<mlCuBoundaryCondition_Forward_KernelNEE>, launchFace<mlCuBoundaryCondition_Back_KernelNEE>,
     launchFace<mlCuBoundaryCondition_Down_KernelNEE>,    launchFace<mlCuBoundaryCondition_Up_KernelNEE>};
 
-// The older per-face kernels. A plane node (pml_width w inside the box) copies the density and stored
-// velocity of the node one step inward (on the x and z planes its in-plane coordinates clamped to the
-// inner nodes, so edges and corners copy diagonally), keeps the normal velocity only when it points out of
-// the box, and takes f = feq(rho, u) + f_nb - feq(rho, u_nb). The y planes cover only their inner nodes.
-// Prescribed-velocity nodes and faces of a thin axis (fewer than three nodes from plane to plane: before,
-// a one-node axis was read beyond the lattice) are left alone; a thin in-plane axis is not stepped along.
-// Nodes off the kernel's plane never change.
+// The older per-face kernels: a plane node copies the density and velocity of its inward neighbour (edges
+// and corners of the x and z planes diagonally; the y planes cover only their inner nodes), keeps the normal
+// velocity only when it leaves the box, and takes f = feq(rho, u) + f_nb - feq(rho, u_nb). Prescribed nodes
+// and faces of a thin axis are left alone; a thin in-plane axis is not stepped along; nothing else changes.
 TEST(OpenBoundary, PerFaceKernelsCopyTheirInwardNeighbour) {
   struct Case {
     const char* name;
@@ -163,21 +160,15 @@ TEST(OpenBoundary, PerFaceKernelsCopyTheirInwardNeighbour) {
     bool prescribed = false;        // the node has a prescribed velocity
   };
   const Case cases[] = {
-      {"left face", NODE_LEFT, {6, 5, 5}, 0, {0, 2, 2}, {1, 2, 2}, -0.04f},
-      {"left edge", NODE_LEFT, {6, 5, 5}, 0, {0, 0, 2}, {1, 1, 2}, 0.04f},
-      {"left corner", NODE_LEFT, {6, 5, 5}, 0, {0, 0, 0}, {1, 1, 1}, -0.04f},
       {"left corner, pml 1", NODE_LEFT, {7, 7, 7}, 1, {1, 1, 1}, {2, 2, 2}, 0.04f},
       {"left, prescribed", NODE_LEFT, {6, 5, 5}, 0, {0, 3, 3}, {0, 3, 3}, 0, true},
       {"right corner", NODE_RIGHT, {6, 5, 5}, 0, {5, 4, 4}, {4, 3, 3}, -0.04f},
-      {"down face", NODE_DOWN, {6, 5, 5}, 0, {2, 0, 2}, {2, 1, 2}, -0.04f},
       {"down, first inner node", NODE_DOWN, {6, 5, 5}, 0, {1, 0, 1}, {1, 1, 1}, 0.04f},
       {"down, edge left to the x planes", NODE_DOWN, {6, 5, 5}, 0, {0, 0, 2}, {0, 0, 2}, 0},
       {"up face, pml 1", NODE_UP, {7, 7, 7}, 1, {3, 5, 3}, {3, 4, 3}, 0.04f},
       {"forward corner", NODE_FORWARD, {6, 5, 5}, 0, {5, 0, 0}, {4, 1, 1}, -0.04f},
       {"back edge", NODE_BACK, {6, 5, 5}, 0, {0, 2, 4}, {1, 2, 3}, 0.04f},
       {"left, one-node z", NODE_LEFT, {6, 5, 1}, 0, {0, 2, 0}, {1, 2, 0}, -0.04f},
-      {"forward, one-node z", NODE_FORWARD, {6, 5, 1}, 0, {2, 2, 0}, {2, 2, 0}, 0},
-      {"left, one-node x", NODE_LEFT, {1, 5, 5}, 0, {0, 2, 2}, {0, 2, 2}, 0},
       {"right, two-node x", NODE_RIGHT, {2, 5, 5}, 0, {1, 2, 2}, {1, 2, 2}, 0},
   };
   for (const Case& c : cases) {

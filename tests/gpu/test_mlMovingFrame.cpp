@@ -73,7 +73,7 @@ TEST(MovingFrame, ForceTermDrivesBandsAndPlanes) {
   const struct {
     bool forcePlanes, driveBands;
     float t;
-  } cases[] = {{false, false, 1.0f}, {true, false, 1.0f}, {false, true, 3.0f}, {true, true, 0.5f}};
+  } cases[] = {{true, false, 1.0f}, {false, true, 3.0f}};
   for (const auto& c : cases) {
     GpuLattice l(9, 8, 3);
     for (std::size_t i = 0; i < l.count(); ++i) {
