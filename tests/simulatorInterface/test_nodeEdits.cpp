@@ -99,14 +99,12 @@ TEST_F(nodeEdits, BadScaleArraysOrValuesThrowBeforeAnyChange) {
   EXPECT_THROW(sim->set_force_all(three, two), std::invalid_argument);
   EXPECT_THROW(sim->set_velocity_all(three, flat), std::invalid_argument);
   // A point or a value that is not finite, in any place.
-  const float nan = NAN, inf = INFINITY;
   Eigen::MatrixXd bad = three;
   bad(2, 1) = NAN;
   const std::function<void()> nonFinite[] = {
-      [&] { sim->set_force(nan, 0, 0, 1, 1, 1); },    [&] { sim->set_force(0, 0, 0, 1, -inf, 1); },
-      [&] { sim->set_velocity(0, 0, nan, 0, 0, 0); }, [&] { sim->set_velocity(0, 0, 0, 0, 0, nan); },
-      [&] { sim->set_force_all(bad, three); },        [&] { sim->set_force_all(three, bad); },
-      [&] { sim->set_velocity_all(bad, three); },     [&] { sim->set_velocity_all(three, bad); }};
+      [&] { sim->set_force(NAN, 0, 0, 1, 1, 1); }, [&] { sim->set_velocity(0, 0, 0, 0, 0, -INFINITY); },
+      [&] { sim->set_force_all(bad, three); },     [&] { sim->set_force_all(three, bad); },
+      [&] { sim->set_velocity_all(bad, three); },  [&] { sim->set_velocity_all(three, bad); }};
   for (const auto& edit : nonFinite) EXPECT_THROW(edit(), std::invalid_argument);
   EXPECT_EQ(sim->syncState, Sim::DEVICE_NEWER);
 }
