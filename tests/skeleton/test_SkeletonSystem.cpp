@@ -46,28 +46,16 @@ TEST(SkeletonSystem, HipsGetIntermediateJointsAndLinks) {
 
 // trunk has exactly two children. left is turned and scaled: the loader keeps the rotation of its matrix
 // rebuilt with the scale on the rows (not its turn, nor the rotation of the matrix as it is).
-TEST(SkeletonSystem, ForkGetsIntermediateJointsAndItsScaledNodeTurnsItsLink) {
+TEST(SkeletonSystem, ForkGetsIntermediateNodesAndTheScaledNodeKeepsTheRowScaledRotation) {
   SkeletonSystem s(kModels + "/fork.fbx", 0);
   const nodeMgr& nodes = *s.mesh->nodeManager;
   EXPECT_EQ(nodes.getParentName(nodes.nameToIndex.at("left")), "trunk_intermediate_0");
   EXPECT_EQ(nodes.getParentName(nodes.nameToIndex.at("right")), "trunk_intermediate_1");
-  ASSERT_EQ(s.rootJoint, s.jointMap.at("trunk"));
-  EXPECT_EQ(namesOf(s.rootJoint->children), (Names{"trunk_intermediate_0", "trunk_intermediate_1"}));
-  Names links = namesOf(s.links);
-  std::sort(links.begin(), links.end());
-  EXPECT_EQ(links, (Names{"[link]left::left_end", "[link]right::right_end", "[link]trunk", "[link]trunk::left",
-                          "[link]trunk::right"}));
-  EXPECT_EQ(s.linkMap.at("[link]trunk")->mass, 0.01);
-
   // diag(1, 2, 2) times the turn [0 1 0; 0 0 1; 1 0 0] has trace 0 and the quaternion (w, x, y, z) =
   // (-0.5, 1, 1, 0.5) from its last diagonal entry; normalised, this rotation.
   Eigen::Matrix3d rowsScaled;
   rowsScaled << 0, 1, 0, 0.6, 0, 0.8, 0.8, 0, -0.6;
   EXPECT_TRUE(nodeOf(*s.mesh, "left").localTrans.linear().isApprox(rowsScaled, 1e-6));
-  // From left at (0.5, 1.5, 0) to left_end one along that rotation's z.
-  const SkeletonLink& arm = *s.linkMap.at("[link]left::left_end");
-  EXPECT_TRUE(arm.position.isApprox(Vector3d(0.5, 1.9, -0.3), 1e-6)) << arm.position.transpose();
-  EXPECT_NEAR(arm.size.x(), 1.0, 1e-6);
 }
 
 TEST(SkeletonSystem, SubstringBonesPullInNodesAndUnattachedJointsKeepTheirLinks) {
