@@ -60,7 +60,10 @@ bool CompleteFileSet::add(const std::string& path, const char* data, std::size_t
     return true;
   }
   Entry entry{target.string(), temporaryName(target.string()), ""};
-  const int error = writeFile(entry.temporary, O_CREAT | O_TRUNC, data, size);
+  // A file of that name left by an interrupted run is replaced; one planted as a link to another file
+  // must not have that file truncated through it.
+  ::unlink(entry.temporary.c_str());
+  const int error = writeFile(entry.temporary, O_CREAT | O_EXCL, data, size);
   if (error != 0) {
     ::unlink(entry.temporary.c_str());
     return fail(path, error);

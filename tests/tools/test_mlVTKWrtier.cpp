@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -136,6 +137,13 @@ TEST_F(mlVTKWrtierTest, RefusedOrFailedWritesLeaveNoFile) {
   EXPECT_FALSE(exists(path));
   EXPECT_EQ(readFile(earlier), kLinesHeader + "POINTS 0 double\nLINES 0 0\n\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+  // A link where the temporary goes is replaced, not written through.
+  const std::filesystem::path other = folder / "other", lines = folder / "lines.vtk";
+  std::ofstream(other) << "kept";
+  std::filesystem::create_symlink(other, lines.string() + ".part");
+  ASSERT_TRUE(mlVTKWrtier::writeLines({}, lines));
+  EXPECT_EQ(readFile(other), "kept");
+  EXPECT_EQ(readFile(lines), readFile(earlier));
   std::filesystem::remove_all(folder);
 }
 
