@@ -36,6 +36,11 @@ int writeFile(const std::string& path, int flags, const char* data, std::size_t 
   return error;
 }
 
+std::size_t nameMax(const std::string& folder) {
+  const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  return limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
+}
+
 }  // namespace
 
 CompleteFileSet::~CompleteFileSet() { removeTemporaries(); }
@@ -59,7 +64,11 @@ bool CompleteFileSet::add(const std::string& path, const char* data, std::size_t
     entries_.push_back({target.string(), "", std::string(data, size)});
     return true;
   }
-  Entry entry{target.string(), temporaryName(target.string()), ""};
+  // Every final name is checked here, before any file lands: a rename refused part way through commit
+  // would leave the set half landed.
+  const std::size_t maxName = nameMax(target.has_parent_path() ? target.parent_path().string() : ".");
+  if (target.filename().string().size() > maxName) return fail(path, ENAMETOOLONG);
+  Entry entry{target.string(), temporaryName(target.string(), maxName), ""};
   // A file of that name left by an interrupted run is replaced; one planted as a link to another file
   // must not have that file truncated through it.
   ::unlink(entry.temporary.c_str());
@@ -98,11 +107,8 @@ bool CompleteFileSet::fail(const std::string& path, const std::string& reason) {
   return false;
 }
 
-std::string CompleteFileSet::temporaryName(const std::string& target) const {
+std::string CompleteFileSet::temporaryName(const std::string& target, std::size_t maxName) const {
   const fs::path t = target;
-  const std::string folder = t.has_parent_path() ? t.parent_path().string() : ".";
-  const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
-  const std::size_t maxName = limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
   const std::string name = t.filename().string();
   for (int k = 0;; ++k) {
     const std::string suffix = k == 0 ? ".part" : "." + std::to_string(k) + ".part";

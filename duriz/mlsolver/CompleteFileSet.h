@@ -16,8 +16,9 @@ class CompleteFileSet {
   ~CompleteFileSet();
 
   // Writes size bytes as the coming content of path (a device or a pipe the path names is written in place,
-  // at commit). Returns false, with failure() saying why, when they cannot be written; the set then lands
-  // nothing. Throws std::invalid_argument for a path holding a NUL character, which would name another file.
+  // at commit). Returns false, with failure() saying why, when they cannot be written or when the final name
+  // cannot be given (too long, no such folder); the set then lands nothing. Throws std::invalid_argument for
+  // a path holding a NUL character, which would name another file.
   bool add(const std::string& path, const char* data, std::size_t size);
   // Gives every written file its name. Returns false, with failure(), when the set failed before or a file
   // cannot take its name; files not yet named are then removed.
@@ -34,7 +35,7 @@ class CompleteFileSet {
   bool fail(const std::string& path, int error);
   bool fail(const std::string& path, const std::string& reason);
   // A name beside target that no other entry uses, within the folder's limit on name length.
-  std::string temporaryName(const std::string& target) const;
+  std::string temporaryName(const std::string& target, std::size_t maxName) const;
   void removeTemporaries();
 
   std::vector<Entry> entries_;

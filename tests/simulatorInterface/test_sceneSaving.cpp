@@ -110,6 +110,17 @@ TEST_F(SceneSaving, UnwritablePathsThrowNamingThem) {
   }
 }
 
+// With eleven bodies the last body's file names carry a separator: a stem that fits the others makes its
+// names too long, and the save lands no file.
+TEST_F(SceneSaving, ANameTooLongForOneBodyLandsNoFile) {
+  for (int k = 1; k < 11; ++k) world->addSkeleton(fish(jointType::fixed, 100));
+  const std::string stem(247, 'n');
+  EXPECT_EQ(testsupport::thrownWhat<std::runtime_error>([&] { sim->saveObjectsData(stem); }),
+            "saveObjectsData: cannot write \"" + (root / "out/Objects" / bodyFileName(0, 10, stem)).string() +
+                "\": File name too long");
+  EXPECT_EQ(filesUnder(root), Files{});
+}
+
 // A save that fails part way (a full disk at the fluid file, after the body files) lands none of its files:
 // the frame saved before stays whole, no temporary is left, and the failure is told once, by the exception.
 TEST_F(SceneSaving, AFailedSaveLeavesTheEarlierFrameWhole) {
