@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 
@@ -16,24 +17,47 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Writes the whole content into a file opened with flags; returns 0 or the errno of the failing call.
-int writeFile(const std::string& path, int flags, const char* data, std::size_t size) {
-  const int fd = ::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd < 0) return errno;
-  int error = 0;
+// Names tried for one temporary before the set gives up: each clash is a file someone else owns.
+constexpr int kTemporaryAttempts = 100;
+
+// Writes the whole content to fd; returns 0 or the errno of the failing call.
+int writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = errno;
-      break;
-    }
+    if (n < 0) return errno;
     data += n;
     size -= static_cast<std::size_t>(n);
   }
-  // Some file systems report a full disk only when the file is closed.
+  return 0;
+}
+
+// Writes the content of a device or a pipe in place; returns 0 or the errno of the failing call.
+int writeInPlace(const std::string& path, const char* data, std::size_t size) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = writeAll(fd, data, size);
   if (::close(fd) != 0 && error == 0) error = errno;
   return error;
+}
+
+// Six letters or digits that another writer cannot foresee; only asked for after a clash.
+std::string randomTag() {
+  static const char symbols[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device source;
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof symbols - 2);
+  std::string tag(6, ' ');
+  for (char& c : tag) c = symbols[pick(source)];
+  return tag;
+}
+
+// Candidate `attempt` for a temporary beside target, within the folder's limit on name length: the plain
+// "<name>.part" first, a name no one can foresee after a clash.
+std::string temporaryName(const std::string& target, std::size_t maxName, int attempt) {
+  const fs::path t = target;
+  const std::string name = t.filename().string();
+  const std::string suffix = attempt == 0 ? ".part" : "." + randomTag() + ".part";
+  return (t.parent_path() / (name.substr(0, maxName - std::min(maxName, suffix.size())) + suffix)).string();
 }
 
 std::size_t nameMax(const std::string& folder) {
@@ -61,22 +85,16 @@ bool CompleteFileSet::add(const std::string& path, const char* data, std::size_t
   if (fs::is_directory(status)) return fail(path, EISDIR);
   // A device or a pipe is written in place: a file must not replace it.
   if (fs::exists(status) && !fs::is_regular_file(status)) {
-    entries_.push_back({target.string(), "", std::string(data, size)});
+    entries_.push_back({target.string(), "", 0, 0, std::string(data, size)});
     return true;
   }
   // Every final name is checked here, before any file lands: a rename refused part way through commit
   // would leave the set half landed.
   const std::size_t maxName = nameMax(target.has_parent_path() ? target.parent_path().string() : ".");
   if (target.filename().string().size() > maxName) return fail(path, ENAMETOOLONG);
-  Entry entry{target.string(), temporaryName(target.string(), maxName), ""};
-  // A file of that name left by an interrupted run is replaced; one planted as a link to another file
-  // must not have that file truncated through it.
-  ::unlink(entry.temporary.c_str());
-  const int error = writeFile(entry.temporary, O_CREAT | O_EXCL, data, size);
-  if (error != 0) {
-    ::unlink(entry.temporary.c_str());
-    return fail(path, error);
-  }
+  Entry entry{target.string(), "", 0, 0, ""};
+  const int error = writeTemporary(entry, maxName, data, size);
+  if (error != 0) return fail(path, error);
   entries_.push_back(std::move(entry));
   return true;
 }
@@ -85,7 +103,7 @@ bool CompleteFileSet::commit() {
   if (!failure_.empty()) return false;
   for (const Entry& e : entries_)
     if (e.temporary.empty()) {
-      const int error = writeFile(e.target, O_TRUNC, e.inPlace.data(), e.inPlace.size());
+      const int error = writeInPlace(e.target, e.inPlace.data(), e.inPlace.size());
       if (error != 0) return fail(e.target, error);
     }
   for (Entry& e : entries_) {
@@ -107,21 +125,40 @@ bool CompleteFileSet::fail(const std::string& path, const std::string& reason) {
   return false;
 }
 
-std::string CompleteFileSet::temporaryName(const std::string& target, std::size_t maxName) const {
-  const fs::path t = target;
-  const std::string name = t.filename().string();
-  for (int k = 0;; ++k) {
-    const std::string suffix = k == 0 ? ".part" : "." + std::to_string(k) + ".part";
-    const std::string candidate =
-        (t.parent_path() / (name.substr(0, maxName - std::min(maxName, suffix.size())) + suffix)).string();
-    const bool used = std::any_of(entries_.begin(), entries_.end(),
-                                  [&](const Entry& e) { return e.temporary == candidate || e.target == candidate; });
-    if (!used) return candidate;
+int CompleteFileSet::writeTemporary(Entry& entry, std::size_t maxName, const char* data, std::size_t size) {
+  int fd = -1;
+  for (int attempt = 0; fd < 0; ++attempt) {
+    if (attempt == kTemporaryAttempts) return EEXIST;
+    entry.temporary = temporaryName(entry.target, maxName, attempt);
+    if (std::any_of(entries_.begin(), entries_.end(),
+                    [&](const Entry& e) { return e.temporary == entry.temporary || e.target == entry.temporary; }))
+      continue;
+    // Created exclusively: a file or a link already at that name is someone else's and is left alone.
+    fd = ::open(entry.temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return errno;
   }
+  struct stat own {};
+  int error = ::fstat(fd, &own) != 0 ? errno : 0;
+  entry.device = own.st_dev;
+  entry.inode = own.st_ino;
+  if (error == 0) error = writeAll(fd, data, size);
+  // Some file systems report a full disk only when the file is closed.
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    if (entry.inode != 0) removeTemporary(entry);
+    entry.temporary.clear();
+  }
+  return error;
+}
+
+void CompleteFileSet::removeTemporary(const Entry& entry) {
+  struct stat now {};
+  if (::lstat(entry.temporary.c_str(), &now) == 0 && now.st_dev == entry.device && now.st_ino == entry.inode)
+    ::unlink(entry.temporary.c_str());
 }
 
 void CompleteFileSet::removeTemporaries() {
   for (const Entry& e : entries_)
-    if (!e.temporary.empty()) ::unlink(e.temporary.c_str());
+    if (!e.temporary.empty()) removeTemporary(e);
   entries_.clear();
 }

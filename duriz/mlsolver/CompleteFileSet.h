@@ -1,7 +1,9 @@
 // Output files that land together: each is written in full beside its final name, and they take their
 // names only once every one of them is written. A set that fails or is dropped before commit leaves every
-// earlier file as it was.
+// earlier file as it was. The set touches no file but its targets and the temporaries it created.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <string>
@@ -30,12 +32,16 @@ class CompleteFileSet {
   struct Entry {
     std::string target;     // the final name (a link resolved to the file it names)
     std::string temporary;  // beside the target; empty for a file written in place
+    dev_t device = 0;       // the temporary's identity, so that a file put at its name
+    ino_t inode = 0;        // by someone else is never removed
     std::string inPlace;    // the content of a device or pipe, written at commit
   };
   bool fail(const std::string& path, int error);
   bool fail(const std::string& path, const std::string& reason);
-  // A name beside target that no other entry uses, within the folder's limit on name length.
-  std::string temporaryName(const std::string& target, std::size_t maxName) const;
+  // Creates entry's temporary under a name no file and no other entry has yet and writes the content.
+  // Returns 0 or the errno of the failing call, with nothing left behind.
+  int writeTemporary(Entry& entry, std::size_t maxName, const char* data, std::size_t size);
+  static void removeTemporary(const Entry& entry);
   void removeTemporaries();
 
   std::vector<Entry> entries_;

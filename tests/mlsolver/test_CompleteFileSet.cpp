@@ -1,4 +1,5 @@
-// The writer every output file goes through: a set lands whole or not at all.
+// The writer every output file goes through: a set lands whole or not at all, it touches no file but its
+// own temporaries and its targets.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -68,6 +69,42 @@ TEST(CompleteFileSet, ASetWithABadFinalNameLandsNone) {
     EXPECT_EQ(namesIn(folder), (Names{"a.vtk", "sub"}));
   }
   fs::remove_all(folder);
+}
+
+// Files named as the writer's temporaries might be named belong to someone else, whether the write
+// succeeds or fails.
+TEST(CompleteFileSet, FilesBesideTheTargetAreLeftAlone) {
+  enum Kind { file, link, folder };
+  const std::string longest(NAME_MAX, 'n');
+  const struct {
+    std::string target, planted;
+    Kind kind;
+    bool fails;
+  } cases[] = {
+      {"a.json", "a.json.part", file, false},   {longest, longest.substr(0, NAME_MAX - 5) + ".part", file, false},
+      {"a.json", "a.json.1.part", file, false}, {"a.json", "a.json.part", link, false},
+      {"a.json", "a.json.part", folder, false}, {"a.json", "a.json.part", file, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.planted + (c.fails ? " failing" : ""));
+    const fs::path dir = freshFolder("beside"), planted = dir / c.planted, other = dir / "other";
+    std::ofstream(other) << "kept";
+    if (c.kind == file) std::ofstream(planted) << "foreign";
+    if (c.kind == link) fs::create_symlink(other, planted);
+    if (c.kind == folder) fs::create_directory(planted);
+    const std::string content(200, 'c');
+    bool written = false;
+    testsupport::withFileSizeLimit(c.fails ? 100 : RLIM_INFINITY, [&] {
+      written = writeCompleteFile((dir / c.target).string(), content.data(), content.size());
+    });
+    EXPECT_EQ(written, !c.fails);
+    EXPECT_EQ(namesIn(dir), (c.fails ? Names{c.planted, "other"} : Names{c.target, c.planted, "other"}));
+    EXPECT_EQ(readFile((dir / c.target).string()), c.fails ? "" : content);
+    EXPECT_EQ(readFile(other.string()), "kept");
+    EXPECT_TRUE(c.kind != file || readFile(planted.string()) == "foreign");
+    EXPECT_TRUE(c.kind != link || (fs::is_symlink(planted) && fs::read_symlink(planted) == other));
+    EXPECT_TRUE(c.kind != folder || fs::is_empty(planted));
+    fs::remove_all(dir);
+  }
 }
 
 }  // namespace

@@ -137,7 +137,7 @@ TEST_F(mlVTKWrtierTest, RefusedOrFailedWritesLeaveNoFile) {
   EXPECT_FALSE(exists(path));
   EXPECT_EQ(readFile(earlier), kLinesHeader + "POINTS 0 double\nLINES 0 0\n\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
-  // A link where the temporary goes is replaced, not written through.
+  // A link where the temporary would go is left alone, not written through.
   const std::filesystem::path other = folder / "other", lines = folder / "lines.vtk";
   std::ofstream(other) << "kept";
   std::filesystem::create_symlink(other, lines.string() + ".part");
