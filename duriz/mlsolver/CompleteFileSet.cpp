@@ -92,8 +92,14 @@ bool CompleteFileSet::add(const std::string& path, const char* data, std::size_t
   // would leave the set half landed.
   const std::size_t maxName = nameMax(target.has_parent_path() ? target.parent_path().string() : ".");
   if (target.filename().string().size() > maxName) return fail(path, ENAMETOOLONG);
+  // A file that open() would not open for writing is not replaced either.
+  struct stat replaced {};
+  const bool replacing = fs::exists(status);
+  if (replacing &&
+      (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 || ::stat(target.c_str(), &replaced) != 0))
+    return fail(path, errno);
   Entry entry{target.string(), "", 0, 0, ""};
-  const int error = writeTemporary(entry, maxName, data, size);
+  const int error = writeTemporary(entry, maxName, data, size, replacing ? &replaced : nullptr);
   if (error != 0) return fail(path, error);
   entries_.push_back(std::move(entry));
   return true;
@@ -125,7 +131,8 @@ bool CompleteFileSet::fail(const std::string& path, const std::string& reason) {
   return false;
 }
 
-int CompleteFileSet::writeTemporary(Entry& entry, std::size_t maxName, const char* data, std::size_t size) {
+int CompleteFileSet::writeTemporary(Entry& entry, std::size_t maxName, const char* data, std::size_t size,
+                                    const struct stat* replaced) {
   int fd = -1;
   for (int attempt = 0; fd < 0; ++attempt) {
     if (attempt == kTemporaryAttempts) return EEXIST;
@@ -134,7 +141,8 @@ int CompleteFileSet::writeTemporary(Entry& entry, std::size_t maxName, const cha
                     [&](const Entry& e) { return e.temporary == entry.temporary || e.target == entry.temporary; }))
       continue;
     // Created exclusively: a file or a link already at that name is someone else's and is left alone.
-    fd = ::open(entry.temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    // Only the owner may read a replacement while it is written; it takes the replaced file's mode at the end.
+    fd = ::open(entry.temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, replaced ? 0600 : 0666);
     if (fd < 0 && errno != EEXIST) return errno;
   }
   struct stat own {};
@@ -142,6 +150,13 @@ int CompleteFileSet::writeTemporary(Entry& entry, std::size_t maxName, const cha
   entry.device = own.st_dev;
   entry.inode = own.st_ino;
   if (error == 0) error = writeAll(fd, data, size);
+  if (error == 0 && replaced != nullptr) {
+    mode_t mode = replaced->st_mode & 07777;
+    // Another owner is kept where the process may give the file away; a file it cannot give away must
+    // not become set-user or set-group of the writer.
+    if (::fchown(fd, replaced->st_uid, replaced->st_gid) != 0) mode &= ~(S_ISUID | S_ISGID);
+    if (::fchmod(fd, mode) != 0) error = errno;
+  }
   // Some file systems report a full disk only when the file is closed.
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) {

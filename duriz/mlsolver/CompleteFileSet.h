@@ -1,6 +1,7 @@
 // Output files that land together: each is written in full beside its final name, and they take their
 // names only once every one of them is written. A set that fails or is dropped before commit leaves every
-// earlier file as it was. The set touches no file but its targets and the temporaries it created.
+// earlier file as it was. The set touches no file but its targets and the temporaries it created, and a
+// replaced file keeps its mode and, where the process may keep it, its owner.
 #pragma once
 
 #include <sys/stat.h>
@@ -18,9 +19,10 @@ class CompleteFileSet {
   ~CompleteFileSet();
 
   // Writes size bytes as the coming content of path (a device or a pipe the path names is written in place,
-  // at commit). Returns false, with failure() saying why, when they cannot be written or when the final name
-  // cannot be given (too long, no such folder); the set then lands nothing. Throws std::invalid_argument for
-  // a path holding a NUL character, which would name another file.
+  // at commit). Returns false, with failure() saying why, when they cannot be written, when the final name
+  // cannot be given (too long, no such folder) or when open() would not open the file for writing; the set
+  // then lands nothing. Throws std::invalid_argument for a path holding a NUL character, which would name
+  // another file.
   bool add(const std::string& path, const char* data, std::size_t size);
   // Gives every written file its name. Returns false, with failure(), when the set failed before or a file
   // cannot take its name; files not yet named are then removed.
@@ -38,9 +40,11 @@ class CompleteFileSet {
   };
   bool fail(const std::string& path, int error);
   bool fail(const std::string& path, const std::string& reason);
-  // Creates entry's temporary under a name no file and no other entry has yet and writes the content.
-  // Returns 0 or the errno of the failing call, with nothing left behind.
-  int writeTemporary(Entry& entry, std::size_t maxName, const char* data, std::size_t size);
+  // Creates entry's temporary under a name no file and no other entry has yet, writes the content and
+  // gives it the mode and owner of the file it replaces (none for a new file). Returns 0 or the errno of
+  // the failing call, with nothing left behind.
+  int writeTemporary(Entry& entry, std::size_t maxName, const char* data, std::size_t size,
+                     const struct stat* replaced);
   static void removeTemporary(const Entry& entry);
   void removeTemporaries();
 

@@ -1,5 +1,5 @@
 // The writer every output file goes through: a set lands whole or not at all, it touches no file but its
-// own temporaries and its targets.
+// own temporaries and its targets, and a replaced file keeps its mode and owner.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -105,6 +107,76 @@ TEST(CompleteFileSet, FilesBesideTheTargetAreLeftAlone) {
     EXPECT_TRUE(c.kind != folder || fs::is_empty(planted));
     fs::remove_all(dir);
   }
+}
+
+std::string octal(mode_t mode) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
+  return text;
+}
+
+// Writes over each kind of file in a fresh folder and returns what differs from open()'s verdict: a file
+// open() would not open for writing is refused with its reason and left as it was; any other keeps its
+// mode, owner and links. Empty when nothing differs.
+std::string modeMismatches(const std::string& name) {
+  const struct {
+    mode_t mode;
+    bool throughLink;
+  } cases[] = {{0444, false}, {0600, true}, {0755, false}, {02750, false}, {0, false}};
+  const fs::path dir = freshFolder(name);
+  const mode_t oldMask = umask(027);
+  std::string mismatches;
+  const auto expect = [&](bool ok, const std::string& what, mode_t mode) {
+    if (!ok) mismatches += "mode " + octal(mode) + ": " + what + "\n";
+  };
+  for (const auto& c : cases) {
+    const fs::path target = dir / "target.json", link = dir / "link.json";
+    const bool existing = c.mode != 0;
+    if (existing) {
+      std::ofstream(target) << "old";
+      // Root may give the file to another user; the writer must then keep that owner too. Mode last: a
+      // change of owner clears the set-group bit.
+      if (geteuid() == 0 && chown(target.c_str(), 65534, 65534) != 0) expect(false, "chown", c.mode);
+      chmod(target.c_str(), c.mode);
+    }
+    if (c.throughLink) fs::create_symlink(target, link);
+    struct stat before {};
+    stat(target.c_str(), &before);
+    const int probe = existing ? open(target.c_str(), O_WRONLY) : 0;
+    const std::string refusal = probe < 0 ? std::strerror(errno) : "";
+    if (existing && probe >= 0) close(probe);
+    const std::string path = (c.throughLink ? link : target).string();
+    std::string failure;
+    const bool written = writeCompleteFile(path, "new", 3, &failure);
+    struct stat after {};
+    stat(target.c_str(), &after);
+    const mode_t expected = existing ? c.mode : 0640;
+    expect(written == refusal.empty(), "written " + std::to_string(written), c.mode);
+    expect(failure == (refusal.empty() ? "" : "cannot write \"" + path + "\": " + refusal), failure, c.mode);
+    expect(readFile(target.string()) == (written ? "new" : "old"), "content " + readFile(target.string()), c.mode);
+    expect((after.st_mode & 07777) == expected, "mode after " + octal(after.st_mode & 07777), c.mode);
+    expect(!existing || (after.st_uid == before.st_uid && after.st_gid == before.st_gid), "owner", c.mode);
+    expect(!c.throughLink || fs::is_symlink(link), "the link is gone", c.mode);
+    expect(namesIn(dir).size() == (c.throughLink ? 2u : 1u), "left files", c.mode);
+    fs::remove(target);
+    fs::remove(link);
+  }
+  umask(oldMask);
+  fs::remove_all(dir);
+  return mismatches;
+}
+
+TEST(CompleteFileSet, AReplacedFileKeepsItsModeAndOwnerAndAnUnwritableOneIsRefused) {
+  EXPECT_EQ(modeMismatches("modes"), "");
+  // The same as a user without root's right to write any file.
+  EXPECT_EXIT(
+      {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) std::_Exit(2);
+        const std::string mismatches = modeMismatches("modes-unprivileged");
+        std::fputs(mismatches.c_str(), stderr);
+        std::_Exit(mismatches.empty() ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@ the JSON files, and the lists of links and joints."""
 import gc
 import json
 import re
+import stat
 
 import numpy as np
 import pytest
@@ -28,9 +29,11 @@ def test_three_ways_to_build_a_skeleton_and_its_json_file(tmp_path, capfd):
 def test_a_skeleton_file_is_written_through_a_link_and_one_nested_too_deep_is_refused(tmp_path):
     target, link = tmp_path / "target.json", tmp_path / "link.json"
     target.write_text("{}")
+    target.chmod(0o600)
     link.symlink_to(target)
     dz.SkeletonToJson(str(link), fish())
     assert link.is_symlink() and json.loads(target.read_text())["model_file"] == FISH
+    assert stat.S_IMODE(target.stat().st_mode) == 0o600
     target.write_text(target.read_text().replace('"markers_placements": []',
                                                  '"markers_placements": ' + "[" * 200000 + "]" * 200000))
     with pytest.raises(RuntimeError, match=re.escape('"%s": values nest deeper than 16 levels' % target)):
