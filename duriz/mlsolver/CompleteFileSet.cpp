@@ -51,18 +51,35 @@ std::string randomTag() {
   return tag;
 }
 
-// Candidate `attempt` for a temporary beside target, within the folder's limit on name length: the plain
-// "<name>.part" first, a name no one can foresee after a clash.
-std::string temporaryName(const std::string& target, std::size_t maxName, int attempt) {
-  const fs::path t = target;
-  const std::string name = t.filename().string();
-  const std::string suffix = attempt == 0 ? ".part" : "." + randomTag() + ".part";
-  return (t.parent_path() / (name.substr(0, maxName - std::min(maxName, suffix.size())) + suffix)).string();
-}
-
 std::size_t nameMax(const std::string& folder) {
   const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
   return limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
+}
+
+// target's name (cut to the folder's limit on name length) with suffix, beside target.
+std::string besideName(const std::string& target, std::size_t maxName, const std::string& suffix) {
+  const fs::path t = target;
+  return (t.parent_path() / (t.filename().string().substr(0, maxName - std::min(maxName, suffix.size())) + suffix))
+      .string();
+}
+
+// Candidate `attempt` for a temporary: the plain "<name>.part" first, a name no one can foresee after a clash.
+std::string temporaryName(const std::string& target, std::size_t maxName, int attempt) {
+  return besideName(target, maxName, attempt == 0 ? ".part" : "." + randomTag() + ".part");
+}
+
+// A second name (a hard link) for the file at target, so that it can be put back; empty when there is no
+// such file or the folder allows no link there.
+std::string keepEarlier(const std::string& target) {
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+  const std::size_t maxName = nameMax(fs::path(target).parent_path().string());
+  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+    const std::string name = besideName(target, maxName, "." + randomTag() + ".keep");
+    if (::link(target.c_str(), name.c_str()) == 0) return name;
+    if (errno != EEXIST) break;
+  }
+  return "";
 }
 
 }  // namespace
@@ -85,11 +102,13 @@ bool CompleteFileSet::add(const std::string& path, const char* data, std::size_t
   if (fs::is_directory(status)) return fail(path, EISDIR);
   // A device or a pipe is written in place: a file must not replace it.
   if (fs::exists(status) && !fs::is_regular_file(status)) {
-    entries_.push_back({target.string(), "", 0, 0, std::string(data, size)});
+    Entry entry;
+    entry.target = target.string();
+    entry.inPlace.assign(data, size);
+    entries_.push_back(std::move(entry));
     return true;
   }
-  // Every final name is checked here, before any file lands: a rename refused part way through commit
-  // would leave the set half landed.
+  // Every final name is checked here, before any file lands, so that commit seldom has to put files back.
   const std::size_t maxName = nameMax(target.has_parent_path() ? target.parent_path().string() : ".");
   if (target.filename().string().size() > maxName) return fail(path, ENAMETOOLONG);
   // A file that open() would not open for writing is not replaced either.
@@ -98,7 +117,8 @@ bool CompleteFileSet::add(const std::string& path, const char* data, std::size_t
   if (replacing &&
       (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 || ::stat(target.c_str(), &replaced) != 0))
     return fail(path, errno);
-  Entry entry{target.string(), "", 0, 0, ""};
+  Entry entry;
+  entry.target = target.string();
   const int error = writeTemporary(entry, maxName, data, size, replacing ? &replaced : nullptr);
   if (error != 0) return fail(path, error);
   entries_.push_back(std::move(entry));
@@ -112,13 +132,39 @@ bool CompleteFileSet::commit() {
       const int error = writeInPlace(e.target, e.inPlace.data(), e.inPlace.size());
       if (error != 0) return fail(e.target, error);
     }
-  for (Entry& e : entries_) {
+  // Until every file has its name, each file replaced is kept under a second name, so that a rename refused
+  // part way (an append-only file, a folder where only a file's owner may replace it) can be undone.
+  for (Entry& e : entries_)
+    if (!e.temporary.empty()) e.earlier = keepEarlier(e.target);
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    Entry& e = entries_[i];
     if (e.temporary.empty()) continue;
-    if (std::rename(e.temporary.c_str(), e.target.c_str()) != 0) return fail(e.target, errno);
+    if (std::rename(e.temporary.c_str(), e.target.c_str()) != 0) {
+      const int error = errno;
+      undoLanding(i);
+      return fail(e.target, error);
+    }
     e.temporary.clear();
+    e.landed = true;
   }
+  for (const Entry& e : entries_)
+    if (!e.earlier.empty()) ::unlink(e.earlier.c_str());
   entries_.clear();
   return true;
+}
+
+void CompleteFileSet::undoLanding(std::size_t failed) {
+  for (std::size_t i = failed; i-- > 0;) {
+    Entry& e = entries_[i];
+    if (!e.landed) continue;
+    if (e.earlier.empty())
+      removeOwn(e.target, e);
+    else if (std::rename(e.earlier.c_str(), e.target.c_str()) == 0)
+      e.earlier.clear();
+  }
+  // The second names of files not replaced go; one that could not be put back stays, the only copy left.
+  for (const Entry& e : entries_)
+    if (!e.earlier.empty() && !e.landed) ::unlink(e.earlier.c_str());
 }
 
 bool CompleteFileSet::fail(const std::string& path, int error) {
@@ -160,20 +206,20 @@ int CompleteFileSet::writeTemporary(Entry& entry, std::size_t maxName, const cha
   // Some file systems report a full disk only when the file is closed.
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) {
-    if (entry.inode != 0) removeTemporary(entry);
+    if (entry.inode != 0) removeOwn(entry.temporary, entry);
     entry.temporary.clear();
   }
   return error;
 }
 
-void CompleteFileSet::removeTemporary(const Entry& entry) {
+void CompleteFileSet::removeOwn(const std::string& name, const Entry& entry) {
   struct stat now {};
-  if (::lstat(entry.temporary.c_str(), &now) == 0 && now.st_dev == entry.device && now.st_ino == entry.inode)
-    ::unlink(entry.temporary.c_str());
+  if (::lstat(name.c_str(), &now) == 0 && now.st_dev == entry.device && now.st_ino == entry.inode)
+    ::unlink(name.c_str());
 }
 
 void CompleteFileSet::removeTemporaries() {
   for (const Entry& e : entries_)
-    if (!e.temporary.empty()) removeTemporary(e);
+    if (!e.temporary.empty()) removeOwn(e.temporary, e);
   entries_.clear();
 }

@@ -25,7 +25,7 @@ class CompleteFileSet {
   // another file.
   bool add(const std::string& path, const char* data, std::size_t size);
   // Gives every written file its name. Returns false, with failure(), when the set failed before or a file
-  // cannot take its name; files not yet named are then removed.
+  // cannot take its name; files not yet named are then removed and those already named put back.
   bool commit();
   // "cannot write \"<path>\": <the system's reason>" for the first failure; empty while none.
   const std::string& failure() const { return failure_; }
@@ -37,6 +37,8 @@ class CompleteFileSet {
     dev_t device = 0;       // the temporary's identity, so that a file put at its name
     ino_t inode = 0;        // by someone else is never removed
     std::string inPlace;    // the content of a device or pipe, written at commit
+    std::string earlier;    // while the set lands: a second name of the file the target replaces
+    bool landed = false;    // the temporary has taken the target's name
   };
   bool fail(const std::string& path, int error);
   bool fail(const std::string& path, const std::string& reason);
@@ -45,7 +47,10 @@ class CompleteFileSet {
   // the failing call, with nothing left behind.
   int writeTemporary(Entry& entry, std::size_t maxName, const char* data, std::size_t size,
                      const struct stat* replaced);
-  static void removeTemporary(const Entry& entry);
+  // Puts back the files that took their names before entry `failed` was refused its name.
+  void undoLanding(std::size_t failed);
+  // Removes the file at name only while it is the one entry's temporary was created as.
+  static void removeOwn(const std::string& name, const Entry& entry);
   void removeTemporaries();
 
   std::vector<Entry> entries_;

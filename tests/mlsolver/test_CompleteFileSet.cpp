@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,10 +42,26 @@ Names namesIn(const fs::path& folder) {
   return names;
 }
 
+// Marks a file append-only (or clears the mark): it may then be written but not replaced. False where the
+// file system or the process's rights do not allow it.
+bool markAppendOnly(const fs::path& path, bool on) {
+  const int fd = open(path.c_str(), O_RDONLY);
+  int flags = 0;
+  bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+  done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  if (fd >= 0) close(fd);
+  return done;
+}
+
+// A name that cannot be given is refused before any file lands; a name that is refused only while the
+// set lands (an append-only file cannot be replaced) has the files landed before it put back.
 TEST(CompleteFileSet, ASetWithABadFinalNameLandsNone) {
   const fs::path folder = freshFolder("bad-names");
-  const std::string earlier = (folder / "a.vtk").string();
+  const std::string earlier = (folder / "a.vtk").string(), added = (folder / "c.vtk").string();
   fs::create_directory(folder / "sub");
+  std::ofstream(folder / "log.vtk") << "kept";
+  const bool appendOnly = markAppendOnly(folder / "log.vtk", true);
   const struct {
     std::string name;
     const char* reason;
@@ -51,14 +69,16 @@ TEST(CompleteFileSet, ASetWithABadFinalNameLandsNone) {
                {"missing/b.vtk", "No such file or directory"},
                {"a.vtk/b.vtk", "Not a directory"},
                {"sub", "Is a directory"},
-               {std::string("b\0.vtk", 6), "holds a NUL character"}};
+               {std::string("b\0.vtk", 6), "holds a NUL character"},
+               {"log.vtk", "Operation not permitted"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reason);
+    if (c.name == "log.vtk" && !appendOnly) continue;
     std::ofstream(earlier) << "old";
     std::string told;
     {
       CompleteFileSet files;
-      ASSERT_TRUE(files.add(earlier, "new", 3));
+      ASSERT_TRUE(files.add(earlier, "new", 3) && files.add(added, "new", 3));
       try {
         EXPECT_FALSE(files.add(folder.string() + "/" + c.name, "x", 1) && files.commit());
         told = files.failure();
@@ -68,8 +88,10 @@ TEST(CompleteFileSet, ASetWithABadFinalNameLandsNone) {
     }
     EXPECT_PRED_FORMAT2(testing::IsSubstring, c.reason, told);
     EXPECT_EQ(readFile(earlier), "old");
-    EXPECT_EQ(namesIn(folder), (Names{"a.vtk", "sub"}));
+    EXPECT_EQ(readFile((folder / "log.vtk").string()), "kept");
+    EXPECT_EQ(namesIn(folder), (Names{"a.vtk", "log.vtk", "sub"}));
   }
+  markAppendOnly(folder / "log.vtk", false);
   fs::remove_all(folder);
 }
 
