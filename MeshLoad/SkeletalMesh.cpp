@@ -8,13 +8,51 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <set>
 #include <stdexcept>
 #include <string>
 
 #include "aiTransform.h"
+#include "duriz/mlsolver/requireNoNul.h"
 #include "duriz/mlsolver/writeCompleteFile.h"
 
 namespace {
+
+// Assimp's FBX reader hands one aiBone to all clusters of a mesh whose nodes share a name, and the scene
+// then frees that bone twice. Each entry gets a bone of its own, so that the scene can be freed.
+void giveEachBoneItsOwn(aiScene& scene) {
+  std::set<const aiBone*> seen;
+  for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
+    aiMesh* mesh = scene.mMeshes[m];
+    if (mesh == nullptr) continue;
+    for (unsigned b = 0; b < mesh->mNumBones; ++b)
+      if (mesh->mBones[b] != nullptr && !seen.insert(mesh->mBones[b]).second)
+        mesh->mBones[b] = new aiBone(*mesh->mBones[b]);
+  }
+}
+
+// Bones find their nodes by name, and so do joints, their parents and recorded channels: a name given
+// twice would bind them to whichever node or bone came last.
+void requireDistinctNames(const aiScene& scene) {
+  for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
+    const aiMesh* mesh = scene.mMeshes[m];
+    if (mesh == nullptr) continue;
+    std::set<std::string> bones;
+    for (unsigned b = 0; b < mesh->mNumBones; ++b)
+      if (mesh->mBones[b] != nullptr && !bones.insert(mesh->mBones[b]->mName.C_Str()).second)
+        throw std::invalid_argument("mesh '" + std::string(mesh->mName.C_Str()) + "' has two bones named '" +
+                                    mesh->mBones[b]->mName.C_Str() + "'");
+  }
+  std::set<std::string> nodes;
+  std::vector<const aiNode*> stack{scene.mRootNode};
+  while (!stack.empty()) {
+    const aiNode* node = stack.back();
+    stack.pop_back();
+    if (!nodes.insert(node->mName.C_Str()).second)
+      throw std::invalid_argument("two nodes are named '" + std::string(node->mName.C_Str()) + "'");
+    stack.insert(stack.end(), node->mChildren, node->mChildren + node->mNumChildren);
+  }
+}
 
 // A fresh aiNodeAnim with the recorded keys of one node.
 aiNodeAnim* makeChannel(const std::string& name, const AnimChannel& channel) {
@@ -36,6 +74,7 @@ aiNodeAnim* makeChannel(const std::string& name, const AnimChannel& channel) {
 }  // namespace
 
 bool SkeletalMesh::load(const std::string& path, int gpuId) {
+  requireNoNul(path, "the model path");
   this->gpuId = gpuId;
   this->path = path;
   importer.SetPropertyInteger("IMPORT_FBX_PRESERVE_PIVOTS", 0);
@@ -47,8 +86,16 @@ bool SkeletalMesh::load(const std::string& path, int gpuId) {
     std::printf("Error parsing '%s': '%s'\n", path.c_str(), importer.GetErrorString());
     return false;
   }
+  // The importer's scene, not a constant one: mend it before anything can free it.
+  giveEachBoneItsOwn(const_cast<aiScene&>(*scene));
   scale = 1.0;
-  buildModel();
+  try {
+    buildModel();
+  } catch (const std::invalid_argument& e) {
+    throw std::invalid_argument("cannot load the model '" + path + "': " + e.what());
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error("cannot load the model '" + path + "': " + e.what());
+  }
   return true;
 }
 
@@ -64,6 +111,7 @@ bool SkeletalMesh::loadScene(const aiScene* scene) {
 
 void SkeletalMesh::buildModel() {
   try {
+    requireDistinctNames(*scene);
     buildNodes(scene->mRootNode);
     buildMeshes(scene->mRootNode);
     update(false, true);

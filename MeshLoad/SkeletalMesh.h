@@ -30,13 +30,15 @@ class SkeletalMesh {
  public:
   // Imports the file (triangulated, FBX pivots folded into the nodes) and poses the bind state on the
   // host. On failure prints "Error parsing '<path>': '<reason>'" and returns false, leaving no model.
-  // A mesh with a face or weight beyond its vertices throws std::runtime_error, a node transform or bone
-  // offset holding a NaN or an infinity std::invalid_argument, both also leaving no model.
+  // A mesh with a face or weight beyond its vertices throws std::runtime_error; a node transform or bone
+  // offset holding a NaN or an infinity, two nodes of one name or two bones of one name in a mesh throw
+  // std::invalid_argument; these name the file and also leave no model. A path holding a NUL character
+  // throws std::invalid_argument and changes nothing.
   bool load(const std::string& path, int gpuId);
   // Holds `scene` (the caller keeps it alive), builds its nodes and meshes and poses it on the host.
-  // Throws std::invalid_argument for a null scene or root (keeping the earlier model); throws
-  // std::runtime_error, leaving no model, for bad indices as load does and for a node naming a mesh the
-  // scene does not have.
+  // Throws std::invalid_argument for a null scene or root (keeping the earlier model); throws, leaving no
+  // model, what load throws for a bad scene, and std::runtime_error for a node naming a mesh the scene
+  // does not have.
   bool loadScene(const aiScene* scene);
   void buildNodes(const aiNode* root);
   void buildMeshes(const aiNode* node);

@@ -15,7 +15,7 @@ void nodeMgr::insertIntermediateNodes(int i) {
   if (n < 1) return;
   for (int j = 0; j < n; ++j) {
     const int c = childBegin[i] + j;
-    const int k = addNode(nodes[i]->name + "_intermediate" + "_" + std::to_string(j), Eigen::Isometry3d::Identity());
+    const int k = addNode(intermediateName(nodes[i]->name, j), Eigen::Isometry3d::Identity());
     childBegin.push_back(c);
     childEnd.push_back(c + 1);
     parentIdx.push_back(i);

@@ -16,9 +16,12 @@ class nodeMgr {
   // Appends a node and maps its name to it (a later node of the same name takes over the name). The
   // caller appends the node's parent and child-range entries.
   int addNode(const std::string& name, const Eigen::Isometry3d& transform);
-  // Hangs every child of node i below an identity node of its own; the new nodes become node i's
-  // children. World transforms do not change.
+  // Hangs every child of node i below an identity node of its own, named intermediateName(node i's name,
+  // j) for its j-th child; the new nodes become node i's children. World transforms do not change.
   void insertIntermediateNodes(int i);
+  static std::string intermediateName(const std::string& name, int j) {
+    return name + "_intermediate_" + std::to_string(j);
+  }
   // Recomputes every node's `worldTrans` from `position` and `rotation`, in node 0's frame.
   void updateGlobalTransforms();
 

@@ -1,8 +1,9 @@
 #include "SkeletonSystem.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <numeric>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -50,10 +51,27 @@ void SkeletonSystem::buildJoints() {
   rootJoint.reset();
   nodeMgr& nodes = *mesh->nodeManager;
 
-  // A bone whose name is no node name (index -1) has no node to stand on and is skipped.
+  // A bone whose name is no node name (index -1) has no node to stand on and is skipped. A bone that
+  // several meshes share gets its intermediate nodes once.
+  std::vector<int> branching;
   for (const auto& m : mesh->meshes)
     for (int bone : m->data_cpu.bone_nodeIdx)
-      if (bone >= 0 && nodes.getChildCount(bone) > 1) nodes.insertIntermediateNodes(bone);
+      if (bone >= 0 && nodes.getChildCount(bone) > 1 &&
+          std::find(branching.begin(), branching.end(), bone) == branching.end())
+        branching.push_back(bone);
+  // Joints find their nodes and parents by name, and links and skeleton files their joints: a new node
+  // must not take a name a node has.
+  std::set<std::string> names;
+  for (const auto& node : nodes.nodes)
+    if (!names.insert(node->name).second)
+      throw std::invalid_argument("buildJoints: two nodes are named '" + node->name + "'");
+  for (int bone : branching)
+    for (int j = 0; j < nodes.getChildCount(bone); ++j) {
+      const std::string name = nodeMgr::intermediateName(nodes.nodes[bone]->name, j);
+      if (!names.insert(name).second)
+        throw std::invalid_argument("buildJoints: the intermediate node '" + name + "' would take the name of a node");
+    }
+  for (int bone : branching) nodes.insertIntermediateNodes(bone);
 
   for (const auto& m : mesh->meshes)
     for (int bone : m->data_cpu.bone_nodeIdx) {
@@ -74,29 +92,15 @@ void SkeletonSystem::buildJoints() {
       }
     }
 
-  // The root is the first joint whose parent node is no joint. Later such joints stay unattached, as do
-  // joints whose parent would close a loop (possible when node names repeat). A joint is attached only
-  // when its turn comes, so until then it heads its own tree, and the parent would close a loop exactly
-  // when the joint heads the parent's tree too. The trees are kept as disjoint sets of joint indices
-  // represented by their heads, so that the test costs nearly nothing however deep the chain (walking up
-  // to the head per joint took quadratic time).
-  std::vector<int> headOf(joints.size());
-  std::iota(headOf.begin(), headOf.end(), 0);
-  const auto head = [&headOf](int j) {
-    for (; headOf[j] != j; j = headOf[j]) headOf[j] = headOf[headOf[j]];  // path halving
-    return j;
-  };
+  // The root is the first joint whose parent node is no joint; later such joints stay unattached.
   for (const auto& j : joints) {
     const auto parent = j->parentName.empty() ? jointMap.end() : jointMap.find(j->parentName);
     if (parent == jointMap.end()) {
       if (rootJoint == nullptr) rootJoint = j;
       continue;
     }
-    const int parentHead = head(parent->second->index);
-    if (parentHead == j->index) continue;
     j->parent = parent->second;
     parent->second->children.push_back(j);
-    headOf[j->index] = parentHead;  // j's tree joins its parent's
   }
 
   buildLinks();
@@ -112,8 +116,10 @@ void SkeletonSystem::buildLinks() {
     if (j->children.empty()) continue;
     auto link = std::make_shared<SkeletonLink>(j, j->children, "");
     if (j->children.front()->isIntermediate) link->mass = 0.01;
+    // A link becomes a body found by its name.
+    if (!linkMap.emplace(link->name, link).second)
+      throw std::invalid_argument("buildLinks: two links are named '" + link->name + "'");
     links.push_back(link);
-    linkMap[link->name] = link;
     jointLinkMap[j->name] = link;
   }
 }

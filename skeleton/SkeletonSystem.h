@@ -26,9 +26,12 @@ class SkeletonSystem : public GpuCopyable {
   // std::runtime_error, both naming the file.
   SkeletonSystem(const std::string& model_file, int gpuId);
 
-  // Inserts intermediate nodes at branching bones, makes the joints and the tree, then the links.
+  // Inserts intermediate nodes at branching bones (once per node), makes the joints and the tree, then
+  // the links. Throws std::invalid_argument, before inserting anything, when two nodes share a name or an
+  // intermediate node's name is a node's.
   void buildJoints();
-  // One link per joint with children, on the current pose.
+  // One link per joint with children, on the current pose. Throws std::invalid_argument when two links
+  // would share a name.
   void buildLinks();
   // One marker per placement at the nearest vertex of any mesh (ties: the earlier mesh, the lower
   // vertex), allocated and uploaded even when there is none. Throws std::invalid_argument naming a

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <fstream>
+#include <functional>
 #include <set>
 
 #include "MeshLoad/meshTestUtil.h"
@@ -100,6 +102,40 @@ TEST(SkeletalMesh, BadFilesAndScenesAreRejectedLeavingNoModel) {
     model = loadModel(kModels + "/bar.fbx");
     EXPECT_EQ(thrownWhat<std::invalid_argument>([&] { captureStdout([&] { model->loadScene(scene); }); }), message);
     expectNoModel(*model);
+  }
+}
+
+// Bones, joints and channels find nodes by name: a name given twice is refused, naming it, and leaves no
+// model. The reader of the file shares one bone between the clusters of same-named nodes, which freed it
+// twice.
+TEST(SkeletalMesh, NamesGivenTwiceAreRefused) {
+  const std::string fish = testsupport::readFile(kModels + "/fish.fbx");
+  const auto renamed = [&fish](const std::string& from, const std::string& to) {
+    const std::string path = testsupport::tempPath("renamed_" + from + ".fbx");
+    std::string text = fish;
+    text.replace(text.find("\"Model::" + from + "\""), from.size() + 9, "\"Model::" + to + "\"");
+    std::ofstream(path) << text;
+    return path;
+  };
+  const auto bone = [](const char* name, unsigned vertex) {
+    return testmodels::BoneSpec{name, aiMatrix4x4(), {{vertex, 1.0f}}};
+  };
+  auto loop = sceneOf({{"RootNode", -1, {0}}, {"p", 0, {}}, {"q", 1, {}}, {"p", 2, {}}}, triangles(1));
+  auto twoBones = sceneOf({{"RootNode", -1, {0}}, {"B", 0, {}}},
+                          {makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}}, {bone("B", 0), bone("B", 1)})
+                               .release()});
+  const std::string tailAsBody = renamed("tail", "body"), skinAsFin = renamed("skin", "fin");
+  const std::pair<std::function<void(SkeletalMesh&)>, std::string> rows[] = {
+      {[&](SkeletalMesh& m) { m.load(tailAsBody, 0); },
+       "cannot load the model '" + tailAsBody + "': mesh 'skin' has two bones named 'body'"},
+      {[&](SkeletalMesh& m) { m.load(skinAsFin, 0); },
+       "cannot load the model '" + skinAsFin + "': two nodes are named 'fin'"},
+      {[&](SkeletalMesh& m) { m.loadScene(loop.get()); }, "two nodes are named 'p'"},
+      {[&](SkeletalMesh& m) { m.loadScene(twoBones.get()); }, "mesh 'm' has two bones named 'B'"}};
+  for (const auto& [load, message] : rows) {
+    auto model = loadModel(kModels + "/bar.fbx");
+    EXPECT_EQ(thrownWhat<std::invalid_argument>([&] { captureStdout([&] { load(*model); }); }), message);
+    EXPECT_TRUE(model->meshes.empty() && model->nodeManager == nullptr && model->scene == nullptr) << message;
   }
 }
 

@@ -76,13 +76,13 @@ TEST(SkeletonSystem, SubstringBonesPullInNodesAndUnattachedJointsKeepTheirLinks)
   EXPECT_EQ(captureStdout([&] { s.printJointTree(); }), "--LeftArm 1 p:Chest\n----LeftHand 0 p:LeftArm\n");
 }
 
-// Scenes built in memory: a bone without a node, repeated node names, no mesh at all.
+// Scenes built in memory: a bone without a node, no mesh at all.
 TEST(SkeletonSystem, BadHierarchiesAreSkippedOrRaise) {
   auto scene = std::make_unique<aiScene>();
   scene->mRootNode = new aiNode("RootNode");
   aiNode* a =
       testmodels::addChild(testmodels::addChild(scene->mRootNode, "Armature", aiMatrix4x4()), "A", aiMatrix4x4());
-  testmodels::addChild(testmodels::addChild(a, "B", translation(1, 0, 0)), "A", translation(1, 0, 0));
+  testmodels::addChild(testmodels::addChild(a, "B", translation(1, 0, 0)), "C", translation(1, 0, 0));
   scene->mNumMeshes = 1;
   scene->mMeshes = new aiMesh* [1] {
     makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}},
@@ -96,12 +96,9 @@ TEST(SkeletonSystem, BadHierarchiesAreSkippedOrRaise) {
   s.mesh = std::make_shared<SkeletalMesh>();
   captureStdout([&] { s.mesh->loadScene(scene.get()); });
   s.buildJoints();
-  // B's parent is the first A; the name A maps to the second A, below B: attaching it would close a loop.
-  EXPECT_EQ(namesOf(s.joints), (Names{"B", "A"}));
-  EXPECT_EQ(s.jointMap.at("B")->parent.lock(), s.jointMap.at("A"));
-  EXPECT_EQ(s.jointMap.at("A")->parent.lock(), nullptr);
-  EXPECT_EQ(s.rootJoint, nullptr);
-  EXPECT_THROW(s.printJointTree(), std::logic_error);
+  EXPECT_EQ(namesOf(s.joints), (Names{"B", "C"}));
+  EXPECT_EQ(s.jointMap.at("C")->parent.lock(), s.jointMap.at("B"));
+  EXPECT_EQ(s.rootJoint, s.jointMap.at("B"));
   EXPECT_EQ(s.getRenderData()->pos.size(), 3u);
 
   EXPECT_THROW(SkeletonSystem().buildJoints(), std::logic_error);
@@ -109,27 +106,44 @@ TEST(SkeletonSystem, BadHierarchiesAreSkippedOrRaise) {
   s.mesh->loadScene(scene.get());
   s.buildJoints();
   EXPECT_TRUE(s.joints.empty());
+  EXPECT_EQ(s.rootJoint, nullptr);
+  EXPECT_THROW(s.printJointTree(), std::logic_error);
   EXPECT_THROW(s.getRenderData(), std::logic_error);
 }
 
-// The chain p -> q -> r -> s -> p, the name p mapped to its second node (below s): the joints come as p, q,
-// s, r, and r, whose parent q would close the loop, stays unattached. Before r's turn p hangs below s and s
-// below r, so the guard must see through two levels.
-TEST(SkeletonSystem, TheJointThatWouldCloseALoopStaysUnattached) {
-  std::vector<testmodels::BoneSpec> bones;
-  for (const char* b : {"p", "s", "q"}) bones.push_back({b, aiMatrix4x4(), {{0, 1.0f}}});
-  const auto scene = sceneOf(
-      {{"RootNode", -1, {0}}, {"arm", 0, {}}, {"p", 1, {}}, {"q", 2, {}}, {"r", 3, {}}, {"s", 4, {}}, {"p", 5, {}}},
-      {makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}}, bones).release()});
+// Joints, links and skeleton files find nodes and joints by name. A bone that two meshes share gets its
+// intermediate nodes once; a name that would be given twice is refused before any node is inserted.
+TEST(SkeletonSystem, NamesAreGivenOnce) {
+  const auto bone = [](const char* name) { return testmodels::BoneSpec{name, aiMatrix4x4(), {{0, 1.0f}}}; };
+  const auto mesh = [](std::vector<testmodels::BoneSpec> bones) {
+    return makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}}, bones).release();
+  };
+  const std::vector<SceneNode> fork = {{"RootNode", -1, {0, 1}}, {"arm", 0, {}}, {"X", 1, {}}, {"c0", 2, {}},
+                                       {"c1", 2, {}}};
+  auto shared = sceneOf(fork, {mesh({bone("X")}), mesh({bone("X")})});
   SkeletonSystem s;
   s.mesh = std::make_shared<SkeletalMesh>();
-  captureStdout([&] { s.mesh->loadScene(scene.get()); });
+  captureStdout([&] { s.mesh->loadScene(shared.get()); });
   s.buildJoints();
-  EXPECT_EQ(namesOf(s.joints), (Names{"p", "q", "s", "r"}));
-  Names parents;
-  for (const auto& j : s.joints) parents.push_back(j->parent.expired() ? "" : j->parent.lock()->name);
-  EXPECT_EQ(parents, (Names{"s", "p", "r", ""}));
-  EXPECT_EQ(s.rootJoint, nullptr);
+  EXPECT_EQ(s.mesh->nodeManager->nodes.size(), 7u);
+  EXPECT_EQ(namesOf(s.joints), (Names{"X", "c0", "c1", "X_intermediate_0", "X_intermediate_1"}));
+  EXPECT_EQ(s.jointMap.at("c1")->parent.lock()->parent.lock(), s.rootJoint);
+
+  std::vector<SceneNode> taken = fork;
+  taken[0].meshes = {0};
+  taken.push_back({"X_intermediate_1", 1, {}});
+  // Link names join the joint names with "::": a::b with its child c and a with its child b::c.
+  const std::vector<SceneNode> joined = {{"RootNode", -1, {0}}, {"x", 0, {}},    {"a", 1, {}},
+                                         {"a::b", 1, {}},       {"b::c", 2, {}}, {"c", 3, {}}};
+  const std::pair<std::unique_ptr<aiScene>, std::string> rows[] = {
+      {sceneOf(taken, {mesh({bone("X")})}), "the intermediate node 'X_intermediate_1' would take the name of a node"},
+      {sceneOf(joined, {mesh({bone("a")})}), "two links are named '[link]a::b::c'"}};
+  for (const auto& [scene, message] : rows) {
+    captureStdout([&] { s.mesh->loadScene(scene.get()); });
+    const std::size_t before = s.mesh->nodeManager->nodes.size();
+    EXPECT_NE(thrownWhat<std::invalid_argument>([&] { s.buildJoints(); }).find(message), std::string::npos) << message;
+    if (message.find("intermediate") != std::string::npos) EXPECT_EQ(s.mesh->nodeManager->nodes.size(), before);
+  }
 }
 
 TEST(SkeletonSystem, FailedLoadsRaiseNamingTheFile) {
