@@ -3,13 +3,30 @@
 #include <pybind11/eigen.h>
 
 #include <memory>
+#include <string>
 
 #include "SkeletonDynamics/requireFinite.h"
 #include "SkeletonDynamics/skSystem.h"
 #include "SkeletonDynamics/skWorld.h"
+#include "duriz/mlsolver/requireNoNul.h"
 #include "simulatorInterface/coupledLBM_sim3D.h"
 
 namespace py = pybind11;
+
+namespace {
+
+using FolderField = std::string coupledLBM_sim3D::*;
+
+auto folderGetter(FolderField field) {
+  return [field](const coupledLBM_sim3D& s) { return s.*field; };
+}
+
+// A folder name holding a NUL character is refused when it is set, not first at the next save.
+auto folderSetter(FolderField field, const char* name) {
+  return [field, name](coupledLBM_sim3D& s, const std::string& value) { s.*field = requireNoNul(value, name); };
+}
+
+}  // namespace
 
 void bindSimulatorFactory(py::module_& m) {
   m.def("make_simulator", [](std::shared_ptr<simParams> param, int gpuId) {
@@ -52,9 +69,12 @@ void bindSimulator(py::module_& m) {
   py::class_<sim, std::shared_ptr<sim>>(m, "simulator3D")
       .def(py::init<std::shared_ptr<simParams>, int>(), py::arg("param"), py::arg("gpuId"))
       .def("attachWorld", &sim::attachWorld, py::arg("world"))
-      .def_readwrite("mainDataFolderPath", &sim::mainDataFolderPath)
-      .def_readwrite("fluidFolderName", &sim::fluidFolderName)
-      .def_readwrite("objectsFolderName", &sim::objectsFolderName)
+      .def_property("mainDataFolderPath", folderGetter(&sim::mainDataFolderPath),
+                    folderSetter(&sim::mainDataFolderPath, "mainDataFolderPath"))
+      .def_property("fluidFolderName", folderGetter(&sim::fluidFolderName),
+                    folderSetter(&sim::fluidFolderName, "fluidFolderName"))
+      .def_property("objectsFolderName", folderGetter(&sim::objectsFolderName),
+                    folderSetter(&sim::objectsFolderName, "objectsFolderName"))
       .def("log", &sim::log)
       .def("commitInit", &sim::commitInit)
       .def("step", &sim::step, py::arg("couple_mode"))

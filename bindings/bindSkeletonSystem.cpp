@@ -3,11 +3,9 @@
 #include <pybind11/eigen.h>
 #include <pybind11/stl.h>
 
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 
 #include "skeleton/SkeletonJson.h"
 #include "skeleton/SkeletonSystem.h"
@@ -65,16 +63,6 @@ void bindSkeletonSystem(py::module_& m) {
 }
 
 void bindSkeletonFiles(py::module_& m) {
-  // A missing file reaches scripts as FileNotFoundError; other file-system errors stay RuntimeError.
-  py::register_exception_translator([](std::exception_ptr p) {
-    try {
-      if (p) std::rethrow_exception(p);
-    } catch (const std::filesystem::filesystem_error& e) {
-      if (e.code() != std::errc::no_such_file_or_directory) throw;
-      PyErr_SetString(PyExc_FileNotFoundError, e.what());
-    }
-  });
-
   m.def("skeletonFromJson", &skeletonFromJson, py::arg("json_name"), py::arg("gpuId"));
   m.def("SkeletonToJson", &SkeletonToJson, py::arg("json_name"), py::arg("skeleton"));
   m.def("skeletonFromFBX", &skeletonFromFBX, py::arg("fbx_name"), py::arg("gpuId"));

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "bindings/bindDynamics.h"
+#include "bindings/bindErrors.h"
 #include "bindings/bindSimulator.h"
 #include "bindings/bindSkeletonDynamics.h"
 #include "bindings/bindSkeletonModels.h"
@@ -72,4 +73,6 @@ PYBIND11_MODULE(duzavod, m) {
 
   // Skeleton file functions.
   bindSkeletonFiles(m);
+
+  bindErrorTranslation();
 }

@@ -103,7 +103,8 @@ class coupledLBM_sim3D : public GpuCopyable {
   void log();
 
   // Writes the body surfaces (BODY) and the lattices (FLUID) of frame `frame`, creating missing folders.
-  // Flags with other bits throw std::invalid_argument.
+  // Flags with other bits, and a folder name holding a NUL character (in any saving operation below),
+  // throw std::invalid_argument before any folder is made.
   // The files land together: when one cannot be written, std::runtime_error names it and the system's
   // reason, and none of them is written (earlier files stay as they were). Each saving operation below
   // lands its files the same way.

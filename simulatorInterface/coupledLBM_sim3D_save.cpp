@@ -9,6 +9,7 @@
 #include "SkeletonDynamics/skWorld.h"
 #include "coupledLBM_sim3D.h"
 #include "duriz/mlsolver/CompleteFileSet.h"
+#include "duriz/mlsolver/requireNoNul.h"
 #include "duriz/mlsolver/writeFluidVTK.h"
 #include "skeleton/SkeletonSystem.h"
 #include "writeBodyVTK.h"
@@ -20,6 +21,13 @@ void makeFolder(const std::string& folder) {
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (ec) throw std::runtime_error("cannot create the output folder \"" + folder + "\": " + ec.message());
+}
+
+// A folder name holding a NUL character would name another folder: refused before any folder is made.
+void requireFolderNames(const coupledLBM_sim3D& sim, const std::string& operation) {
+  requireNoNul(sim.mainDataFolderPath, operation + ": mainDataFolderPath");
+  requireNoNul(sim.objectsFolderName, operation + ": objectsFolderName");
+  requireNoNul(sim.fluidFolderName, operation + ": fluidFolderName");
 }
 
 }  // namespace
@@ -34,6 +42,7 @@ std::string bodyFileName(std::size_t mesh, std::size_t system, const std::string
 
 void coupledLBM_sim3D::saveScene(int frame, int save_flags) {
   requireCommitted("saveScene");
+  requireFolderNames(*this, "saveScene");
   if (save_flags & ~(BODY | FLUID))
     throw std::invalid_argument("saveScene: save_flags " + std::to_string(save_flags) +
                                 " is no combination of SAVE_FLAG members (BODY 1, FLUID 2)");
@@ -54,6 +63,7 @@ void coupledLBM_sim3D::saveScene(int frame, int save_flags) {
 
 void coupledLBM_sim3D::saveObjectsData(const std::string& object_name) {
   requireCommitted("saveObjectsData");
+  requireFolderNames(*this, "saveObjectsData");
   prepareHostRead();
   CompleteFileSet files;
   addObjectFiles(files, object_name, "saveObjectsData");
@@ -62,6 +72,7 @@ void coupledLBM_sim3D::saveObjectsData(const std::string& object_name) {
 
 void coupledLBM_sim3D::saveFluidData(const std::string& fluid_name) {
   requireCommitted("saveFluidData");
+  requireFolderNames(*this, "saveFluidData");
   prepareHostRead();
   CompleteFileSet files;
   addFluidFiles(files, fluid_name, "saveFluidData");

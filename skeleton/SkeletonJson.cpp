@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "duriz/mlsolver/requireNoNul.h"
 #include "duriz/mlsolver/writeCompleteFile.h"
 
 using nlohmann::json;
@@ -194,6 +195,7 @@ void SkeletonToJson(const std::string& json_name, std::shared_ptr<SkeletonSystem
 }
 
 std::shared_ptr<SkeletonSystem> skeletonFromJson(const std::string& json_name, int gpuId) {
+  requireNoNul(json_name, "the skeleton file path");
   std::ifstream in(json_name);
   if (!in)
     throw std::filesystem::filesystem_error("cannot open the skeleton file", json_name,
@@ -210,7 +212,11 @@ std::shared_ptr<SkeletonSystem> skeletonFromJson(const std::string& json_name, i
     model_file = file["model_file"].get<std::string>();
   } catch (const json::exception&) {
     rethrowNamingFile(json_name);
+  } catch (const std::ios_base::failure& e) {
+    // A folder, or a file the system cannot read: the stream reports it without the file's name.
+    throw std::filesystem::filesystem_error("cannot read the skeleton file", json_name, e.code());
   }
+  requireNoNul(model_file, "skeleton file \"" + json_name + "\": the model path");
 
   // The model path is taken relative to the file's folder when the file exists there.
   const std::string dir = json_name.substr(0, json_name.rfind('/') + 1);

@@ -29,7 +29,8 @@ void from_json(const nlohmann::json& j, SkeletonSystem& system);
 // number (named by its place in the file), which the reader could not take back.
 void SkeletonToJson(const std::string& json_name, std::shared_ptr<SkeletonSystem> skeleton);
 // Loads the model the file names (relative to the file's folder when it exists there, else as written),
-// then applies the file. A file that cannot be opened throws std::filesystem::filesystem_error; the json
-// library's errors keep their kind and name the file; values nested deeper than any skeleton file's
-// throw std::runtime_error naming the file.
+// then applies the file. A file that cannot be opened or read throws std::filesystem::filesystem_error
+// with the system's reason; the json library's errors keep their kind and name the file; values nested
+// deeper than any skeleton file's throw std::runtime_error naming the file. A path, or a model path in
+// the file, holding a NUL character throws std::invalid_argument.
 std::shared_ptr<SkeletonSystem> skeletonFromJson(const std::string& json_name, int gpuId);

@@ -1,7 +1,12 @@
 #include "SkeletonSystem.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -16,6 +21,23 @@ const SkeletalMesh& requireModel(const std::shared_ptr<SkeletalMesh>& mesh, cons
   if (mesh == nullptr || mesh->nodeManager == nullptr)
     throw std::logic_error(std::string(operation) + ": the skeleton system has no model loaded");
   return *mesh;
+}
+
+// The system's reason why the model file cannot be read, which the importer words as a wrong format;
+// empty when it can be read, or when it is neither a regular file nor a folder (a pipe is not opened a
+// second time).
+std::string unreadableReason(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (std::filesystem::is_directory(status)) return std::strerror(EISDIR);
+  if (!std::filesystem::is_regular_file(status)) return "";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  char byte;
+  const bool failed = ::read(fd, &byte, 1) < 0;
+  const int error = errno;
+  ::close(fd);
+  return failed ? std::strerror(error) : "";
 }
 
 void printSubtree(const SkeletonJoint& joint, int depth) {
@@ -35,7 +57,9 @@ SkeletonSystem::SkeletonSystem(const std::string& model_file, int gpuId) {
     if (std::filesystem::status(model_file, ec).type() == std::filesystem::file_type::not_found)
       throw std::filesystem::filesystem_error("cannot load the skeleton model", model_file,
                                               std::make_error_code(std::errc::no_such_file_or_directory));
-    throw std::runtime_error("cannot load the skeleton model '" + model_file + "': " + mesh->importer.GetErrorString());
+    const std::string reason = unreadableReason(model_file);
+    throw std::runtime_error("cannot load the skeleton model '" + model_file +
+                             "': " + (reason.empty() ? mesh->importer.GetErrorString() : reason));
   }
   buildJoints();
 }

@@ -21,9 +21,10 @@ class SkeletonSystem : public GpuCopyable {
  public:
   // No model: set `mesh` to a loaded model before building joints.
   SkeletonSystem() = default;
-  // Loads the model and builds joints, tree and links. A model that cannot be loaded throws: a missing
-  // file std::filesystem::filesystem_error (no_such_file_or_directory), any other failure
-  // std::runtime_error, both naming the file.
+  // Loads the model and builds joints, tree and links. A model that cannot be loaded throws, naming the
+  // file: a missing file std::filesystem::filesystem_error (no_such_file_or_directory), a path holding a
+  // NUL character or a model that names something twice std::invalid_argument, any other failure
+  // std::runtime_error with the system's reason (a folder, a file that cannot be read) or the importer's.
   SkeletonSystem(const std::string& model_file, int gpuId);
 
   // Inserts intermediate nodes at branching bones (once per node), makes the joints and the tree, then

@@ -2,15 +2,17 @@
 the JSON files, and the lists of links and joints."""
 import gc
 import json
+import os
 import re
 import stat
+import subprocess
 
 import numpy as np
 import pytest
 
 import duzavod as dz
 
-from conftest import FISH, HIPS, fish
+from conftest import FISH, HIPS, box, fish
 
 
 def test_three_ways_to_build_a_skeleton_and_its_json_file(tmp_path, capfd):
@@ -38,6 +40,32 @@ def test_a_skeleton_file_is_written_through_a_link_and_one_nested_too_deep_is_re
                                                  '"markers_placements": ' + "[" * 200000 + "]" * 200000))
     with pytest.raises(RuntimeError, match=re.escape('"%s": values nest deeper than 16 levels' % target)):
         dz.skeletonFromJson(str(target), 0)
+
+
+# What only the module's translation shows: a file's bytes that are no UTF-8 in the message, and folder names
+# holding NUL refused as they are set.
+READ_ERRORS = [
+    (lambda tmp: (tmp / "bad.json").write_bytes(b'{"model_file": "\xff"}')
+     and dz.skeletonFromJson(str(tmp / "bad.json"), 0),
+     RuntimeError, r"""bad.json": .*ill-formed UTF-8 byte; last read: '"\\xff'$"""),
+] + [(lambda tmp, field=field: setattr(dz.simulator3D(box(), 0), field, "a\0b/"), ValueError,
+      r'^%s "a\\0b/" holds a NUL character$' % field)
+     for field in ("mainDataFolderPath", "fluidFolderName", "objectsFolderName")]
+
+
+@pytest.mark.parametrize("call, error, match", READ_ERRORS)
+def test_bad_bytes_and_folder_names_raise_naming_them(call, error, match, tmp_path):
+    with pytest.raises(error, match=match):
+        call(tmp_path)
+
+
+def test_a_skeleton_file_on_a_pipe_is_read_once_its_writer_writes(tmp_path):
+    source, pipe = tmp_path / "fish.json", tmp_path / "pipe.json"
+    dz.SkeletonToJson(str(source), fish())
+    os.mkfifo(pipe)
+    writer = subprocess.Popen(["sh", "-c", 'cat "$0" > "$1"', str(source), str(pipe)])
+    assert [j.name for j in dz.skeletonFromJson(str(pipe), 0).joints] == ["body", "tail", "caudal", "caudal_end"]
+    assert writer.wait(timeout=60) == 0
 
 
 def pose(body):

@@ -1,4 +1,5 @@
 // Scene saving of the coupled simulator: the body file format, file names, flags, folders and failures.
+#include <functional>
 #include <map>
 
 #include "MeshLoad/MeshData.h"
@@ -146,6 +147,29 @@ TEST_F(SceneSaving, AFailedSaveLeavesTheEarlierFrameWhole) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(what, "saveScene: cannot write \"" + (root / fluid).string() + "\": File too large");
   EXPECT_TRUE(contents() == before);
+}
+
+// A folder name holding a NUL character would make a shorter folder: every saving operation refuses it,
+// naming the field, before any folder is made.
+TEST_F(SceneSaving, FolderNamesHoldingNulAreRefusedBeforeAnyFolderIsMade) {
+  const std::pair<std::string Sim::*, std::string> fields[] = {{&Sim::mainDataFolderPath, "mainDataFolderPath"},
+                                                               {&Sim::objectsFolderName, "objectsFolderName"},
+                                                               {&Sim::fluidFolderName, "fluidFolderName"}};
+  const std::pair<std::function<void()>, std::string> saves[] = {
+      {[&] { sim->saveScene(1, BODY | FLUID); }, "saveScene"},
+      {[&] { sim->saveObjectsData("o"); }, "saveObjectsData"},
+      {[&] { sim->saveFluidData("f"); }, "saveFluidData"}};
+  const std::string main = sim->mainDataFolderPath, objects = sim->objectsFolderName, fluid = sim->fluidFolderName;
+  for (const auto& [field, name] : fields)
+    for (const auto& [save, operation] : saves) {
+      std::string& value = (*sim).*field;
+      const std::string shown = value + "\\0x";
+      value += std::string("\0x", 2);
+      EXPECT_EQ(testsupport::thrownWhat<std::invalid_argument>(save),
+                operation + ": " + name + " \"" + shown + "\" holds a NUL character");
+      EXPECT_FALSE(fs::exists(root)) << operation << " " << name;
+      sim->mainDataFolderPath = main, sim->objectsFolderName = objects, sim->fluidFolderName = fluid;
+    }
 }
 
 }  // namespace

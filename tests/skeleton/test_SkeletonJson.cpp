@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 #include "skeleton/SkeletonJson.h"
 #include "skeleton/skeletonTestUtil.h"
@@ -179,6 +180,45 @@ TEST(SkeletonJson, BadFilesRaiseTheLibrarysErrorKindAndId) {
       EXPECT_EQ(c.kind, value) << e.what();
     }
   }
+}
+
+// Every reader of a path refuses one holding a NUL character (which would name a shorter path) and changes
+// nothing; a folder or a file the system cannot read is refused with the system's reason, naming the file.
+TEST(SkeletonJson, ReadersRefuseNulAndNameTheFileAndTheReason) {
+  const std::string dir = testFolder(), fish = modelPath("fish.fbx"), file = dir + "fish.json";
+  const std::string nul("\0", 1), mem = "/proc/self/mem";
+  json withNul = json::parse(written(file, skeletonFromFBX(fish, 0)));
+  withNul["model_file"] = fish + nul + "junk";
+  std::ofstream(dir + "nul.json") << withNul.dump();
+  auto model = loadModel(kModels + "/bar.fbx");
+  const std::pair<std::function<void()>, std::string> rows[] = {
+      {[&] { model->load(fish + nul + "junk", 0); },
+       "value: the model path \"" + fish + "\\0junk\" holds a NUL character"},
+      {[&] { skeletonFromJson(file + nul + "x", 0); },
+       "value: the skeleton file path \"" + file + "\\0x\" holds a NUL character"},
+      {[&] { skeletonFromJson(dir + "nul.json", 0); },
+       "value: skeleton file \"" + dir + "nul.json\": the model path \"" + fish + "\\0junk\" holds a NUL character"},
+      {[&] { skeletonFromJson(dir, 0); },
+       "file: filesystem error: cannot read the skeleton file: Is a directory [" + dir + "]"},
+      {[&] { skeletonFromJson(mem, 0); },
+       "file: filesystem error: cannot read the skeleton file: Input/output error [" + mem + "]"},
+      {[&] { SkeletonSystem(dir, 0); }, "runtime: cannot load the skeleton model '" + dir + "': Is a directory"},
+      {[&] { SkeletonSystem(mem, 0); }, "runtime: cannot load the skeleton model '" + mem + "': Input/output error"}};
+  for (const auto& [read, expected] : rows) {
+    std::string got = "none";
+    try {
+      captureStdout(read);
+    } catch (const std::filesystem::filesystem_error& e) {
+      got = std::string("file: ") + e.what();
+    } catch (const std::invalid_argument& e) {
+      got = std::string("value: ") + e.what();
+    } catch (const std::runtime_error& e) {
+      got = std::string("runtime: ") + e.what();
+    }
+    EXPECT_EQ(got, expected);
+  }
+  EXPECT_EQ(model->path, kModels + "/bar.fbx");
+  EXPECT_EQ(model->meshes.size(), 1u);
 }
 
 // The model is looked for beside the file first, then in the working directory; absolute paths as written.
