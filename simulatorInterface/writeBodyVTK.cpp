@@ -7,24 +7,33 @@
 
 #include "MeshLoad/MeshData.h"
 #include "duriz/mlsolver/CompleteFileSet.h"
+#include "duriz/mlsolver/valueText.h"
 
 namespace {
 
-// A VTK reader stops at "nan" or "inf": such a file would look written but load nothing.
 template <class Vec>
-void requireFinite(const std::vector<Vec>& values, const char* what, const std::string& path) {
+std::string vectorText(const Vec& v) {
+  std::string text;
+  for (Eigen::Index k = 0; k < v.size(); ++k) text += (k ? ", " : "") + valueText(v[k]);
+  return text;
+}
+
+// The file declares float: a VTK reader stops at "nan" or "inf", and a value beyond the largest float
+// loads as infinite, so such a file would look written but hold something else.
+template <class Vec>
+void requireFloats(const std::vector<Vec>& values, const char* what, const std::string& path) {
   for (std::size_t i = 0; i < values.size(); ++i)
-    if (!values[i].allFinite())
-      throw std::invalid_argument("writeBodyVTK: " + std::string(what) + " " + std::to_string(i) +
-                                  " is not finite; \"" + path + "\" not written");
+    if (!values[i].template cast<float>().allFinite())
+      throw std::invalid_argument("writeBodyVTK: " + std::string(what) + " " + std::to_string(i) + " (" +
+                                  vectorText(values[i]) + ") is not a finite float; \"" + path + "\" not written");
 }
 
 }  // namespace
 
 bool writeBodyVTK(const host_MeshData& mesh, const std::string& path, CompleteFileSet& files) {
-  requireFinite(mesh.curr_positions, "position", path);
-  requireFinite(mesh.curr_normals, "normal", path);
-  requireFinite(mesh.uv, "texture coordinate", path);
+  requireFloats(mesh.curr_positions, "position", path);
+  requireFloats(mesh.curr_normals, "normal", path);
+  requireFloats(mesh.uv, "texture coordinate", path);
   std::ostringstream out;
   out << "# vtk DataFile Version 3.0\n"
       << "output  a model\n"
