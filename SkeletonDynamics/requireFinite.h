@@ -1,4 +1,4 @@
-// Checks for values bound for DART, which stops the process on a NaN or infinite state, a negative
+// Checks for values bound for DART, which stops the process on a NaN, infinite or huge state, a negative
 // spring, damping or friction, or limits out of order: a script's bad value becomes
 // std::invalid_argument naming it instead.
 #pragma once
@@ -12,9 +12,12 @@
 
 #include "duriz/mlsolver/valueText.h"
 
-// Generalised positions (m, rad) and velocities (m/s, rad/s) beyond this are no physical motion but a
-// diverging state. DART's step roughly squares such a state, and its transforms fail past about 1e154,
-// so a state caught below this bound is still far from ending the process in the next step.
+// The one bound on the magnitude of every value that enters the dynamics: forces and torques, commands,
+// gravity, spring, damping and friction coefficients, mimic offsets and multipliers, generalised
+// positions, velocities and accelerations, a body's placement and scale, way points. 1e8 (m, m/s, N,
+// N m, m/s^2, ...) is far beyond any physical use of a swimmer, and far below what DART's arithmetic
+// fails on: its step multiplies such values together (a state near 1e154 ends the process, a single
+// value near 1e308 at once), so values within it keep every product of a step finite.
 constexpr double kDivergedState = 1e8;
 
 inline double requireFinite(double value, const std::string& what) {
@@ -31,6 +34,26 @@ const Eigen::MatrixBase<Derived>& requireFinite(const Eigen::MatrixBase<Derived>
       text << (i ? ", " : "") << values(i % values.rows(), i / values.rows());
     text << ")";
     throw std::invalid_argument(text.str());
+  }
+  return values;
+}
+
+// Finite and at most kDivergedState in magnitude.
+inline double requireBounded(double value, const std::string& what) {
+  if (!(std::abs(requireFinite(value, what)) <= kDivergedState))
+    throw std::invalid_argument(what + " = " + valueText(value) + ", beyond " + valueText(kDivergedState) +
+                                " in magnitude, the bound on any value that enters the dynamics");
+  return value;
+}
+
+template <class Derived>
+const Eigen::MatrixBase<Derived>& requireBounded(const Eigen::MatrixBase<Derived>& values, const std::string& what) {
+  if (!(requireFinite(values, what).array().abs() <= kDivergedState).all()) {
+    std::string text = what + " = (";
+    for (Eigen::Index i = 0; i < values.size(); ++i)
+      text += (i ? ", " : "") + valueText(values(i % values.rows(), i / values.rows()));
+    throw std::invalid_argument(text + "), beyond " + valueText(kDivergedState) +
+                                " in magnitude, the bound on any value that enters the dynamics");
   }
   return values;
 }

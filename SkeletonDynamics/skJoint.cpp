@@ -40,7 +40,7 @@ std::size_t skJoint::requireDof(const char* operation, std::size_t index) const 
 }
 
 double skJoint::requireValue(const char* operation, double value) const {
-  return requireFinite(value, "skJoint::" + std::string(operation) + ": the value for \"" + name + "\"");
+  return requireBounded(value, "skJoint::" + std::string(operation) + ": the value for \"" + name + "\"");
 }
 
 std::size_t skJoint::getNumDofs() const { return joint->getNumDofs(); }
@@ -57,7 +57,7 @@ void skJoint::setPositions(const Eigen::VectorXd& positions) {
   if (static_cast<std::size_t>(positions.size()) != joint->getNumDofs())
     throw std::invalid_argument("skJoint::setPositions: " + std::to_string(positions.size()) + " values for the " +
                                 std::to_string(joint->getNumDofs()) + " degrees of freedom of \"" + name + "\"");
-  requireFinite(positions, "skJoint::setPositions: the positions of \"" + name + "\"");
+  requireBounded(positions, "skJoint::setPositions: the positions of \"" + name + "\"");
   joint->setPositions(positions);
 }
 
@@ -82,13 +82,13 @@ void skJoint::setAcceleration(std::size_t index, double value) {
 bool skJoint::setServoTarget(std::size_t index, double target, double dt) {
   const std::string what = "skJoint::setServoTarget: the ";
   requireDof("setServoTarget", index);
-  requireFinite(target, what + "target for \"" + name + "\"");
+  requireBounded(target, what + "target for \"" + name + "\"");
   if (!(dt > 0) || !std::isfinite(dt))
     throw std::invalid_argument(what + "time step for \"" + name + "\" must be positive and finite, not " +
                                 valueText(dt));
-  // A tiny dt can still overflow the velocity.
+  // A tiny dt can still make the velocity huge.
   const double velocity =
-      requireFinite((target - joint->getPosition(index)) / dt, what + "velocity for \"" + name + "\"");
+      requireBounded((target - joint->getPosition(index)) / dt, what + "velocity for \"" + name + "\"");
   if (description->actuator == actuatorType::servo) joint->setCommand(index, velocity);
   return true;
 }

@@ -47,10 +47,10 @@ void requireLimits(const SkeletonJoint& joint, std::size_t dofs) {
   }
 }
 
-// A spring, damping or friction coefficient: DART asserts on a negative one.
+// A spring, damping or friction coefficient: DART asserts on a negative or a huge one.
 void requireCoefficient(const SkeletonJoint& joint, double value, const char* field) {
   const std::string what = "joint \"" + joint.name + "\": " + field;
-  requireNotNegative(requireFinite(value, what), what);
+  requireNotNegative(requireBounded(value, what), what);
 }
 
 const Eigen::Vector3d& axisOf(const SkeletonJoint& joint, std::size_t i) {
@@ -84,7 +84,7 @@ void requireTwoDirections(const SkeletonJoint& joint) {
 
 Joint::Properties makeJointProperties(const SkeletonJoint& joint) {
   if (!joint.node) throw std::invalid_argument("joint \"" + joint.name + "\" has no hierarchy node");
-  requireFinite(joint.node->localTransform().matrix(), "joint \"" + joint.name + "\": the node transform");
+  requireBounded(joint.node->localTransform().matrix(), "joint \"" + joint.name + "\": the node transform");
   return Joint::Properties(joint.name, joint.node->localTransform(), Eigen::Isometry3d::Identity(), false, Joint::FORCE,
                            nullptr, 1.0, 0.0);
 }

@@ -67,19 +67,19 @@ Eigen::Vector3d skLink::getPosition() const { return shapeTransform("getPosition
 
 void skLink::addExtForce(const Eigen::Vector3d& force, const Eigen::Vector3d& offset) {
   requireBody("addExtForce")
-      .addExtForce(requireFinite(force, "skLink::addExtForce: the force on \"" + name + "\""),
-                   requireFinite(offset, "skLink::addExtForce: the offset on \"" + name + "\""), false, false);
+      .addExtForce(requireBounded(force, "skLink::addExtForce: the force on \"" + name + "\""),
+                   requireBounded(offset, "skLink::addExtForce: the offset on \"" + name + "\""), false, false);
 }
 
 void skLink::applyForce(const Eigen::Vector3d& force) {
   requireBody("applyForce")
-      .addExtForce(requireFinite(force, "skLink::applyForce: the force on \"" + name + "\""), Eigen::Vector3d::Zero(),
+      .addExtForce(requireBounded(force, "skLink::applyForce: the force on \"" + name + "\""), Eigen::Vector3d::Zero(),
                    false, true);
 }
 
 void skLink::addExtTorque(const Eigen::Vector3d& torque) {
   requireBody("addExtTorque")
-      .addExtTorque(requireFinite(torque, "skLink::addExtTorque: the torque on \"" + name + "\""), false);
+      .addExtTorque(requireBounded(torque, "skLink::addExtTorque: the torque on \"" + name + "\""), false);
 }
 
 Eigen::Vector3d skLink::getLinearAcceleration() const {

@@ -149,7 +149,7 @@ void skSystem::applyEmpiricalForces() {
 void skSystem::setEmpiricalForceAmplifier(double amplifier) {
   // A negative gain drives the faces instead of braking them, and the body diverges.
   const std::string what = "empirical_force_amplifier";
-  empirical_force_amplifier = requireNotNegative(requireFinite(amplifier, what), what);
+  empirical_force_amplifier = requireNotNegative(requireBounded(amplifier, what), what);
 }
 
 void skSystem::assignFacesToLinks() {
@@ -248,8 +248,8 @@ void skSystem::updateMarkers(bool gpu) {
 }
 
 void skSystem::setHead(const Eigen::Vector3d& position, const Eigen::Vector3d& target_orientation) {
-  requireFinite(position, "setHead: the position");
-  Eigen::Vector3d a = baseLinkFwd, b = requireFinite(target_orientation, "setHead: the target orientation");
+  requireBounded(position, "setHead: the position");
+  Eigen::Vector3d a = baseLinkFwd, b = requireBounded(target_orientation, "setHead: the target orientation");
   if (a.norm() > 0) a.normalize();
   if (b.norm() > 0) b.normalize();
   const Eigen::Quaterniond q = Eigen::Quaterniond::FromTwoVectors(a, b);
@@ -331,7 +331,7 @@ void skSystem::setCommands(const Eigen::VectorXd& commands) {
   if (static_cast<std::size_t>(commands.size()) != actuatedDofs.size())
     throw std::invalid_argument("setCommands: " + std::to_string(commands.size()) + " commands for " +
                                 std::to_string(actuatedDofs.size()) + " actuated degrees of freedom");
-  skeleton->setCommands(actuatedDofs, requireFinite(commands, "setCommands: the commands"));
+  skeleton->setCommands(actuatedDofs, requireBounded(commands, "setCommands: the commands"));
 }
 
 Eigen::VectorXd skSystem::getForces() const { return skeleton->getForces(); }
@@ -340,7 +340,7 @@ void skSystem::setForces(const Eigen::VectorXd& forces) {
   if (static_cast<std::size_t>(forces.size()) != skeleton->getNumDofs())
     throw std::invalid_argument("setForces: " + std::to_string(forces.size()) + " forces for " +
                                 std::to_string(skeleton->getNumDofs()) + " degrees of freedom");
-  skeleton->setForces(requireFinite(forces, "setForces: the forces"));
+  skeleton->setForces(requireBounded(forces, "setForces: the forces"));
 }
 
 Eigen::Matrix4d skSystem::getMassWeightedTransform() const {

@@ -46,6 +46,7 @@ class skSystem : public mlLifeCycle<skSystem>, public GpuCopyable {
   // Builds the skeleton from the description, samples sampleNum points over its surface, places the
   // root at its node's position plus `translation`, turned by its node's rotation plus `rotation`
   // (degrees), and records the initial state; `scaling` is not used. Throws std::invalid_argument for a
+  // translation, rotation, scaling, root node placement or mimic setting beyond kDivergedState, a
   // description without model or root joint, a root joint that makes no DART joint (no children or an
   // unsupported kind), a joint with children but no link, a base link or base frame name that names no
   // link, the joint descriptions the property makers reject, a description that a living body was built
@@ -90,7 +91,7 @@ class skSystem : public mlLifeCycle<skSystem>, public GpuCopyable {
   void setRefFrame(const std::shared_ptr<skFrame>& frame);
 
   // Moves the root joint to `position`, turned by the rotation that takes the base forward axis onto
-  // target_orientation, then updates.
+  // target_orientation, then updates. Both within kDivergedState, else std::invalid_argument.
   void setHead(const Eigen::Vector3d& position, const Eigen::Vector3d& target_orientation);
   void sample(int sampleNum);
   // The initial positions and velocities, no commands, forces or accelerations, then an update.
@@ -117,7 +118,7 @@ class skSystem : public mlLifeCycle<skSystem>, public GpuCopyable {
   Eigen::Vector3d getCOMLinearAcceleration() const;
   Eigen::Vector3d getCOMSpatialAccelerationLinear() const;
   // Of the actuated degrees of freedom. setCommands throws std::invalid_argument for a vector of another
-  // length.
+  // length or a command beyond kDivergedState.
   Eigen::VectorXd getForceUpperLimits() const;
   Eigen::VectorXd getForceLowerLimits() const;
   Eigen::VectorXd getCommands() const;
@@ -140,7 +141,7 @@ class skSystem : public mlLifeCycle<skSystem>, public GpuCopyable {
                               const std::shared_ptr<SkeletonLink>& parentLink,
                               const std::shared_ptr<SkeletonLink>& link);
 
-  // Sets empirical_force_amplifier; throws std::invalid_argument unless it is finite and not negative.
+  // Sets empirical_force_amplifier; throws std::invalid_argument unless it is within [0, kDivergedState].
   void setEmpiricalForceAmplifier(double amplifier);
 
   double empirical_force_amplifier = 1000.0;  // gain of the EMPIRICAL drag

@@ -42,8 +42,10 @@ std::string jointKindName(jointType type) {
 }  // namespace
 
 skSystem::skSystem(std::shared_ptr<SkeletonSystem> d, int sampleNum, int id, const Eigen::Vector3d& translation,
-                   const Eigen::Vector3d& rotation, const Eigen::Vector3d& /*scaling: accepted, not used*/)
+                   const Eigen::Vector3d& rotation, const Eigen::Vector3d& scaling)
     : description(std::move(d)) {
+  // Accepted, not used; refused as the placement is, so that no script relies on a huge one.
+  requireBounded(scaling, "skSystem: the scaling");
   if (!description) throw std::invalid_argument("skSystem: no skeleton description given");
   if (!description->mesh) throw std::invalid_argument("skSystem: the skeleton description has no model");
   const std::shared_ptr<SkeletonJoint> root = description->rootJoint;
@@ -72,7 +74,10 @@ skSystem::skSystem(std::shared_ptr<SkeletonSystem> d, int sampleNum, int id, con
     const SkeletonJoint& desc = *joint->description;
     if (desc.mimicJoint.empty()) continue;
     if (const auto followed = jointMgr->getJoint(desc.mimicJoint))
-      joint->joint->setMimicJoint(followed->joint.get(), desc.mimicMultiplier, desc.mimicOffset);
+      joint->joint->setMimicJoint(
+          followed->joint.get(),
+          requireBounded(desc.mimicMultiplier, "skSystem: joint \"" + desc.name + "\": the mimic multiplier"),
+          requireBounded(desc.mimicOffset, "skSystem: joint \"" + desc.name + "\": the mimic offset"));
   }
 
   createRefFrame();
@@ -188,10 +193,10 @@ void skSystem::createDartJointAndNode(const std::shared_ptr<SkeletonJoint>& join
 // Root placement: angles in degrees converted with 3.1415 (not pi), rotations about x, then y, then z.
 void skSystem::placeRoot(const Eigen::Vector3d& translation, const Eigen::Vector3d& rotation) {
   const std::shared_ptr<SkeletonJoint>& root = description->rootJoint;
-  requireFinite(translation, "skSystem: the translation");
-  requireFinite(rotation, "skSystem: the rotation");
-  requireFinite(root->node->position, "skSystem: the position of the root joint \"" + root->name + "\"");
-  requireFinite(root->node->rotation, "skSystem: the rotation of the root joint \"" + root->name + "\"");
+  requireBounded(translation, "skSystem: the translation");
+  requireBounded(rotation, "skSystem: the rotation");
+  requireBounded(root->node->position, "skSystem: the position of the root joint \"" + root->name + "\"");
+  requireBounded(root->node->rotation, "skSystem: the rotation of the root joint \"" + root->name + "\"");
   const Eigen::Vector3d a = (root->node->rotation + rotation) / 180 * 3.1415;
   const Eigen::Quaterniond q = Eigen::AngleAxisd(a.x(), Eigen::Vector3d::UnitX()) *
                                Eigen::AngleAxisd(a.y(), Eigen::Vector3d::UnitY()) *

@@ -40,7 +40,7 @@ void requireBoundedState(const skSystem& system, std::size_t index) {
 }  // namespace
 
 skWorld::skWorld(const Eigen::Vector3d& gravity) : world(dart::simulation::World::create("world")) {
-  world->setGravity(requireFinite(gravity, "DartWorld: the gravity"));
+  world->setGravity(requireBounded(gravity, "DartWorld: the gravity"));
 }
 
 skWorld::~skWorld() {
@@ -123,11 +123,11 @@ std::vector<IBBoundaryMemMgr*> skWorld::getLagrangeBoundaries() {
 }
 
 void skWorld::setGravity(const Eigen::Vector3d& gravity) {
-  world->setGravity(requireFinite(gravity, "setGravity: the gravity"));
+  world->setGravity(requireBounded(gravity, "setGravity: the gravity"));
 }
 
 void skWorld::setTimestep(float dt) {
-  if (!(requireFinite(dt, "setTimestep: the time step") > 0))
+  if (!(requireBounded(dt, "setTimestep: the time step") > 0))
     throw std::invalid_argument("setTimestep: the time step " + valueText(dt) + " is not positive");
   world->setTimeStep(dt);
 }

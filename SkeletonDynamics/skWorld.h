@@ -38,6 +38,7 @@ class skWorld : public mlBaseCouplingSolver {
   void step(int mode, float dt, float forceScale) override;
   // The device point set of every body, in body order.
   std::vector<IBBoundaryMemMgr*> getLagrangeBoundaries() override;
+  // Within kDivergedState, else std::invalid_argument; a time step must also be positive.
   void setGravity(const Eigen::Vector3d& gravity) override;
   void setTimestep(float dt) override;
   // Time 0, the DART world reset, every body back to its initial state.

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "SkeletonDynamics/requireFinite.h"
 #include "tools/UniformCubicBSpline.h"
 #include "tools/mlTrajectoryIndex.h"
 
@@ -18,14 +19,17 @@ void mlTrajectory<double, 3>::setPoints(const std::vector<Point>& newPoints) {
 }
 
 void mlTrajectory<double, 3>::fit() {
-  // A way point that is not finite would make every sample of the curve near it NaN.
-  for (std::size_t k = 0; k < points.size(); ++k)
+  // A way point that is not finite would make every sample of the curve near it NaN; the poses of the
+  // curve steer bodies, so way points keep to the bound of the values that enter the dynamics.
+  for (std::size_t k = 0; k < points.size(); ++k) {
     if (!points[k].allFinite()) {
       std::ostringstream msg;
       msg << "fit: way point " << k << " (" << points[k].x() << ", " << points[k].y() << ", " << points[k].z()
           << ") is not finite";
       throw std::invalid_argument(msg.str());
     }
+    requireBounded(points[k], "fit: way point " + std::to_string(k));
+  }
   // Build everything first so that a rejected fit leaves the earlier one in place.
   auto newSpline = std::make_shared<const UniformCubicBSpline<Eigen::Vector3d, float>>(points);
   auto planar = samplePlanar(*newSpline, kPlanarFactor, kPlanarStep);

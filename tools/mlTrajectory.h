@@ -33,7 +33,8 @@ class mlTrajectory<double, 3> {
   void setPoints(const std::vector<Point>& newPoints);
 
   // Builds a new spline and planar index from the current way points. Throws std::invalid_argument with
-  // fewer than four way points or one that is not finite, and then keeps the earlier fit.
+  // fewer than four way points or one that is not finite or beyond kDivergedState, and then keeps the
+  // earlier fit.
   void fit();
 
   // Planar samples every `step` of parameter (factor = 1 / step samples per segment) plus the end point.

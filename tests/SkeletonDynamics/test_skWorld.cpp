@@ -87,7 +87,7 @@ TEST(skWorld, ADivergedStateRaisesAtTheStepThatMadeItAndAtEveryLaterOne) {
   world.addSkeleton(body);
   int stepsDone = 0;
   body->preStepHooks.push_back(
-      [](skSystem* s, float, float) { s->getJoint("tail")->setVelocity(0, 2 * kDivergedState); });
+      [](skSystem* s, float, float) { s->getJoint("tail")->joint->setVelocity(0, 2 * kDivergedState); });
   body->postStepHooks.push_back([&](skSystem*, float, float) { ++stepsDone; });
   for (int attempt = 0; attempt < 2; ++attempt) {
     const std::string what = testsupport::thrownWhat<std::runtime_error>([&] { world.step(NO_FLUID, 0.001f, 1); });
