@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "SkeletonDynamics/requireFinite.h"
 #include "duriz/gpu_inc/cudaCheck.h"
 #include "skeleton/SkeletonLink.h"
 
@@ -92,19 +93,37 @@ void skLinkMgr::updateLinkData() {
 void skLinkMgr::applyLinkForces() {
   requireRecords("applyLinkForces");
   if (link_data_host.size() < 3) return;
+  const auto wrench = [&](std::size_t i) {
+    const skLinkData& r = link_data_host[i];
+    Eigen::Vector6d w;
+    w << r.torque[0], r.torque[1], r.torque[2], r.force[0], r.force[1], r.force[2];
+    return w;
+  };
+  const auto takesForce = [&](std::size_t i) {
+    return !(links[i]->description && links[i]->description->isIntermediate);
+  };
+  // Every link is checked before the first force is added, so that a refused set adds none.
   for (std::size_t i = 1; i + 1 < link_data_host.size(); ++i) {
+    if (!takesForce(i)) continue;
     const skLink& link = *links[i];
-    if (link.description && link.description->isIntermediate) continue;
     if (!link.body)
       throw std::logic_error("skLinkMgr::applyLinkForces: link " + std::to_string(i) + " (\"" + link.name +
                              "\") has no body");
-    const skLinkData& r = link_data_host[i];
-    const Eigen::Vector3d force(r.force[0], r.force[1], r.force[2]), torque(r.torque[0], r.torque[1], r.torque[2]);
     // A diverged fluid (or empirical drag) would otherwise stop the process inside DART's step.
-    if (!force.allFinite() || !torque.allFinite())
+    const Eigen::Vector6d w = wrench(i);
+    if (!w.allFinite())
       throw std::runtime_error("skLinkMgr::applyLinkForces: the force on link \"" + link.name +
                                "\" is not finite: the fluid or the coupling has diverged");
-    link.body->addExtForce(force, Eigen::Vector3d::Zero(), true, true);
-    link.body->addExtTorque(torque, true);
+    if (!(w.cwiseAbs().maxCoeff() <= kDivergedState))
+      throw std::runtime_error("skLinkMgr::applyLinkForces: the force on link \"" + link.name + "\" reaches " +
+                               valueText(w.cwiseAbs().maxCoeff()) + ", beyond " + valueText(kDivergedState) +
+                               ", the bound on any value that enters the dynamics: the fluid or the coupling "
+                               "has diverged");
+  }
+  for (std::size_t i = 1; i + 1 < link_data_host.size(); ++i) {
+    if (!takesForce(i)) continue;
+    const Eigen::Vector6d w = wrench(i);
+    links[i]->body->addExtForce(w.tail<3>(), Eigen::Vector3d::Zero(), true, true);
+    links[i]->body->addExtTorque(w.head<3>(), true);
   }
 }

@@ -42,7 +42,8 @@ class skLinkMgr {
   void updateLinkData();
   // Every body link's record wrench onto its body node, in body coordinates at the body origin, for the
   // next world step; the world, the reference frame and intermediate links are left out. Nothing happens
-  // with fewer than 3 records.
+  // with fewer than 3 records. A wrench that is not finite or beyond kDivergedState (a diverged fluid or
+  // drag) throws std::runtime_error before any is added.
   void applyLinkForces();
 
   int gpuId;

@@ -37,10 +37,24 @@ Eigen::Vector3d faceCentroid(const host_MeshData& mesh, const MeshFace& f) {
 }  // namespace
 
 void skSystem::update() {
+  requireNodes("update");
   if (useGpu)
     updateGPU(download);
   else
     updateCPU();
+}
+
+void skSystem::requireNodes(const char* operation) const {
+  const auto require = [&](const SkeletonJoint& joint) {
+    if (!joint.node)
+      throw std::logic_error(std::string(operation) + ": joint \"" + joint.name + "\" of body \"" +
+                             skeleton->getName() + "\" has no hierarchy node; give it back its node");
+  };
+  for (const auto& joint : jointMgr->joints) require(*joint->description);
+  for (const auto& link : description->links) {
+    if (link->parentJoint) require(*link->parentJoint);
+    for (const auto& child : link->childJoints) require(*child);
+  }
 }
 
 void skSystem::updateCPU() {
@@ -248,6 +262,7 @@ void skSystem::updateMarkers(bool gpu) {
 }
 
 void skSystem::setHead(const Eigen::Vector3d& position, const Eigen::Vector3d& target_orientation) {
+  requireNodes("setHead");
   requireBounded(position, "setHead: the position");
   Eigen::Vector3d a = baseLinkFwd, b = requireBounded(target_orientation, "setHead: the target orientation");
   if (a.norm() > 0) a.normalize();
@@ -265,6 +280,7 @@ void skSystem::setHead(const Eigen::Vector3d& position, const Eigen::Vector3d& t
 void skSystem::sample(int sampleNum) { sampler->sample(sampleNum); }
 
 void skSystem::reset() {
+  requireNodes("reset");
   skeleton->setPositions(initialPositions);
   skeleton->resetCommands();
   skeleton->setVelocities(initialVelocities);

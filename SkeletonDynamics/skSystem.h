@@ -58,8 +58,12 @@ class skSystem : public mlLifeCycle<skSystem>, public GpuCopyable {
   skSystem& operator=(const skSystem&) = delete;
 
   // After a DART step: the description's nodes and mesh, the markers, the link records, the point positions
-  // and the point velocities follow the skeleton, on the device or on the host (useGpu).
+  // and the point velocities follow the skeleton, on the device or on the host (useGpu). Refused by
+  // requireNodes before anything changes.
   void update();
+  // The updates pose every joint's hierarchy node and place every link between its joints' nodes: throws
+  // std::logic_error naming the joint whose node a script removed.
+  void requireNodes(const char* operation) const;
   void updateCPU();
   void updateGPU(bool download);
   // After an EMPIRICAL step: as update without the points (they are not sampled by anything).

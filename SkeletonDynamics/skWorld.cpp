@@ -4,6 +4,7 @@
 #include <dart/collision/CollisionGroup.hpp>
 #include <dart/collision/CollisionOption.hpp>
 #include <dart/constraint/ConstraintSolver.hpp>
+#include <dart/dynamics/BodyNode.hpp>
 #include <dart/dynamics/DegreeOfFreedom.hpp>
 #include <dart/dynamics/Joint.hpp>
 #include <dart/dynamics/SimpleFrame.hpp>
@@ -34,6 +35,41 @@ void requireBoundedState(const skSystem& system, std::size_t index) {
                              valueText(position) + ", velocity " + valueText(velocity) +
                              ", beyond any physical motion (" + valueText(kDivergedState) +
                              "); lower its forces, gains or the time step, or reset");
+  }
+}
+
+// What a step changes in DART, kept so that a refused step can be undone.
+struct DartState {
+  double time;
+  double timeStep;
+  std::vector<dart::dynamics::Skeleton::Configuration> configurations;  // per body
+  std::vector<Eigen::Vector6d> wrenches;  // each body node's external wrench in its own frame, body by body
+};
+
+DartState saveState(const dart::simulation::World& world, const std::vector<std::shared_ptr<skSystem>>& systems) {
+  DartState state{world.getTime(), world.getTimeStep(), {}, {}};
+  for (const auto& system : systems) {
+    state.configurations.push_back(system->skeleton->getConfiguration());
+    for (std::size_t b = 0; b < system->skeleton->getNumBodyNodes(); ++b)
+      state.wrenches.push_back(system->skeleton->getBodyNode(b)->getExternalForceLocal());
+  }
+  return state;
+}
+
+void restoreState(dart::simulation::World& world, const std::vector<std::shared_ptr<skSystem>>& systems,
+                  const DartState& state) {
+  world.setTime(state.time);
+  world.setTimeStep(state.timeStep);
+  auto wrench = state.wrenches.begin();
+  for (std::size_t i = 0; i < systems.size(); ++i) {
+    dart::dynamics::Skeleton& skeleton = *systems[i]->skeleton;
+    skeleton.setConfiguration(state.configurations[i]);
+    for (std::size_t b = 0; b < skeleton.getNumBodyNodes(); ++b, ++wrench) {
+      dart::dynamics::BodyNode* body = skeleton.getBodyNode(b);
+      body->clearExternalForces();
+      body->addExtTorque(wrench->head<3>(), true);
+      body->addExtForce(wrench->tail<3>(), Eigen::Vector3d::Zero(), true, true);
+    }
   }
 }
 
@@ -71,23 +107,38 @@ std::shared_ptr<skSystem> skWorld::getSkeleton(std::size_t index) const {
 
 float skWorld::getTimestep() const { return static_cast<float>(world->getTimeStep()); }
 
-void skWorld::step(int mode, float dt, float forceScale) {
-  // Also before the step: a script that caught the error and steps on must not reach DART with that state.
-  for (std::size_t i = 0; i < systems.size(); ++i) requireBoundedState(*systems[i], i);
-  time += dt;
-  world->setTimeStep(dt);
-
-  for (auto& system : systems) {
-    if (mode == TWO_WAY)
-      system->applyFluidForces(forceScale);
-    else if (mode == EMPIRICAL)
-      system->applyEmpiricalForces();
+void skWorld::requireSteppable() const {
+  for (std::size_t i = 0; i < systems.size(); ++i) {
+    systems[i]->requireNodes("step");
+    requireBoundedState(*systems[i], i);
   }
-  for (auto& system : systems)
-    for (auto& hook : system->preStepHooks) hook(system.get(), time, dt);
+}
 
-  world->step(true);
-  for (std::size_t i = 0; i < systems.size(); ++i) requireBoundedState(*systems[i], i);
+void skWorld::step(int mode, float dt, float forceScale) {
+  requireSteppable();
+  // Everything up to the check of DART's result is undone when it throws: a refused step changes nothing.
+  const float timeBefore = time;
+  const DartState before = saveState(*world, systems);
+  try {
+    time += dt;
+    world->setTimeStep(dt);
+
+    for (auto& system : systems) {
+      if (mode == TWO_WAY)
+        system->applyFluidForces(forceScale);
+      else if (mode == EMPIRICAL)
+        system->applyEmpiricalForces();
+    }
+    for (auto& system : systems)
+      for (auto& hook : system->preStepHooks) hook(system.get(), time, dt);
+
+    world->step(true);
+    for (std::size_t i = 0; i < systems.size(); ++i) requireBoundedState(*systems[i], i);
+  } catch (...) {
+    time = timeBefore;
+    restoreState(*world, systems, before);
+    throw;
+  }
 
   // A body is collided when its shapes touch those of any other body; a body alone never is.
   const dart::collision::CollisionOption option(false, 1, nullptr);
@@ -133,6 +184,7 @@ void skWorld::setTimestep(float dt) {
 }
 
 void skWorld::reset() {
+  for (auto& system : systems) system->requireNodes("reset");
   time = 0;
   world->reset();
   for (auto& system : systems) system->reset();

@@ -30,18 +30,22 @@ class skWorld : public mlBaseCouplingSolver {
   std::shared_ptr<skSystem> getSkeleton(std::size_t index) const;
   float getTimestep() const;
 
+  // What step checks before it changes anything: every body's hierarchy nodes (std::logic_error) and a
+  // state within kDivergedState (std::runtime_error naming the body and joint).
+  void requireSteppable() const;
   // Advances time by dt: the coupling forces of the mode (TWO_WAY: the fluid's point forces, scaled by
   // forceScale; EMPIRICAL: the empirical drag), the hooks, one DART step, every body's collision flag,
-  // then the bodies' update (the empirical one after an EMPIRICAL step). Throws std::runtime_error naming
-  // the body and joint when a generalised position or velocity is not finite or beyond any physical
-  // motion (kDivergedState), before the step and right after DART's.
+  // then the bodies' update (the empirical one after an EMPIRICAL step). Throws requireSteppable's errors
+  // before it begins, and std::runtime_error for coupling forces or a state that DART's step made beyond
+  // kDivergedState; such a refused step is undone: time, DART's state and the forces and commands to apply
+  // are as they were.
   void step(int mode, float dt, float forceScale) override;
   // The device point set of every body, in body order.
   std::vector<IBBoundaryMemMgr*> getLagrangeBoundaries() override;
   // Within kDivergedState, else std::invalid_argument; a time step must also be positive.
   void setGravity(const Eigen::Vector3d& gravity) override;
   void setTimestep(float dt) override;
-  // Time 0, the DART world reset, every body back to its initial state.
+  // Time 0, the DART world reset, every body back to its initial state; refused by requireNodes before.
   void reset() override;
   // The first body's reference frame; null without bodies.
   dart::dynamics::Frame* getRefFrame() override;

@@ -106,6 +106,8 @@ void coupledLBM_sim3D::step(couplingMode couple_mode) {
   if (couple_mode < TWO_WAY || couple_mode > EMPIRICAL)
     throw std::invalid_argument("step: couple_mode " + std::to_string(couple_mode) +
                                 " names no coupling mode (TWO_WAY 0, ONE_WAY 1, NO_FLUID 2, EMPIRICAL 3)");
+  // What the world would refuse before it begins is refused before the fluid moves.
+  world->requireSteppable();
   if (copiesEnabled() && isFluidMode(couple_mode)) {
     if (syncState == HOST_EDITED) uploadAll();
     syncState = DEVICE_NEWER;

@@ -67,7 +67,9 @@ class coupledLBM_sim3D : public GpuCopyable {
   // One lattice step in the mode (another value throws std::invalid_argument): pending host edits go up
   // first (fluid modes), then the fluid and
   // rigid-body step of the attached world's bodies as they are now, then the markers of every body sample
-  // lattice 0.
+  // lattice 0. What the world's step refuses before it begins (skWorld::requireSteppable) is refused
+  // before the fluid moves; a world step refused later (diverged forces or state) is undone by the world,
+  // and the step is not counted, but the fluid has taken it.
   void step(couplingMode couple_mode);
   int getIterNum() const { return iterNum; }
   // Lattice steps per output frame, 1 / (tp * frame_rate) truncated, at least 1. Throws

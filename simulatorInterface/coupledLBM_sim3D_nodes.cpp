@@ -7,6 +7,7 @@
 #include <string>
 
 #include "SkeletonDynamics/requireFinite.h"
+#include "SkeletonDynamics/skSystem.h"
 #include "SkeletonDynamics/skWorld.h"
 #include "coupledLBM_sim3D.h"
 #include "duriz/gpu_inc/cudaCheck.h"
@@ -133,6 +134,7 @@ void coupledLBM_sim3D::dismissinlet(int scale) {
 
 void coupledLBM_sim3D::reset() {
   requireCommitted("reset");
+  for (const auto& system : world->systems) system->requireNodes("reset");
   for (std::size_t i = 0; i < lattices.size(); ++i) {
     mlFlow& l = *lattices[i];
     // The time step tells the faces by position, not by flag: every node but empty and solid ones is fluid.

@@ -5,6 +5,7 @@
 #include <limits>
 #include <utility>
 
+#include "SkeletonDynamics/requireFinite.h"
 #include "skFixture.h"
 
 namespace {
@@ -194,6 +195,41 @@ TEST(skLinkMgr, ApplyLinkForcesGivesBodyLinksTheirWrenchInBodyCoordinates) {
   chain.upper->clearExternalForces();
   two.applyLinkForces();
   EXPECT_EQ(chain.upper->getExternalForceLocal(), Eigen::Vector6d::Zero());
+}
+
+// A wrench that is not finite or beyond the bound (a diverged fluid) is refused before any body gets its
+// own, the good wrench of the link before it too; the bound itself passes.
+TEST(skLinkMgr, ApplyLinkForcesRefusesAHugeWrenchAndAddsNone) {
+  const double above = std::nextafter(kDivergedState, INFINITY);
+  const struct {
+    int component;  // of the lower link's wrench: torque 0-2, force 3-5
+    double value;
+    const char* error;  // none: applied
+  } cases[] = {{3, above, "reaches 100000000.00000001, beyond 1e+08"},
+               {2, -above, "reaches 100000000.00000001, beyond 1e+08"},
+               {4, -1e308, "reaches 1e+308"},
+               {5, NAN, "is not finite"},
+               {0, -INFINITY, "is not finite"},
+               {3, kDivergedState, nullptr},
+               {2, -kDivergedState, nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    MovingChain chain;
+    for (int i = 0; i < kLinkCount; ++i) setWrench(chain.links.link_data_host[i], i + 1);
+    Eigen::Vector6d lower = wrenchOf(chain.links.link_data_host[kLower]);
+    lower[c.component] = c.value;
+    (c.component < 3 ? chain.links.link_data_host[kLower].torque[c.component]
+                     : chain.links.link_data_host[kLower].force[c.component - 3]) = c.value;
+    if (c.error == nullptr) {
+      chain.links.applyLinkForces();
+      EXPECT_EQ(chain.lower->getExternalForceLocal(), lower);
+      continue;
+    }
+    const std::string what = testsupport::thrownWhat<std::runtime_error>([&] { chain.links.applyLinkForces(); });
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, std::string("the force on link \"lower\" ") + c.error, what);
+    for (const BodyNode* b : {chain.base, chain.upper, chain.lower})
+      EXPECT_EQ(b->getExternalForceLocal(), Eigen::Vector6d::Zero()) << b->getName();
+  }
 }
 
 }  // namespace

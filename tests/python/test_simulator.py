@@ -133,3 +133,47 @@ def test_a_fish_in_the_flow_steps_and_saves_files_vtk_reads(tmp_path):
         "Objects/10_vis_object_00000.vtk", "Objects/10_vis_object_00007.vtk"]
     sim.reset()
     assert sim.getIterNum() == 0 and world.time == 0.0
+
+
+def lose_tail_node(skeleton, fish_body, world):
+    node = skeleton.joints[1].node
+    skeleton.joints[1].node = None
+    return lambda: setattr(skeleton.joints[1], "node", node)
+
+
+def push_at_the_bound(skeleton, fish_body, world):
+    """Every value at the one bound (1e8): DART's step makes a state beyond it, and stays alive."""
+    world.setGravity(np.array([0.0, -1e8, 0.0]))
+    fish_body.setCommands(np.full(fish_body.getNumDofs(), 1e8))
+    for joint in fish_body.getJoints():
+        joint.setForce(0, 1e8)
+    for link in fish_body.getLinks()[1:-1]:
+        link.applyForce(np.full(3, 1e8))
+    return world.reset
+
+
+@pytest.mark.parametrize("spoil, error", [(lose_tail_node, "has no hierarchy node"),
+                                          (push_at_the_bound, "has diverged at joint")])
+def test_a_refused_step_changes_neither_time_nor_count_nor_state(spoil, error):
+    skeleton = fish()
+    for joint in skeleton.joints:
+        joint.useLimits = False
+    fish_body = dz.SkeletonDynamics(skeleton, 100, 0, np.zeros(3), np.zeros(3))
+    world = dz.DartWorld()
+    world.addSkeleton(fish_body)
+    sim = dz.simulator3D(box(), 0)
+    sim.attachWorld(world)
+    sim.commitInit()
+    fish_body.getJoint("tail").setVelocity(0, 0.5)
+    sim.step(dz.COUPLE_MODE.TWO_WAY)
+    mend = spoil(skeleton, fish_body, world)
+    before = (world.time, sim.getIterNum(), list(fish_body.getPositions()), list(fish_body.getVelocities()),
+              list(fish_body.getCommands()))
+    for _ in range(2):
+        with pytest.raises(RuntimeError, match=error):
+            sim.step(dz.COUPLE_MODE.TWO_WAY)
+        assert (world.time, sim.getIterNum(), list(fish_body.getPositions()), list(fish_body.getVelocities()),
+                list(fish_body.getCommands())) == before
+    mend()
+    sim.step(dz.COUPLE_MODE.TWO_WAY)
+    assert sim.getIterNum() == 2 and world.time > 0

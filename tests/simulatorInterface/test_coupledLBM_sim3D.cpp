@@ -164,6 +164,30 @@ TEST(coupledLBM_sim3D, EachModeRunsItsStages) {
   }
 }
 
+// A step the world would refuse before it begins (a joint whose node a script removed) is refused before
+// anything runs, in every mode: no launch, the step not counted; a reset is refused before it clears the
+// fluid's fitted rates.
+TEST(coupledLBM_sim3D, AStepTheWorldRefusesLaunchesNothing) {
+  auto world = std::make_shared<skWorld>(Vector3d::Zero());
+  const auto body = fish(jointType::fixed, 200);
+  world->addSkeleton(body);
+  const auto sim = committed(world, box(0.8f, 0.4f, 0.4f, 20));
+  sim->step(TWO_WAY);
+  body->description->joints[1]->node = nullptr;
+  for (couplingMode mode : {TWO_WAY, ONE_WAY, NO_FLUID, EMPIRICAL}) {
+    SCOPED_TRACE(mode);
+    const auto launches = gputest::launchesOf([&] { EXPECT_THROW(sim->step(mode), std::logic_error); });
+    EXPECT_TRUE(launches.empty());
+    EXPECT_EQ(sim->iterNum, 1);
+    EXPECT_EQ(world->time, sim->solver->units.tp);
+  }
+  const std::size_t n = sim->lattices[0]->count;
+  const auto rates = deviceArray(sim->solver->Sopt_dev_vec[0], n);
+  ASSERT_NE(rates, std::vector<float>(n, 0.0f));
+  EXPECT_THROW(sim->reset(), std::logic_error);
+  EXPECT_EQ(deviceArray(sim->solver->Sopt_dev_vec[0], n), rates);
+}
+
 // A free fish falling through the fluid: reset with the host copy untouched since the commit, and the same
 // steps repeat a fresh simulator's bit for bit, fluid and body alike, in both fluid modes.
 TEST(coupledLBM_sim3D, ResetThenTheSameStepsRepeatAFreshRun) {
