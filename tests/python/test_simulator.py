@@ -136,13 +136,12 @@ def test_a_fish_in_the_flow_steps_and_saves_files_vtk_reads(tmp_path):
 
 
 def lose_tail_node(skeleton, fish_body, world):
-    node = skeleton.joints[1].node
-    skeleton.joints[1].node = None
+    node, skeleton.joints[1].node = skeleton.joints[1].node, None
     return lambda: setattr(skeleton.joints[1], "node", node)
 
 
 def push_at_the_bound(skeleton, fish_body, world):
-    """Every value at the one bound (1e8): DART's step makes a state beyond it, and stays alive."""
+    """Every value at the bound (1e8): DART's step drives the state beyond it, and the process lives on."""
     world.setGravity(np.array([0.0, -1e8, 0.0]))
     fish_body.setCommands(np.full(fish_body.getNumDofs(), 1e8))
     for joint in fish_body.getJoints():
@@ -167,13 +166,15 @@ def test_a_refused_step_changes_neither_time_nor_count_nor_state(spoil, error):
     fish_body.getJoint("tail").setVelocity(0, 0.5)
     sim.step(dz.COUPLE_MODE.TWO_WAY)
     mend = spoil(skeleton, fish_body, world)
-    before = (world.time, sim.getIterNum(), list(fish_body.getPositions()), list(fish_body.getVelocities()),
-              list(fish_body.getCommands()))
+
+    def state():
+        return (world.time, sim.getIterNum(), list(fish_body.getPositions()), list(fish_body.getVelocities()),
+                list(fish_body.getCommands()))
+    before = state()
     for _ in range(2):
         with pytest.raises(RuntimeError, match=error):
             sim.step(dz.COUPLE_MODE.TWO_WAY)
-        assert (world.time, sim.getIterNum(), list(fish_body.getPositions()), list(fish_body.getVelocities()),
-                list(fish_body.getCommands())) == before
+        assert state() == before
     mend()
     sim.step(dz.COUPLE_MODE.TWO_WAY)
-    assert sim.getIterNum() == 2 and world.time > 0
+    assert sim.getIterNum() == 2
