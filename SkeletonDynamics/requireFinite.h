@@ -14,11 +14,16 @@
 
 // The one bound on the magnitude of every value that enters the dynamics: forces and torques, commands,
 // gravity, spring, damping and friction coefficients, mimic offsets and multipliers, generalised
-// positions, velocities and accelerations, a body's placement and scale, way points. 1e8 (m, m/s, N,
-// N m, m/s^2, ...) is far beyond any physical use of a swimmer, and far below what DART's arithmetic
-// fails on: its step multiplies such values together (a state near 1e154 ends the process, a single
-// value near 1e308 at once), so values within it keep every product of a step finite.
+// positions, velocities and accelerations, a body's placement and scale, a link's mass and size, way
+// points. 1e8 (m, m/s, N, N m, m/s^2, kg, ...) is far beyond any physical use of a swimmer, and far below
+// what DART's arithmetic fails on: its step multiplies such values together (a state near 1e154 ends the
+// process, a single value near 1e308 at once), so values within it keep every product of a step finite.
 constexpr double kDivergedState = 1e8;
+
+// The least mass of a link, the inverse of the bound: a force within the bound accelerates no link beyond
+// 1e16 m/s^2. DART's step divides by masses and moments of inertia, and a mass near 1e-300, or a denormal
+// one, ends the process.
+constexpr double kLeastLinkMass = 1 / kDivergedState;
 
 inline double requireFinite(double value, const std::string& what) {
   if (!std::isfinite(value)) throw std::invalid_argument(what + " must be finite, not " + std::to_string(value));
@@ -56,6 +61,16 @@ const Eigen::MatrixBase<Derived>& requireBounded(const Eigen::MatrixBase<Derived
                                 " in magnitude, the bound on any value that enters the dynamics");
   }
   return values;
+}
+
+// A link's mass: from kLeastLinkMass to kDivergedState.
+inline double requireLinkMass(double mass, const std::string& what) {
+  if (!(requireBounded(mass, what) >= kLeastLinkMass))
+    throw std::invalid_argument(what + " = " + valueText(mass) + ", below " + valueText(kLeastLinkMass) +
+                                ", the least mass of a link: a force within the bound on any value that enters "
+                                "the dynamics would accelerate it beyond " +
+                                valueText(kDivergedState * kDivergedState));
+  return mass;
 }
 
 // Zero and +inf pass; NaN does not.

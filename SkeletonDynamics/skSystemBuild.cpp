@@ -24,8 +24,18 @@ using namespace dart::dynamics;
 namespace {
 
 // Diameters below this (metres) are raised to it, so that a link whose joint sits on its children still
-// has a shape that collision detection and the inertia formula accept.
+// has a shape that collision detection and the inertia formula accept, and each principal moment of a
+// link's inertia, m (a^2 + b^2) / 20 for diameters a and b, is at least 1e-9 times its mass.
 constexpr double kMinEllipsoidDiameter = 1e-4;
+
+// What a link gives its body: a mass within the bounds and a size within the bound, not negative.
+void requireLinkMassAndSize(const SkeletonLink& link) {
+  const std::string what = "skSystem: link \"" + link.name + "\": ";
+  requireLinkMass(link.mass, what + "mass");
+  if (!(requireBounded(link.size, what + "size").array() >= 0).all())
+    throw std::invalid_argument(what + "size = (" + valueText(link.size.x()) + ", " + valueText(link.size.y()) + ", " +
+                                valueText(link.size.z()) + "), a negative size");
+}
 
 Eigen::Isometry3d rigidInverse(const Eigen::Isometry3d& T) {
   Eigen::Isometry3d inverse = Eigen::Isometry3d::Identity();
@@ -54,6 +64,8 @@ skSystem::skSystem(std::shared_ptr<SkeletonSystem> d, int sampleNum, int id, con
     throw std::invalid_argument(
         "skSystem: the skeleton description is used by a living body, which poses its nodes and mesh; load the "
         "description again (skeletonFromFBX or skeletonFromJson) for another body");
+  for (const auto& entry : description->jointLinkMap)
+    if (entry.second) requireLinkMassAndSize(*entry.second);
   requireGpuDevice(id, "skSystem");
   gpuId = id;
 
@@ -115,11 +127,6 @@ void skSystem::buildSkeletonTree(const std::shared_ptr<SkeletonJoint>& joint,
 void skSystem::createDartJointAndNode(const std::shared_ptr<SkeletonJoint>& joint,
                                       const std::shared_ptr<SkeletonLink>& parentLink,
                                       const std::shared_ptr<SkeletonLink>& link) {
-  if (!std::isfinite(link->mass) || link->mass <= 0)
-    throw std::invalid_argument("skSystem: link \"" + link->name + "\" has the mass " + std::to_string(link->mass) +
-                                "; a body needs a positive, finite mass");
-  if (!(requireFinite(link->size, "skSystem: the size of link \"" + link->name + "\"").array() >= 0).all())
-    throw std::invalid_argument("skSystem: link \"" + link->name + "\" has a negative size");
   const BodyNode::Properties bodyProperties(makeBodyNodeProperties(*link));
   BodyNode* parentBody = joint->parent.lock() && parentLink ? skeleton->getBodyNode(parentLink->name) : nullptr;
 
@@ -182,7 +189,6 @@ void skSystem::createDartJointAndNode(const std::shared_ptr<SkeletonJoint>& join
   inertia.setLocalCOM(rel.translation());
   const Eigen::Matrix3d R = rel.rotation();
   const Eigen::Matrix3d I = R * ellipsoid->computeInertia(link->mass) * R.transpose();
-  requireFinite(I, "skSystem: the moment of inertia of link \"" + link->name + "\" (its mass and size)");
   inertia.setMoment(I(0, 0), I(1, 1), I(2, 2), I(0, 1), I(0, 2), I(1, 2));
   body->setInertia(inertia);
 

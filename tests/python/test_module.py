@@ -255,7 +255,8 @@ SCRIPT_ERRORS = [
     (lambda tmp: dz.make_simulator(param=box(), gpuId=0), TypeError, "incompatible"),
     (lambda tmp: dz.make_skWorld(Gravity=np.zeros(3)), TypeError, "incompatible"),
     (lambda tmp: dz.make_controller(Kp=1.0, Kd=0.5, timestep=0.01), TypeError, "incompatible"),
-    (lambda tmp: body(edited(lambda s: setattr(s.links[0], "mass", 0.0))), ValueError, "positive, finite mass"),
+    (lambda tmp: body(edited(lambda s: setattr(s.links[0], "mass", 0.0))), ValueError,
+     r'link "\[link\]body::tail": mass = 0, below 1e-08'),
     (lambda tmp: body(edited(lambda s: setattr(s.links[1], "size", np.array([0.1, -1, 1])))), ValueError,
      "negative size"),
     (lambda tmp: body(edited(lambda s: setattr(s.joints[1], "axis", [np.zeros(3)]))), ValueError, "axis 0 is zero"),
@@ -271,7 +272,7 @@ SCRIPT_ERRORS = [
     (lambda tmp: body(tail("limit.effort", [-1.0])), ValueError, NEGATIVE % r"limit.effort\[0\]"),
     (lambda tmp: body(tail("limit.lower", [1e308], "limit.upper", [1.7e308])), ValueError, "start it at 1.35e"),
     (lambda tmp: body(edited(lambda s: [setattr(s.links[1], "mass", 1e308), setattr(s.links[1], "size", 10 * ONES)])),
-     ValueError, r'moment of inertia of link "\[link\]tail::caudal"'),
+     ValueError, r'link "\[link\]tail::caudal": mass = 1e\+308, beyond 1e\+08'),
     (lambda tmp: body(edited(lambda s: setattr(s.joints[1].limit, "upper", [np.nan]))), ValueError,
      r"upper\[0\] is NaN"),
     (lambda tmp: body(dz.skeletonFromJson(written_json(tmp, baseLinkName="nowhere"), 0)), ValueError, '"nowhere"'),
@@ -326,16 +327,22 @@ def test_a_diverged_fluid_raises_instead_of_reaching_the_dynamics():
 
 
 
-def mimicking(tmp, multiplier=1.0, offset=0.0):
-    """The fish from its skeleton file, its tail mimicking the body joint."""
+def from_file(tmp, edit):
+    """A fish body from its skeleton file, edited as a dict by edit."""
     import json
     path = written_json(tmp)
     with open(path) as f:
         data = json.load(f)
-    data["joints"]["tail"].update(actuator="mimic", mimic=dict(joint="body", multiplier=multiplier, offset=offset))
+    edit(data)
     with open(path, "w") as f:
         json.dump(data, f)
     return body(dz.skeletonFromJson(path, 0))
+
+
+def mimicking(tmp, multiplier=1.0, offset=0.0):
+    """The fish from its skeleton file, its tail mimicking the body joint."""
+    return from_file(tmp, lambda data: data["joints"]["tail"].update(
+        actuator="mimic", mimic=dict(joint="body", multiplier=multiplier, offset=offset)))
 
 
 def along_y(v):
@@ -383,3 +390,33 @@ def test_every_value_entering_the_dynamics_keeps_to_one_bound(call, name, tmp_pa
         text = re.escape(repr(v).removesuffix(".0"))  # as the message writes it
         with pytest.raises(ValueError, match=rf"{re.escape(name)}.*[ (]{text}[,)].* beyond 1e\+08 in magnitude"):
             call(v, tmp_path)
+
+
+FIN, LEAST_MASS = "[link]caudal::caudal_end", 1 / BOUND
+# A link's mass keeps between the inverse of the bound and the bound, its size within the bound: a force within
+# the bound would accelerate a lighter link beyond 1e16 (near 1e-300 DART's step ends the process), and a gravity
+# within it would pull a heavier one beyond 1e16. Values, and whether a body takes them.
+LINK_VALUES = [("mass", v, v in (LEAST_MASS, BOUND)) for v in (
+    np.nan, np.inf, -np.inf, -1.0, 0.0, 5e-324, 1e-300, np.nextafter(LEAST_MASS, 0), LEAST_MASS, BOUND,
+    np.nextafter(BOUND, np.inf), 1e300)] + [("size", v, 0 <= v <= BOUND) for v in (
+    np.nan, np.inf, -np.inf, -1.0, 0.0, 5e-324, BOUND, np.nextafter(BOUND, np.inf), 1e300)]
+# The roads by which they reach a body: the description's link, and its skeleton file (which holds no NaN).
+LINK_ROADS = {
+    "link": lambda tmp, field, v: body(edited(lambda s: setattr(
+        next(link for link in s.links if link.name == FIN), field, v))),
+    "file": lambda tmp, field, v: from_file(tmp, lambda data: data["links"][FIN].update({field: v})),
+}
+
+
+@pytest.mark.parametrize("road, field, v, accepted", [
+    pytest.param(road, field, v, accepted, id=f"{road}-{field}-{v!r}") for road in LINK_ROADS
+    for field, v, accepted in LINK_VALUES if road == "link" or np.isfinite(v)])
+def test_a_link_mass_and_size_keep_within_the_bound(road, field, v, accepted, tmp_path):
+    value = v if field == "mass" else [0.09, v, 0.02]
+    if not accepted:
+        text = re.escape(", ".join(repr(float(x)).removesuffix(".0") for x in np.atleast_1d(value)))
+        with pytest.raises(ValueError, match=rf'link "{re.escape(FIN)}": {field}\b.*[ (]{text}([,)]|$)'):
+            LINK_ROADS[road](tmp_path, field, value)
+        return
+    fin = next(link for link in LINK_ROADS[road](tmp_path, field, value).getLinks() if link.getName() == FIN)
+    assert field == "size" or fin.getMass() == v
