@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "FluidHelper.h"
 #include "Markers/Markers.h"
@@ -16,6 +17,7 @@
 #include "duriz/mlsolver/availableMemory.h"
 #include "duriz/mlsolver/d3q27.h"
 #include "duriz/mlsolver/mlSinglePhaseSolverNew.h"
+#include "duriz/mlsolver/valueText.h"
 
 namespace {
 
@@ -50,6 +52,7 @@ void coupledLBM_sim3D::buildLattices() {
   std::unique_ptr<mlFlow> lattice = initFlow(params.front());
   requireOpenBoundaryFits(p, *lattice);
   lattices.push_back(std::move(lattice));
+  builtFrom = p;
 }
 
 std::shared_ptr<simParams> coupledLBM_sim3D::getParams() const { return params.empty() ? nullptr : params.front(); }
@@ -60,10 +63,12 @@ void coupledLBM_sim3D::commitInit() {
   if (!world) throw std::logic_error("commitInit: no world attached; call attachWorld first");
   if (lattices.empty())
     throw std::logic_error("commitInit: the simulator has no parameter record; construct it from a simParam");
-  // The record may have been edited since the lattice was laid out.
+  // The record may have been edited since the lattice was laid out: its units may change, its shape not.
   simParams& p = *params.front();
   p.complete();
+  requireUnchangedShape();
   p.requireRunnable();
+  for (auto& l : lattices) requireOpenBoundaryFits(p, *l);
   requireDeviceRoom();
   // The replaced solver's device lattices would otherwise stay allocated for the life of the process. Until
   // the new one has mirrored every lattice the simulator is not committed.
@@ -77,14 +82,20 @@ void coupledLBM_sim3D::commitInit() {
   next->units.tp = latticeTimestep(next->units);
   for (auto& record : params) next->units_vec.push_back(record->toLatticeUnits());
 
-  // Every node at rest at density 1: the distributions are the equilibrium, that is the weights.
-  for (auto& l : lattices) {
-    for (std::size_t i = 0; i < l->count; ++i) {
-      l->rou[i] = 1.0f;
-      l->ux[i] = l->uy[i] = l->uz[i] = 0.0f;
+  // Every node at rest at density 1: the distributions are the equilibrium, that is the weights. The
+  // lattice takes the viscosity, slip ratio and open-boundary planes the record gives now.
+  for (std::size_t k = 0; k < lattices.size(); ++k) {
+    mlFlow& l = *lattices[k];
+    const simParams& record = *params[k];
+    for (std::size_t i = 0; i < l.count; ++i) {
+      l.rou[i] = 1.0f;
+      l.ux[i] = l.uy[i] = l.uz[i] = 0.0f;
       for (int q = 0; q < d3q27::Q; ++q)
-        l->f[q * l->count + i] = l->fPost[q * l->count + i] = d3q27::equilibrium(q, 1.0f, 0.0f, 0.0f, 0.0f);
+        l.f[q * l.count + i] = l.fPost[q * l.count + i] = d3q27::equilibrium(q, 1.0f, 0.0f, 0.0f, 0.0f);
     }
+    l.viscosity = (record.N * record.u0k * record.visp) / (record.u0p * record.l0p);
+    l.param->slip_ratio = record.slip_ratio;
+    l.param->pml_width = record.pml_width;
   }
   next->ibDeviceId = next->gpuDeviceId;
 
@@ -191,6 +202,22 @@ void coupledLBM_sim3D::requireOpenBoundaryFits(const simParams& p, const mlFlow&
       throw std::invalid_argument("simParam: pml_width = " + std::to_string(p.pml_width) +
                                   " is wider than half the lattice, whose axis " + "xyz"[a] + " has " +
                                   std::to_string(n) + " nodes (at most " + std::to_string((n - 1) / 2) + ")");
+  }
+}
+
+void coupledLBM_sim3D::requireUnchangedShape() const {
+  const simParams& now = *params.front();
+  const std::pair<const char*, float simParams::*> shape[] = {
+      {"x0", &simParams::x0},       {"y0", &simParams::y0},         {"z0", &simParams::z0},
+      {"width", &simParams::width}, {"height", &simParams::height}, {"depth", &simParams::depth},
+      {"dx", &simParams::dx},       {"N", &simParams::N},           {"l0p", &simParams::l0p}};
+  for (const auto& [field, member] : shape) {
+    const float built = builtFrom.*member, edited = now.*member;
+    if (edited == built) continue;
+    throw std::invalid_argument(std::string("commitInit: simParam.") + field + " = " + valueText(edited) +
+                                " differs from " + valueText(built) +
+                                ", the value the lattice was built with; the box and its spacing are fixed when "
+                                "the simulator is made (make a new simulator3D for another lattice)");
   }
 }
 

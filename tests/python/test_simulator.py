@@ -89,7 +89,7 @@ def test_records_at_the_limits_run_and_edits_before_the_commit_are_checked():
     sim.commitInit()
     sim.step(dz.COUPLE_MODE.TWO_WAY)
     p.N = 8.0  # the lattice was laid out with dx = 0.25
-    with pytest.raises(ValueError, match=r"dx = 0.25 differs from l0p / N = 0.125"):
+    with pytest.raises(ValueError, match=r"simParam.N = 8 differs from 4, the value the lattice was built with"):
         sim.commitInit()
 
 
