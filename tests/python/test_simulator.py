@@ -98,8 +98,8 @@ def test_records_at_the_limits_run_and_edits_before_the_commit_are_checked():
         sim.commitInit()
 
 
-# Each script runs in an interpreter of its own: limit(room) caps its address space (the soft limit) at room
-# bytes above what it holds, lift() restores it, and attempt(call) prints what the call raised, or "done".
+# Each script runs in an interpreter of its own: limit(room) caps its address space (the soft limit; or the
+# data segment) at room bytes above what it holds, lift() restores the address space, and attempt(call) prints what the call raised, or "done".
 MEMORY_PRELUDE = """
 import resource, sys
 sys.path.insert(0, {tests!r})
@@ -107,9 +107,9 @@ from conftest import body, box, dz, fish
 import numpy as np
 MB = 2**20
 _, hard = resource.getrlimit(resource.RLIMIT_AS)
-def limit(room):
-    held = int(open("/proc/self/status").read().split("VmSize:")[1].split()[0]) * 1024
-    resource.setrlimit(resource.RLIMIT_AS, (held + room, hard))
+def limit(room, kind=resource.RLIMIT_AS, held="VmSize:"):
+    held = int(open("/proc/self/status").read().split(held)[1].split()[0]) * 1024
+    resource.setrlimit(kind, (held + room, resource.getrlimit(kind)[1]))
 def lift():
     resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
 def attempt(call):
@@ -131,6 +131,10 @@ MEMORY_CASES = [
     ("lattice", "limit(55 * MB)\nattempt(lambda: committed(dz.DartWorld(), box(N=32.0)))",
      [r"MemoryError: initFlow: a lattice of 64 x 48 x 32 nodes \(372 bytes per node, and as many for its device "
       rf"mirror\) needs {64 * 48 * 32 * 744} bytes, more than the \d+ " + LEAVES]),
+    ("lattice under a data limit",
+     "limit(55 * MB, resource.RLIMIT_DATA, 'VmData:')\nattempt(lambda: committed(dz.DartWorld(), box(N=32.0)))",
+     [r"MemoryError: initFlow: a lattice of 64 x 48 x 32 nodes .* bytes that the data-segment limit \(RLIMIT_DATA\) "
+      "leaves this process"]),
     ("commit", """
 sim = dz.simulator3D(box(N=32.0), 0)
 sim.attachWorld(dz.DartWorld())
