@@ -139,18 +139,24 @@ MeshData::~MeshData() { releaseDevice(); }
 
 void MeshData::allocAndUpload() {
   cudaSetDevice(gpuId);
-  checkCudaErrors(cudaMalloc(reinterpret_cast<void**>(&data_gpu.nodeIdx), sizeof(int)));
-  checkCudaErrors(cudaMalloc(reinterpret_cast<void**>(&data_gpu.node_transform), sizeof(Eigen::Isometry3d)));
-  allocAndCopy(data_gpu.init_positions, data_cpu.init_positions);
-  allocAndCopy(data_gpu.curr_positions, data_cpu.curr_positions);
-  allocAndCopy(data_gpu.init_normals, data_cpu.init_normals);
-  allocAndCopy(data_gpu.curr_normals, data_cpu.curr_normals);
-  allocAndCopy(data_gpu.faces, data_cpu.faces);
-  allocAndCopy(data_gpu.bone_affected, data_cpu.bone_affected);
-  allocAndCopy(data_gpu.bone_weights_arr, data_cpu.bone_weights_arr);
-  allocAndCopy(data_gpu.bone_transforms, data_cpu.bone_transforms);
-  allocAndCopy(data_gpu.bone_offset, data_cpu.bone_offset);
-  allocAndCopy(data_gpu.bone_nodeIdx, data_cpu.bone_nodeIdx);
+  // A device without room for the whole mesh keeps none of it.
+  try {
+    checkCudaAllocation(cudaMalloc(reinterpret_cast<void**>(&data_gpu.nodeIdx), sizeof(int)));
+    checkCudaAllocation(cudaMalloc(reinterpret_cast<void**>(&data_gpu.node_transform), sizeof(Eigen::Isometry3d)));
+    allocAndCopy(data_gpu.init_positions, data_cpu.init_positions);
+    allocAndCopy(data_gpu.curr_positions, data_cpu.curr_positions);
+    allocAndCopy(data_gpu.init_normals, data_cpu.init_normals);
+    allocAndCopy(data_gpu.curr_normals, data_cpu.curr_normals);
+    allocAndCopy(data_gpu.faces, data_cpu.faces);
+    allocAndCopy(data_gpu.bone_affected, data_cpu.bone_affected);
+    allocAndCopy(data_gpu.bone_weights_arr, data_cpu.bone_weights_arr);
+    allocAndCopy(data_gpu.bone_transforms, data_cpu.bone_transforms);
+    allocAndCopy(data_gpu.bone_offset, data_cpu.bone_offset);
+    allocAndCopy(data_gpu.bone_nodeIdx, data_cpu.bone_nodeIdx);
+  } catch (...) {
+    releaseDevice();
+    throw;
+  }
 }
 
 void MeshData::upload() {

@@ -6,6 +6,7 @@
 
 #include <omp.h>
 
+#include "FirstException.h"
 #include "hostKernel.h"
 #include "hostRuntime.h"
 
@@ -68,22 +69,28 @@ void launch(const char* name, dim3 grid, dim3 block, const Args&... args) {
     return;
   }
 
+  // A kernel that throws on the host (the device cannot) throws to the launcher's caller, as on one thread.
   const long long total = static_cast<long long>(blocks);
   const long long run = runLength(grid, threads);
   const unsigned long long planeBlocks = 1ull * grid.x * grid.y;
+  FirstException failure;
 #pragma omp parallel num_threads(threads)
   {
     gridDim = grid;
     blockDim = block;
 #pragma omp for schedule(dynamic, run)
     for (long long b = 0; b < total; ++b) {
+      if (failure.failed()) continue;
       const auto ub = static_cast<unsigned long long>(b);
       const auto bz = static_cast<unsigned int>(ub / planeBlocks);
       const auto rest = ub % planeBlocks;
-      detail::runBlock<Kernel>(static_cast<unsigned int>(rest % grid.x), static_cast<unsigned int>(rest / grid.x), bz,
-                               block, args...);
+      failure.run([&] {
+        detail::runBlock<Kernel>(static_cast<unsigned int>(rest % grid.x), static_cast<unsigned int>(rest / grid.x), bz,
+                                 block, args...);
+      });
     }
   }
+  failure.rethrow();
 }
 
 }  // namespace dz::device

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "FluidHelper.h"
 #include "Markers/Markers.h"
@@ -13,8 +14,10 @@
 #include "SkeletonDynamics/skSystem.h"
 #include "SkeletonDynamics/skWorld.h"
 #include "duriz/gpu_inc/cudaCheck.h"
+#include "duriz/mlsolver/availableMemory.h"
 #include "duriz/mlsolver/d3q27.h"
 #include "duriz/mlsolver/mlSinglePhaseSolverNew.h"
+#include "duriz/mlsolver/valueText.h"
 
 namespace {
 
@@ -47,15 +50,9 @@ void coupledLBM_sim3D::buildLattices() {
   p.complete();
   p.requireRunnable();
   std::unique_ptr<mlFlow> lattice = initFlow(params.front());
-  // The open-boundary planes lie pml_width nodes inside each face: they must not pass each other.
-  for (int a = 0; a < 3; ++a) {
-    const int n = lattice->param->samples[a];
-    if (p.pml_width > (n - 1) / 2)  // not 2 * pml_width, which overflows for a large one
-      throw std::invalid_argument("simParam: pml_width = " + std::to_string(p.pml_width) +
-                                  " is wider than half the lattice, whose axis " + "xyz"[a] + " has " +
-                                  std::to_string(n) + " nodes (at most " + std::to_string((n - 1) / 2) + ")");
-  }
+  requireOpenBoundaryFits(p, *lattice);
   lattices.push_back(std::move(lattice));
+  builtFrom = p;
 }
 
 std::shared_ptr<simParams> coupledLBM_sim3D::getParams() const { return params.empty() ? nullptr : params.front(); }
@@ -66,39 +63,57 @@ void coupledLBM_sim3D::commitInit() {
   if (!world) throw std::logic_error("commitInit: no world attached; call attachWorld first");
   if (lattices.empty())
     throw std::logic_error("commitInit: the simulator has no parameter record; construct it from a simParam");
-  // The record may have been edited since the lattice was laid out.
-  params.front()->complete();
-  params.front()->requireRunnable();
-  // The replaced solver's device lattices would otherwise stay allocated for the life of the process.
+  // The record may have been edited since the lattice was laid out: its units may change, its shape not.
+  simParams& p = *params.front();
+  p.complete();
+  requireUnchangedShape();
+  p.requireRunnable();
+  for (auto& l : lattices) requireOpenBoundaryFits(p, *l);
+  requireDeviceRoom();
+  // The replaced solver's device lattices would otherwise stay allocated for the life of the process. Until
+  // the new one has mirrored every lattice the simulator is not committed.
   if (solver) solver->freeGpu();
+  solver.reset();
 
-  solver = std::make_shared<mlSinglePhaseSolverNew>();
-  solver->gpuDeviceId = gpuId;
-  solver->ibDeltaWidth = 4;
-  solver->units = params.front()->toLatticeUnits();
-  solver->units.tp = latticeTimestep(solver->units);
-  for (auto& p : params) solver->units_vec.push_back(p->toLatticeUnits());
+  auto next = std::make_shared<mlSinglePhaseSolverNew>();
+  next->gpuDeviceId = gpuId;
+  next->ibDeltaWidth = 4;
+  next->units = p.toLatticeUnits();
+  next->units.tp = latticeTimestep(next->units);
+  for (auto& record : params) next->units_vec.push_back(record->toLatticeUnits());
 
-  // Every node at rest at density 1: the distributions are the equilibrium, that is the weights.
-  for (auto& l : lattices) {
-    for (std::size_t i = 0; i < l->count; ++i) {
-      l->rou[i] = 1.0f;
-      l->ux[i] = l->uy[i] = l->uz[i] = 0.0f;
+  // Every node at rest at density 1: the distributions are the equilibrium, that is the weights. The
+  // lattice takes the viscosity, slip ratio and open-boundary planes the record gives now.
+  for (std::size_t k = 0; k < lattices.size(); ++k) {
+    mlFlow& l = *lattices[k];
+    const simParams& record = *params[k];
+    for (std::size_t i = 0; i < l.count; ++i) {
+      l.rou[i] = 1.0f;
+      l.ux[i] = l.uy[i] = l.uz[i] = 0.0f;
       for (int q = 0; q < d3q27::Q; ++q)
-        l->f[q * l->count + i] = l->fPost[q * l->count + i] = d3q27::equilibrium(q, 1.0f, 0.0f, 0.0f, 0.0f);
+        l.f[q * l.count + i] = l.fPost[q * l.count + i] = d3q27::equilibrium(q, 1.0f, 0.0f, 0.0f, 0.0f);
     }
+    l.viscosity = (record.N * record.u0k * record.visp) / (record.u0p * record.l0p);
+    l.param->slip_ratio = record.slip_ratio;
+    l.param->pml_width = record.pml_width;
   }
-  solver->ibDeviceId = solver->gpuDeviceId;
-
-  // One rigid-body step lasts one lattice step.
-  world->setTimestep(latticeTimestep(params.front()->toLatticeUnits()));
-  solver->couplingSolver = world;
-  solver->ibBoundaries = world->getLagrangeBoundaries();
+  next->ibDeviceId = next->gpuDeviceId;
 
   centreOnReferenceFrame();
 
-  checkCudaErrors(cudaSetDevice(solver->gpuDeviceId));
-  for (auto& l : lattices) solver->addLattice(l.get());
+  checkCudaErrors(cudaSetDevice(next->gpuDeviceId));
+  try {
+    for (auto& l : lattices) next->addLattice(l.get());
+  } catch (...) {
+    next->freeGpu();
+    throw;
+  }
+
+  // One rigid-body step lasts one lattice step.
+  world->setTimestep(latticeTimestep(p.toLatticeUnits()));
+  next->couplingSolver = world;
+  next->ibBoundaries = world->getLagrangeBoundaries();
+  solver = std::move(next);
 }
 
 void coupledLBM_sim3D::step(couplingMode couple_mode) {
@@ -177,6 +192,48 @@ void coupledLBM_sim3D::centreOnReferenceFrame() {
     const float centre = static_cast<float>(t[a]);
     l.start[a] = static_cast<float>(centre - 0.5 * extent[a]);
   }
+}
+
+void coupledLBM_sim3D::requireOpenBoundaryFits(const simParams& p, const mlFlow& lattice) {
+  // The open-boundary planes lie pml_width nodes inside each face: they must not pass each other.
+  for (int a = 0; a < 3; ++a) {
+    const int n = lattice.param->samples[a];
+    if (p.pml_width > (n - 1) / 2)  // not 2 * pml_width, which overflows for a large one
+      throw std::invalid_argument("simParam: pml_width = " + std::to_string(p.pml_width) +
+                                  " is wider than half the lattice, whose axis " + "xyz"[a] + " has " +
+                                  std::to_string(n) + " nodes (at most " + std::to_string((n - 1) / 2) + ")");
+  }
+}
+
+void coupledLBM_sim3D::requireUnchangedShape() const {
+  const simParams& now = *params.front();
+  const std::pair<const char*, float simParams::*> shape[] = {
+      {"x0", &simParams::x0},       {"y0", &simParams::y0},         {"z0", &simParams::z0},
+      {"width", &simParams::width}, {"height", &simParams::height}, {"depth", &simParams::depth},
+      {"dx", &simParams::dx},       {"N", &simParams::N},           {"l0p", &simParams::l0p}};
+  for (const auto& [field, member] : shape) {
+    const float built = builtFrom.*member, edited = now.*member;
+    if (edited == built) continue;
+    throw std::invalid_argument(std::string("commitInit: simParam.") + field + " = " + valueText(edited) +
+                                " differs from " + valueText(built) +
+                                ", the value the lattice was built with; the box and its spacing are fixed when "
+                                "the simulator is made (make a new simulator3D for another lattice)");
+  }
+}
+
+void coupledLBM_sim3D::requireDeviceRoom() const {
+  std::uint64_t needed = 0, reclaimed = 0;
+  for (const auto& l : lattices) needed += l->count * kLatticeBytesPerNode + sizeof(mlFlow) + sizeof(MLFluidParam);
+  // The arrays of an earlier commit are released before the new ones are allocated.
+  if (solver)
+    for (const mlFlow* l : solver->lbmvec) reclaimed += l->count * kLatticeBytesPerNode;
+  MemoryLimit room = deviceMemoryAvailable();
+  room.bytes += reclaimed;
+  const mlFlow& l = *lattices.front();
+  requireMemory("commitInit: the device mirror of a lattice of " + std::to_string(l.param->samples[0]) + " x " +
+                    std::to_string(l.param->samples[1]) + " x " + std::to_string(l.param->samples[2]) + " nodes (" +
+                    std::to_string(kLatticeBytesPerNode) + " bytes per node)",
+                needed, room);
 }
 
 void coupledLBM_sim3D::requireCommitted(const char* operation) const {

@@ -62,7 +62,12 @@ class coupledLBM_sim3D : public GpuCopyable {
   // Checks the record again (simParams::requireRunnable), creates the GPU solver (freeing an earlier one's
   // device memory), sets every node to rest at density 1, one rigid-body step to one lattice step, takes
   // the world's point sets, places lattice 0 on a moving reference frame and mirrors the lattices on the
-  // device. Needs an attached world.
+  // device. Needs an attached world. Before anything changes, throws std::invalid_argument when a field
+  // that shapes the lattice (centre, extent, dx, N, l0p) differs from the one it was built with, and
+  // OutOfMemory when the device mirror needs more than deviceMemoryAvailable (less what an earlier commit
+  // holds). A device allocation that fails all the same throws OutOfMemory and leaves the simulator
+  // uncommitted. Fields that only set units (u0p, u0k, visp, ...) take effect, and so do slip_ratio and
+  // pml_width.
   void commitInit();
   // One lattice step in the mode (another value throws std::invalid_argument): pending host edits go up
   // first (fluid modes), then the fluid and
@@ -127,6 +132,11 @@ class coupledLBM_sim3D : public GpuCopyable {
   std::shared_ptr<skWorld> world;
 
  private:
+  simParams builtFrom;  // the first record as the lattices were built from it
+
+  static void requireOpenBoundaryFits(const simParams& p, const mlFlow& lattice);
+  void requireUnchangedShape() const;
+  void requireDeviceRoom() const;
   // Only a committed simulator has device lattices to copy to and from.
   bool copiesEnabled() const { return solver && params.front()->useGpu == 1; }
   void requireCommitted(const char* operation) const;

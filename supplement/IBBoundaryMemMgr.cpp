@@ -40,23 +40,29 @@ void IBBoundaryMemMgr::alloc() {
   if (mllaboundary_gpu != nullptr) freeGpu();
 
   const std::size_t count = static_cast<std::size_t>(mllaboundary->count);
-  checkCudaErrors(cudaMalloc((void**)&mllaboundary_gpu, sizeof(mlLagrangeBoundary)));
-  checkCudaErrors(cudaMalloc((void**)&ux_dev, count * sizeof(float)));
-  checkCudaErrors(cudaMalloc((void**)&uy_dev, count * sizeof(float)));
-  checkCudaErrors(cudaMalloc((void**)&uz_dev, count * sizeof(float)));
-  checkCudaErrors(cudaMalloc((void**)&coordx_dev, count * sizeof(float)));
-  checkCudaErrors(cudaMalloc((void**)&coordy_dev, count * sizeof(float)));
-  checkCudaErrors(cudaMalloc((void**)&coordz_dev, count * sizeof(float)));
-  checkCudaErrors(cudaMalloc((void**)&normalx_dev, count * sizeof(float)));
-  checkCudaErrors(cudaMalloc((void**)&normaly_dev, count * sizeof(float)));
-  checkCudaErrors(cudaMalloc((void**)&normalz_dev, count * sizeof(float)));
-  checkCudaErrors(cudaMalloc((void**)&coordInitx_dev, count * sizeof(float)));
-  checkCudaErrors(cudaMalloc((void**)&coordInity_dev, count * sizeof(float)));
-  checkCudaErrors(cudaMalloc((void**)&coordInitz_dev, count * sizeof(float)));
-  checkCudaErrors(cudaMalloc((void**)&forcex_dev, count * sizeof(double)));
-  checkCudaErrors(cudaMalloc((void**)&forcey_dev, count * sizeof(double)));
-  checkCudaErrors(cudaMalloc((void**)&forcez_dev, count * sizeof(double)));
-  checkCudaErrors(cudaMalloc((void**)&den_dev, count * sizeof(mlDensity<float>)));
+  // A device without room for the whole point set keeps none of it.
+  try {
+    checkCudaAllocation(cudaMalloc((void**)&mllaboundary_gpu, sizeof(mlLagrangeBoundary)));
+    checkCudaAllocation(cudaMalloc((void**)&ux_dev, count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc((void**)&uy_dev, count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc((void**)&uz_dev, count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc((void**)&coordx_dev, count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc((void**)&coordy_dev, count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc((void**)&coordz_dev, count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc((void**)&normalx_dev, count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc((void**)&normaly_dev, count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc((void**)&normalz_dev, count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc((void**)&coordInitx_dev, count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc((void**)&coordInity_dev, count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc((void**)&coordInitz_dev, count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc((void**)&forcex_dev, count * sizeof(double)));
+    checkCudaAllocation(cudaMalloc((void**)&forcey_dev, count * sizeof(double)));
+    checkCudaAllocation(cudaMalloc((void**)&forcez_dev, count * sizeof(double)));
+    checkCudaAllocation(cudaMalloc((void**)&den_dev, count * sizeof(mlDensity<float>)));
+  } catch (...) {
+    freeGpu();
+    throw;
+  }
   allocatedCount_ = mllaboundary->count;
 }
 

@@ -1,7 +1,5 @@
 #include "IBSamplerMesh.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -16,6 +14,7 @@
 #include "IBSamplerMeshGpuKernel.h"
 #include "MeshLoad/SkeletalMesh.h"
 #include "duriz/gpu_inc/deviceArray.h"
+#include "duriz/mlsolver/availableMemory.h"
 #include "weightedSampleElimination.h"
 
 namespace {
@@ -89,15 +88,11 @@ std::array<double, 3> weightsOf(int drawU, int drawV) {
 constexpr double kBytesPerCandidate = 24 + 8 + 32 + 4 + 16 + 4 + 4 + 64 * 4;
 constexpr double kBytesPerPoint = 400;
 
-void requireMemory(int sampleNum, std::int64_t candidates) {
+void requireSamplingMemory(int sampleNum, std::int64_t candidates) {
   const double need = candidates * kBytesPerCandidate + sampleNum * kBytesPerPoint;
-  const double machine = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGE_SIZE));
-  if (need > machine) {
-    char text[160];
-    std::snprintf(text, sizeof text, "need about %.1f GB (%lld candidates), more than the %.1f GB of this machine",
-                  need / 1e9, static_cast<long long>(candidates), machine / 1e9);
-    throw std::invalid_argument("IBSamplerMesh::sample: " + std::to_string(sampleNum) + " points " + text);
-  }
+  requireMemory("IBSamplerMesh::sample: " + std::to_string(sampleNum) + " points (" + std::to_string(candidates) +
+                    " candidates on the largest mesh)",
+                static_cast<std::uint64_t>(need), hostMemoryAvailable());
 }
 
 }  // namespace
@@ -124,19 +119,10 @@ void IBSamplerMesh::sample(int sampleNum) {
     for (int k : perFace[m]) candidateCount[m] += k;
     largest = std::max(largest, candidateCount[m]);
   }
-  requireMemory(sampleNum, largest);
-
-  if (boundary) {
-    boundary.reset();
-    memMgr.attach(nullptr);
-    freeGpu();
-  }
-  samples.clear();
-  sampleLinkIdx.clear();
+  requireSamplingMemory(sampleNum, largest);
 
   float A = 0;
   for (const auto& mesh : meshes) A += static_cast<float>(mesh->data_cpu.area);
-  totalArea = A;
 
   std::srand(12345);
   std::vector<MeshSample> picked;
@@ -176,15 +162,26 @@ void IBSamplerMesh::sample(int sampleNum) {
 
   std::stable_sort(picked.begin(), picked.end(),
                    [](const MeshSample& a, const MeshSample& b) { return a.linkIdx < b.linkIdx; });
-  samples.swap(picked);
-  for (const MeshSample& s : samples) sampleLinkIdx.push_back(s.linkIdx);
-  sampleWrenches.assign(samples.size(), SampleWrench{});
+  std::vector<int> links(picked.size());
+  for (std::size_t i = 0; i < picked.size(); ++i) links[i] = picked[i].linkIdx;
+  std::vector<SampleWrench> wrenches(picked.size());
 
   // The points share the whole surface: a disc of the spacing's radius (pi r^2 for 2 sqrt 3 r^2 of
   // surface per point) would leave a tenth of it out of the forces. No point stands for no area.
-  const int count = static_cast<int>(samples.size());
+  const int count = static_cast<int>(picked.size());
   const float pointArea = count > 0 ? A / static_cast<float>(count) : 0.0f;
-  boundary = std::make_unique<mlLagrangeBoundary>(count, pointArea);
+  auto pointSet = std::make_unique<mlLagrangeBoundary>(count, pointArea);
+
+  // Only now, with the new points in hand, do the old ones go: memory that cannot be had loses nothing.
+  if (boundary) {
+    memMgr.attach(nullptr);
+    freeGpu();
+  }
+  boundary = std::move(pointSet);
+  samples.swap(picked);
+  sampleLinkIdx.swap(links);
+  sampleWrenches.swap(wrenches);
+  totalArea = A;
 
   updateSamplesCpu();
   allocGpu();
@@ -254,11 +251,17 @@ void IBSamplerMesh::allocGpu() {
   freeDevice(samples_gpu);
   freeDevice(sampleLinkIdx_gpu);
   freeDevice(sampleWrenches_gpu);
-  allocAndCopy(samples_gpu, samples);
-  allocAndCopy(sampleLinkIdx_gpu, sampleLinkIdx);
-  allocAndCopy(sampleWrenches_gpu, sampleWrenches);
-  memMgr.attach(boundary.get());
-  memMgr.alloc();
+  // A device without room for them leaves the points without device copies.
+  try {
+    allocAndCopy(samples_gpu, samples);
+    allocAndCopy(sampleLinkIdx_gpu, sampleLinkIdx);
+    allocAndCopy(sampleWrenches_gpu, sampleWrenches);
+    memMgr.attach(boundary.get());
+    memMgr.alloc();
+  } catch (...) {
+    freeGpu();
+    throw;
+  }
 }
 
 void IBSamplerMesh::freeGpu() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "PointKdTree.h"
+#include "device/FirstException.h"
 
 namespace {
 
@@ -52,33 +53,41 @@ class Eliminator {
   // neighbours in that order, which its elimination then walks again without searching. A run whose
   // points have more than kListed neighbours each on average (many layers of surface within d_max) keeps
   // no lists: its points search again. The heap starts with the points in input order.
+  // The lists are allocated on the threads: memory that cannot be had is thrown after the region.
   void weighAll(int m) {
     const int runs = (m + kRun - 1) / kRun;
+    dz::device::FirstException failure;
 #pragma omp parallel if (runs > 1)
     {
       std::vector<int> found;  // a run's lists, then copied to one block of their size
 #pragma omp for schedule(dynamic, 1)
       for (int r = 0; r < runs; ++r) {
-        found.clear();
-        for (int node = r * kRun; node < std::min(m, (r + 1) * kRun); ++node) {
-          double w = 0;
-          tree_.radiusSearch(tree_.position(node), d_max_, [&](int j, double d2) {
-            if (j == node) return;
-            w += weight(d2);
-            found.push_back(j);
-          });
-          listEnd_[node] = static_cast<std::uint32_t>(found.size());
-          const int k = tree_.pointOf(node) + 1;
-          heap_[k] = Entry{w, node};
-          pos_[node] = k;
-        }
-        listed_[r] = found.size() <= static_cast<std::size_t>(kListed) * kRun;
-        if (listed_[r])
-          lists_[r].assign(found.begin(), found.end());
-        else
-          lists_[r].clear();
+        if (failure.failed()) continue;
+        failure.run([&] { weighRun(r, m, found); });
       }
     }
+    failure.rethrow();
+  }
+
+  void weighRun(int r, int m, std::vector<int>& found) {
+    found.clear();
+    for (int node = r * kRun; node < std::min(m, (r + 1) * kRun); ++node) {
+      double w = 0;
+      tree_.radiusSearch(tree_.position(node), d_max_, [&](int j, double d2) {
+        if (j == node) return;
+        w += weight(d2);
+        found.push_back(j);
+      });
+      listEnd_[node] = static_cast<std::uint32_t>(found.size());
+      const int k = tree_.pointOf(node) + 1;
+      heap_[k] = Entry{w, node};
+      pos_[node] = k;
+    }
+    listed_[r] = found.size() <= static_cast<std::size_t>(kListed) * kRun;
+    if (listed_[r])
+      lists_[r].assign(found.begin(), found.end());
+    else
+      lists_[r].clear();
   }
 
   void eliminateTop() {

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "duriz/mlsolver/OutOfMemory.h"
 
 namespace {
 
@@ -106,10 +109,24 @@ const char* cudaResultName(unsigned int code) {
   return "<unknown>";
 }
 
-void checkCudaResult(unsigned int result, const char* expression, const char* file, int line) {
-  // The build passes absolute paths; the message names the file as it stands in the source tree.
+namespace {
+
+// The build passes absolute paths; messages name the file as it stands in the source tree.
+const char* sourceName(const char* file) {
   const std::size_t root = std::strlen(DZ_SOURCE_ROOT);
-  if (std::strncmp(file, DZ_SOURCE_ROOT, root) == 0) file += root;
+  return std::strncmp(file, DZ_SOURCE_ROOT, root) == 0 ? file + root : file;
+}
+
+}  // namespace
+
+void throwCudaOutOfMemory(const char* expression, const char* file, int line) {
+  cudaGetLastError();
+  throw OutOfMemory(std::string("the device has no room for ") + expression + " at " + sourceName(file) + ":" +
+                    std::to_string(line));
+}
+
+void checkCudaResult(unsigned int result, const char* expression, const char* file, int line) {
+  file = sourceName(file);
   std::fprintf(stderr, "CUDA error at %s:%d code=%d(%s) \"%s\" \n", file, line, static_cast<int>(result),
                cudaResultName(result), expression);
   cudaDeviceReset();

@@ -18,6 +18,20 @@ const char* cudaResultName(unsigned int code);
     if (dzCudaResult_ != 0) checkCudaResult(dzCudaResult_, #call, __FILE__, __LINE__); \
   } while (0)
 
+// Throws OutOfMemory naming the allocation, after clearing the runtime's error so that the next launch
+// check does not report it again.
+[[noreturn]] void throwCudaOutOfMemory(const char* expression, const char* file, int line);
+
+// Wraps a device allocation of a script's own data (a lattice, a point set, a mesh): a device without room
+// for it is the script's error, not the program's, and raises OutOfMemory (MemoryError in scripts); the
+// caller releases what it allocated before. Any other failure ends the process as checkCudaErrors does.
+#define checkCudaAllocation(call)                                                      \
+  do {                                                                                 \
+    const unsigned int dzCudaResult_ = static_cast<unsigned int>(call);                \
+    if (dzCudaResult_ == 2u) throwCudaOutOfMemory(#call, __FILE__, __LINE__);          \
+    if (dzCudaResult_ != 0) checkCudaResult(dzCudaResult_, #call, __FILE__, __LINE__); \
+  } while (0)
+
 // Checks a kernel launch and its completion, each with its own call text and line: a launch the runtime
 // refused is reported at the DZ_LAUNCH that made it, a failure while the kernel ran at this check.
 #define checkCudaLaunch()                                                                                         \

@@ -7,11 +7,13 @@
 #include "cudaCheck.h"
 
 // Allocates device memory for host's bytes and copies them; U may differ from T when the host element is
-// an Eigen type laid out as the device's plain doubles.
+// an Eigen type laid out as the device's plain doubles. A device without room throws OutOfMemory and leaves
+// device null.
 template <class T, class U>
 void allocAndCopy(T*& device, const std::vector<U>& host) {
   const std::size_t bytes = host.size() * sizeof(U);
-  checkCudaErrors(cudaMalloc(reinterpret_cast<void**>(&device), bytes));
+  device = nullptr;
+  checkCudaAllocation(cudaMalloc(reinterpret_cast<void**>(&device), bytes));
   checkCudaErrors(cudaMemcpy(device, host.data(), bytes, cudaMemcpyHostToDevice));
 }
 

@@ -1,13 +1,14 @@
 #include "mlFlow.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
+#include "OutOfMemory.h"
+#include "availableMemory.h"
 #include "d3q27.h"
 
 namespace {
@@ -57,26 +58,28 @@ void checkSpacing(const simParams& p) {
   }
 }
 
-// The kernels index nodes with 32-bit integers, so a lattice holds at most 2^31 - 1 nodes; and the host
-// must be able to hold it, which is tested before anything large is allocated.
+std::string latticeName(const std::int32_t samples[3]) {
+  return "a lattice of " + std::to_string(samples[0]) + " x " + std::to_string(samples[1]) + " x " +
+         std::to_string(samples[2]) + " nodes";
+}
+
+// The kernels index nodes with 32-bit integers, so a lattice holds at most 2^31 - 1 nodes; and this process
+// must be able to hold it (with its device mirror where that takes host memory), which is asked before
+// anything large is allocated.
 void checkNodeCount(const std::int32_t samples[3]) {
   const std::uint64_t plane = static_cast<std::uint64_t>(samples[0]) * static_cast<std::uint64_t>(samples[1]);
   const std::uint64_t limit = std::numeric_limits<std::int32_t>::max();
-  std::ostringstream msg;
-  msg << "initFlow: a lattice of " << samples[0] << " x " << samples[1] << " x " << samples[2] << " nodes ";
   if (samples[2] > 0 && plane > limit / static_cast<std::uint64_t>(samples[2])) {
-    msg << "exceeds the " << limit << " nodes the kernels can address";
+    std::ostringstream msg;
+    msg << "initFlow: " << latticeName(samples) << " exceeds the " << limit << " nodes the kernels can address";
     throw std::invalid_argument(msg.str());
   }
-  constexpr std::uint64_t bytesPerNode = 3 * 27 * sizeof(float) + sizeof(MLLATTICENODE_FLAG) + 3 * sizeof(float) +
-                                         sizeof(mlDensity<float>) + 3 * sizeof(double) + sizeof(float);
-  const std::uint64_t needed = plane * static_cast<std::uint64_t>(samples[2]) * bytesPerNode;
-  const std::uint64_t memory =
-      static_cast<std::uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-  if (needed > memory) {
-    msg << "needs " << needed << " bytes, more than the " << memory << " bytes of this machine's memory";
-    throw std::invalid_argument(msg.str());
-  }
+  const std::uint64_t copies = deviceMemoryIsHostMemory() ? 2 : 1;
+  std::ostringstream what;
+  what << "initFlow: " << latticeName(samples) << " (" << kLatticeBytesPerNode << " bytes per node"
+       << (copies == 2 ? ", and as many for its device mirror)" : ")");
+  requireMemory(what.str(), plane * static_cast<std::uint64_t>(samples[2]) * kLatticeBytesPerNode * copies,
+                hostMemoryAvailable());
 }
 
 }  // namespace
@@ -127,19 +130,25 @@ std::unique_ptr<mlFlow> initFlow(const std::shared_ptr<simParams>& params) {
   param->pml_width = p.pml_width;
 
   const std::size_t n = flow->count;
-  // The distributions are left for the simulator to set to the equilibrium when it commits.
-  flow->f = new float[27 * n];
-  flow->fPost = new float[27 * n];
-  flow->fStore = new float[27 * n];
-  flow->flag = new MLLATTICENODE_FLAG[n];
-  flow->ux = new float[n]();
-  flow->uy = new float[n]();
-  flow->uz = new float[n]();
-  flow->rou = new mlDensity<float>[n];
-  flow->forcex = new double[n]();
-  flow->forcey = new double[n]();
-  flow->forcez = new double[n]();
-  flow->Sopt = new float[n]();
+  // The distributions are left for the simulator to set to the equilibrium when it commits. The record
+  // releases what was allocated when a later array cannot be had.
+  try {
+    flow->f = new float[27 * n];
+    flow->fPost = new float[27 * n];
+    flow->fStore = new float[27 * n];
+    flow->flag = new MLLATTICENODE_FLAG[n];
+    flow->ux = new float[n]();
+    flow->uy = new float[n]();
+    flow->uz = new float[n]();
+    flow->rou = new mlDensity<float>[n];
+    flow->forcex = new double[n]();
+    flow->forcey = new double[n]();
+    flow->forcez = new double[n]();
+    flow->Sopt = new float[n]();
+  } catch (const std::bad_alloc&) {
+    throw OutOfMemory("initFlow: the host could not allocate " + latticeName(param->samples) + " (" +
+                      std::to_string(n * kLatticeBytesPerNode) + " bytes)");
+  }
   for (std::size_t i = 0; i < n; ++i) {
     flow->flag[i] = NODE_FLUID;
     flow->rou[i] = 1.0f;

@@ -66,9 +66,16 @@ struct mlFlow {
   void dropPointers();
 };
 
+// Bytes of one node's arrays, the same in a host lattice and in its device mirror: the three distribution
+// arrays, flag, velocity, density, force and fitted collision rate.
+constexpr std::uint64_t kLatticeBytesPerNode = 3 * 27 * sizeof(float) + sizeof(MLLATTICENODE_FLAG) + 3 * sizeof(float) +
+                                               sizeof(mlDensity<float>) + 3 * sizeof(double) + sizeof(float);
+
 // Builds a lattice at rest from the parameters, completing them first. Throws std::invalid_argument when
 // an extent is not finite, the spacing cannot lay out the box (not positive, not finite, or too small for
-// single precision), or the lattice is too large for the kernels' indices or this machine's memory.
+// single precision), or the lattice is too large for the kernels' indices. Throws OutOfMemory, before it
+// allocates, when the lattice and, where device memory is host memory, its device mirror need more than
+// hostMemoryAvailable; and when an allocation fails all the same.
 std::unique_ptr<mlFlow> initFlow(const std::shared_ptr<simParams>& params);
 
 struct mlLatticeIndex {

@@ -1,10 +1,17 @@
 #include "mlSinglePhaseSolverNew.h"
 
+#include <initializer_list>
+#include <string>
+
+#include "OutOfMemory.h"
 #include "duriz/gpu_inc/cudaCheck.h"
 
 void mlSinglePhaseSolverNew::allocAndUpload(mlFlow* mllbm_host, mlFlow* mllbm_dev, int i) {
-  (void)i;  // the lists are appended to, so lattice i lands at position i
   cudaSetDevice(gpuDeviceId);
+  // Room in the lists first, so that appending cannot fail once the arrays are allocated.
+  const auto makeRoom = [](auto&... lists) { (lists.reserve(lists.size() + 1), ...); };
+  makeRoom(f_dev_vec, fPost_dev_vec, fStore_dev_vec, rou_dev_vec, ux_dev_vec, uy_dev_vec, uz_dev_vec, flag_dev_vec,
+           param_dev_vec, forcex_dev_vec, forcey_dev_vec, forcez_dev_vec, Sopt_dev_vec);
 
   float* f_dev = nullptr;
   float* fPost_dev = nullptr;
@@ -20,19 +27,28 @@ void mlSinglePhaseSolverNew::allocAndUpload(mlFlow* mllbm_host, mlFlow* mllbm_de
   double* forcez_dev = nullptr;
   float* Sopt_dev = nullptr;
 
-  checkCudaErrors(cudaMalloc(&f_dev, 27 * mllbm_host->count * sizeof(float)));
-  checkCudaErrors(cudaMalloc(&fPost_dev, 27 * mllbm_host->count * sizeof(float)));
-  checkCudaErrors(cudaMalloc(&fStore_dev, 27 * mllbm_host->count * sizeof(float)));
-  checkCudaErrors(cudaMalloc(&rou_dev, mllbm_host->count * sizeof(mlDensity<float>)));
-  checkCudaErrors(cudaMalloc(&ux_dev, mllbm_host->count * sizeof(float)));
-  checkCudaErrors(cudaMalloc(&uy_dev, mllbm_host->count * sizeof(float)));
-  checkCudaErrors(cudaMalloc(&uz_dev, mllbm_host->count * sizeof(float)));
-  checkCudaErrors(cudaMalloc(&flag_dev, mllbm_host->count * sizeof(MLLATTICENODE_FLAG)));
-  checkCudaErrors(cudaMalloc(&param_dev, sizeof(MLFluidParam)));
-  checkCudaErrors(cudaMalloc(&forcex_dev, mllbm_host->count * sizeof(double)));
-  checkCudaErrors(cudaMalloc(&forcey_dev, mllbm_host->count * sizeof(double)));
-  checkCudaErrors(cudaMalloc(&forcez_dev, mllbm_host->count * sizeof(double)));
-  checkCudaErrors(cudaMalloc(&Sopt_dev, mllbm_host->count * sizeof(float)));
+  // A device without room for the whole lattice keeps none of it.
+  try {
+    checkCudaAllocation(cudaMalloc(&f_dev, 27 * mllbm_host->count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc(&fPost_dev, 27 * mllbm_host->count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc(&fStore_dev, 27 * mllbm_host->count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc(&rou_dev, mllbm_host->count * sizeof(mlDensity<float>)));
+    checkCudaAllocation(cudaMalloc(&ux_dev, mllbm_host->count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc(&uy_dev, mllbm_host->count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc(&uz_dev, mllbm_host->count * sizeof(float)));
+    checkCudaAllocation(cudaMalloc(&flag_dev, mllbm_host->count * sizeof(MLLATTICENODE_FLAG)));
+    checkCudaAllocation(cudaMalloc(&param_dev, sizeof(MLFluidParam)));
+    checkCudaAllocation(cudaMalloc(&forcex_dev, mllbm_host->count * sizeof(double)));
+    checkCudaAllocation(cudaMalloc(&forcey_dev, mllbm_host->count * sizeof(double)));
+    checkCudaAllocation(cudaMalloc(&forcez_dev, mllbm_host->count * sizeof(double)));
+    checkCudaAllocation(cudaMalloc(&Sopt_dev, mllbm_host->count * sizeof(float)));
+  } catch (const OutOfMemory& e) {
+    for (void* p : std::initializer_list<void*>{f_dev, fPost_dev, fStore_dev, rou_dev, ux_dev, uy_dev, uz_dev, flag_dev,
+                                                param_dev, forcex_dev, forcey_dev, forcez_dev, Sopt_dev})
+      checkCudaErrors(cudaFree(p));
+    throw OutOfMemory("lattice " + std::to_string(i) + " (" + std::to_string(mllbm_host->count) + " nodes, " +
+                      std::to_string(mllbm_host->count * kLatticeBytesPerNode) + " bytes): " + e.what());
+  }
 
   checkCudaErrors(cudaMemcpy(f_dev, mllbm_host->f, 27 * mllbm_host->count * sizeof(float), cudaMemcpyHostToDevice));
   checkCudaErrors(
@@ -89,10 +105,19 @@ void mlSinglePhaseSolverNew::allocAndUpload(mlFlow* mllbm_host, mlFlow* mllbm_de
 void mlSinglePhaseSolverNew::addLattice(mlFlow* mllbm_host) {
   mlFlow* mllbm_dev = nullptr;
   checkCudaErrors(cudaSetDevice(gpuDeviceId));
-  checkCudaErrors(cudaMalloc(&mllbm_dev, sizeof(mlFlow)));
-  lbmvec.push_back(mllbm_host);
-  lbm_dev_gpu.push_back(mllbm_dev);
-  allocAndUpload(mllbm_host, mllbm_dev, static_cast<int>(lbmvec.size() - 1));
+  checkCudaAllocation(cudaMalloc(&mllbm_dev, sizeof(mlFlow)));
+  // A lattice that cannot be mirrored leaves the lists as they were.
+  const std::size_t before = lbmvec.size();
+  try {
+    lbmvec.push_back(mllbm_host);
+    lbm_dev_gpu.push_back(mllbm_dev);
+    allocAndUpload(mllbm_host, mllbm_dev, static_cast<int>(before));
+  } catch (...) {
+    lbmvec.resize(before);
+    lbm_dev_gpu.resize(before);
+    checkCudaErrors(cudaFree(mllbm_dev));
+    throw;
+  }
 }
 
 void mlSinglePhaseSolverNew::freeGpu() {

@@ -1,15 +1,23 @@
 // The device mirror of the lattices: what allocAndUpload builds, byte-exact round trips, what an upload
 // sends, and freeing.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "duriz/gpu_inc/cudaCheck.h"
+#include "duriz/mlsolver/OutOfMemory.h"
 #include "duriz/mlsolver/mlSinglePhaseSolverNew.h"
 #include "mlsolver/latticeBox.h"
 #include "simulatorInterface/FluidHelper.h"
+#include "supplement/IBBoundaryMemMgr.h"
 
 namespace {
 
@@ -113,6 +121,70 @@ TEST_F(LatticeMirror, UploadSendsTheNineEditableArraysButNotTheDensity) {
   EXPECT_EQ(host.flag[0], NODE_SOLID);
   EXPECT_EQ(host.f[5 * n + 1], 9.0f);
   EXPECT_EQ(static_cast<float>(host.rou[2]), deviceDensity);
+}
+
+// Limits the address space to `room` bytes above what the process holds.
+void limitAddressSpace(rlim_t room) {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  rlim_t kilobytes = 0;
+  while (status >> key && key != "VmSize:") status.ignore(256, '\n');
+  status >> kilobytes;
+  rlimit limit{};
+  getrlimit(RLIMIT_AS, &limit);
+  limit.rlim_cur = kilobytes * 1024 + room;
+  setrlimit(RLIMIT_AS, &limit);
+}
+
+// Runs `allocate` under the limit; exits 0 when it threw OutOfMemory naming `what`, keeping no device memory
+// and leaving no error for the next check, and when `kept` then holds.
+[[noreturn]] void exitWhenNothingKept(rlim_t room, const std::function<void()>& allocate, const std::string& what,
+                                      const std::function<bool()>& kept) {
+  const dz::device::Counters before = dz::device::counters();
+  limitAddressSpace(room);
+  try {
+    allocate();
+    std::fprintf(stderr, "allocated\n");
+  } catch (const OutOfMemory& e) {
+    const dz::device::Counters after = dz::device::counters();
+    const bool clean = after.liveAllocations == before.liveAllocations && after.liveBytes == before.liveBytes &&
+                       cudaGetLastError() == cudaSuccess && kept();
+    const bool named = std::string(e.what()).find(what) != std::string::npos;
+    std::fprintf(stderr, "%s%s%s\n", clean ? "" : "kept some of it: ", named ? "" : "unnamed: ", e.what());
+    std::exit(clean && named ? 0 : 2);
+  }
+  std::exit(1);
+}
+
+// A device allocation of a script's own data that fails part-way (the room checked before was taken in
+// between) keeps none of it, so that scripts get MemoryError and an object as it was. Each case runs in a
+// child process; the arrays are never touched, so only their address space is taken.
+TEST(DeviceAllocationDeathTest, ADeviceWithoutRoomKeepsNoneOfTheData) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Two million nodes: 216 MB per distribution array, the third of which does not fit.
+  mlFlow lattice;
+  lattice.count = 2000000;
+  mlSinglePhaseSolverNew solver;
+  // Four million points: 16 MB per float array, the seventh of which does not fit.
+  mlLagrangeBoundary points;
+  points.count = 4000000;
+  IBBoundaryMemMgr mirror(0);
+  mirror.mllaboundary = &points;
+  const struct {
+    const char* name;
+    rlim_t room;
+    std::function<void()> allocate;
+    std::string what;
+    std::function<bool()> kept;
+  } cases[] = {
+      {"lattice", 500 << 20, [&] { solver.addLattice(&lattice); },
+       "lattice 0 (2000000 nodes, 744000000 bytes): the device has no room for cudaMalloc(&fStore_dev",
+       [&] { return solver.lbmvec.empty() && solver.lbm_dev_gpu.empty() && solver.f_dev_vec.empty(); }},
+      {"point set", 100 << 20, [&] { mirror.alloc(); }, "the device has no room for cudaMalloc((void**)&",
+       [&] { return mirror.mllaboundary_gpu == nullptr && mirror.ux_dev == nullptr; }},
+  };
+  for (const auto& c : cases)
+    EXPECT_EXIT(exitWhenNothingKept(c.room, c.allocate, c.what, c.kept), ::testing::ExitedWithCode(0), "") << c.name;
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 """The simulation record, world and simulator as Python sees them: defaults, argument names, errors, and a
 fish in the flow whose saved scene VTK's own legacy reader loads."""
+import os
+import re
+import subprocess
+import sys
+
 import numpy as np
 import pytest
 import vtk
@@ -89,8 +94,83 @@ def test_records_at_the_limits_run_and_edits_before_the_commit_are_checked():
     sim.commitInit()
     sim.step(dz.COUPLE_MODE.TWO_WAY)
     p.N = 8.0  # the lattice was laid out with dx = 0.25
-    with pytest.raises(ValueError, match=r"dx = 0.25 differs from l0p / N = 0.125"):
+    with pytest.raises(ValueError, match=r"simParam.N = 8 differs from 4, the value the lattice was built with"):
         sim.commitInit()
+
+
+# Each script runs in an interpreter of its own: limit(room) caps its address space (the soft limit; or the
+# data segment) at room bytes above what it holds, lift() restores the address space, and attempt(call) prints what the call raised, or "done".
+MEMORY_PRELUDE = """
+import resource, sys
+sys.path.insert(0, {tests!r})
+from conftest import body, box, dz, fish
+import numpy as np
+MB = 2**20
+_, hard = resource.getrlimit(resource.RLIMIT_AS)
+def limit(room, kind=resource.RLIMIT_AS, held="VmSize:"):
+    held = int(open("/proc/self/status").read().split(held)[1].split()[0]) * 1024
+    resource.setrlimit(kind, (held + room, resource.getrlimit(kind)[1]))
+def lift():
+    resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
+def attempt(call):
+    try:
+        call()
+        print("> done")
+    except Exception as e:
+        print("> " + type(e).__name__ + ": " + str(e))
+def committed(world, p):
+    sim = dz.simulator3D(p, 0)
+    sim.attachWorld(world)
+    sim.commitInit()
+    return sim
+"""
+LEAVES = r"bytes that the address-space limit \(RLIMIT_AS\) leaves this process"
+# N = 32 lays out 64 x 48 x 32 nodes of 372 bytes, 36.6 MB: the host lattice fits in 55 MB, its device mirror
+# (host memory here) does not.
+MEMORY_CASES = [
+    ("lattice", "limit(55 * MB)\nattempt(lambda: committed(dz.DartWorld(), box(N=32.0)))",
+     [r"MemoryError: initFlow: a lattice of 64 x 48 x 32 nodes \(372 bytes per node, and as many for its device "
+      rf"mirror\) needs {64 * 48 * 32 * 744} bytes, more than the \d+ " + LEAVES]),
+    ("lattice under a data limit",
+     "limit(55 * MB, resource.RLIMIT_DATA, 'VmData:')\nattempt(lambda: committed(dz.DartWorld(), box(N=32.0)))",
+     [r"MemoryError: initFlow: a lattice of 64 x 48 x 32 nodes .* bytes that the data-segment limit \(RLIMIT_DATA\) "
+      "leaves this process"]),
+    ("commit", """
+sim = dz.simulator3D(box(N=32.0), 0)
+sim.attachWorld(dz.DartWorld())
+limit(20 * MB)
+attempt(sim.commitInit)
+attempt(lambda: sim.step(dz.COUPLE_MODE.TWO_WAY))
+lift()
+attempt(sim.commitInit)
+attempt(lambda: sim.step(dz.COUPLE_MODE.TWO_WAY))""",
+     [r"MemoryError: commitInit: the device mirror of a lattice of 64 x 48 x 32 nodes \(372 bytes per node\) needs "
+      r"\d+ bytes, more than the \d+ " + LEAVES,
+      "RuntimeError: step: the simulator is not committed; call commitInit first", "done", "done"]),
+    ("new body", "skeleton = fish()\nlimit(60 * MB)\nattempt(lambda: body(skeleton, 200000))",
+     [r"MemoryError: IBSamplerMesh::sample: 200000 points \(\d+ candidates on the largest mesh\) needs \d+ bytes, "
+      r"more than the \d+ " + LEAVES]),
+    ("points of a living body", """
+world = dz.DartWorld(np.zeros(3))
+b = body(fish(), 100)
+world.addSkeleton(b)
+sim = committed(world, box())
+limit(60 * MB)
+attempt(lambda: b.sample(200000))
+attempt(lambda: sim.step(dz.COUPLE_MODE.TWO_WAY))""",
+     [r"MemoryError: IBSamplerMesh::sample: 200000 points .*", "done"]),
+]
+
+
+@pytest.mark.parametrize("script, expected", [case[1:] for case in MEMORY_CASES], ids=[c[0] for c in MEMORY_CASES])
+def test_memory_that_cannot_be_had_raises_memory_error_and_changes_nothing(script, expected):
+    code = MEMORY_PRELUDE.format(tests=os.path.dirname(__file__)) + script + "\nprint('> alive')\n"
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    said = [line[2:] for line in run.stdout.splitlines() if line.startswith("> ")]
+    assert (run.returncode, said[-1:]) == (0, ["alive"]), run.stderr
+    assert len(said) == len(expected) + 1, said
+    for line, pattern in zip(said, expected):
+        assert re.fullmatch(pattern, line), line
 
 
 def test_a_fish_in_the_flow_steps_and_saves_files_vtk_reads(tmp_path):

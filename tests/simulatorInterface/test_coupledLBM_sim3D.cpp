@@ -1,5 +1,6 @@
 // Lifecycle, step modes and the host/device sync state of the coupled simulator.
 #include <functional>
+#include <limits>
 #include <numeric>
 
 #include "duriz/mlsolver/d3q27.h"
@@ -252,6 +253,55 @@ TEST(coupledLBM_sim3D, DefaultAndCopiedSimulatorsBuildTheirOwnLattices) {
   const auto sim = committed();
   EXPECT_THROW(sim->buildLattices(), std::logic_error);
   EXPECT_EQ(sim->solver->lbmvec[0], sim->lattices[0].get());
+}
+
+// The record edited after the lattice was built: a field that shapes the lattice is refused by the next
+// commit, which names it and leaves the committed simulator as it was; the fields that set units, the slip
+// ratio and the open-boundary planes reach the lattice on both sides.
+TEST(coupledLBM_sim3D, ACommitRefusesAReshapedRecordAndTakesTheOtherEdits) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const struct {
+    std::function<void(simParams&)> edit;
+    std::string refusal;
+  } shapes[] = {
+      {[](simParams& p) { p.x0 = 0.125f; },
+       "commitInit: simParam.x0 = 0.125 differs from 0, the value the lattice was built"},
+      {[](simParams& p) { p.y0 = -1e-30f; }, "commitInit: simParam.y0 = -1e-30 differs from 0,"},
+      {[&](simParams& p) { p.z0 = nan; }, "commitInit: simParam.z0 = nan differs from 0,"},
+      {[](simParams& p) { p.width = 2.25f; }, "commitInit: simParam.width = 2.25 differs from 2,"},
+      {[](simParams& p) { p.height = 1.0f; }, "commitInit: simParam.height = 1 differs from 1.5,"},
+      {[](simParams& p) { p.depth = 4.0f; }, "commitInit: simParam.depth = 4 differs from 1,"},
+      {[](simParams& p) { p.dx = 0.125f; }, "commitInit: simParam.dx = 0.125 differs from 0.25,"},
+      {[](simParams& p) { p.N = 8.0f; }, "commitInit: simParam.N = 8 differs from 4,"},
+      {[](simParams& p) { p.l0p = 2.0f; }, "commitInit: simParam.l0p = 2 differs from 1,"},
+      {[](simParams& p) { p.pml_width = 2; }, "simParam: pml_width = 2 is wider than half the lattice"},
+  };
+  for (const auto& c : shapes) {
+    const auto sim = committed();
+    const mlSinglePhaseSolverNew* mirror = sim->solver.get();
+    c.edit(*sim->params.front());
+    const std::string what = testsupport::thrownWhat<std::invalid_argument>([&] { sim->commitInit(); });
+    EXPECT_EQ(what.rfind(c.refusal, 0), 0u) << what;
+    EXPECT_EQ(sim->solver.get(), mirror);
+    sim->step(TWO_WAY);
+  }
+
+  const auto sim = committed();
+  simParams& p = *sim->params.front();
+  p.u0p = 2, p.visp = 0.03f, p.slip_ratio = 0.5f, p.pml_width = 1;
+  sim->commitInit();
+  EXPECT_FLOAT_EQ(sim->world->getTimestep(), 1 * 0.1f / (4 * 2.0f));  // l0p u0k / (N u0p)
+  mlFlow record;
+  MLFluidParam param{};
+  ASSERT_EQ(cudaMemcpy(&record, sim->solver->lbm_dev_gpu[0], sizeof record, cudaMemcpyDeviceToHost), cudaSuccess);
+  record.dropPointers();
+  ASSERT_EQ(cudaMemcpy(&param, sim->solver->param_dev_vec[0], sizeof param, cudaMemcpyDeviceToHost), cudaSuccess);
+  for (const auto& [viscosity, layout] :
+       {std::pair{sim->lattices[0]->viscosity, *sim->lattices[0]->param}, std::pair{record.viscosity, param}}) {
+    EXPECT_FLOAT_EQ(viscosity, 4 * 0.1f * 0.03f / (2 * 1.0f));  // N u0k visp / (u0p l0p)
+    EXPECT_EQ(layout.slip_ratio, 0.5f);
+    EXPECT_EQ(layout.pml_width, 1);
+  }
 }
 
 // Host access downloads what the device made newer; kept fresh, the next fluid step uploads nothing.

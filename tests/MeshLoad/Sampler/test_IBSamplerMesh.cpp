@@ -8,6 +8,7 @@
 
 #include "MeshLoad/Sampler/IBSamplerMesh.h"
 #include "MeshLoad/meshTestUtil.h"
+#include "duriz/mlsolver/OutOfMemory.h"
 
 namespace {
 
@@ -159,8 +160,9 @@ TEST(IBSamplerMesh, RefusesACountBeyondTheMachinesMemoryBeforeDroppingItsPoints)
   IBSamplerMesh sampler(model.get(), 0);
   sampler.sample(100);
   // Ten candidates per point, a few hundred bytes each: some 350 GB.
-  const std::string what = thrownWhat<std::invalid_argument>([&] { sampler.sample(IBSamplerMesh::kMaxSampleNum); });
-  EXPECT_NE(what.find("100000000 points need about"), std::string::npos) << what;
+  const std::string what = thrownWhat<OutOfMemory>([&] { sampler.sample(IBSamplerMesh::kMaxSampleNum); });
+  EXPECT_EQ(what.find("IBSamplerMesh::sample: 100000000 points ("), 0u) << what;
+  EXPECT_NE(what.find(" candidates on the largest mesh) needs "), std::string::npos) << what;
   EXPECT_EQ(sampler.boundary->count, 100);
   EXPECT_EQ(sampler.samples.size(), 100u);
 }

@@ -1,14 +1,21 @@
 // Weighted sample elimination: the kd-tree's radius search, the weights, the heap order and the
 // progressive reordering.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "MeshLoad/Sampler/PointKdTree.h"
 #include "MeshLoad/Sampler/weightedSampleElimination.h"
+#include "device/device.h"
 
 namespace {
 
@@ -136,6 +143,73 @@ TEST(WeightedSampleElimination, ProgressivePrefixesAreEliminationsOfTheNextLonge
     const Points prefix(out.begin(), out.begin() + n / 2);
     EXPECT_EQ(sorted(prefix), sorted(eliminate(out, n, n / 2, false, d_max, plain))) << n;
   }
+}
+
+// Limits the address space to `room` bytes above what the process holds, its host threads started first
+// (before any of them has an allocation arena of its own, whose reserve would give it room of its own).
+void limitAddressSpace(rlim_t room) {
+  int started = 0;  // a region with no work would not start the threads
+#pragma omp parallel reduction(+ : started)
+  started += 1;
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  rlim_t kilobytes = 0;
+  while (status >> key && key != "VmSize:") status.ignore(256, '\n');
+  status >> kilobytes;
+  rlimit limit{};
+  getrlimit(RLIMIT_AS, &limit);
+  limit.rlim_cur = kilobytes * 1024 + room;
+  setrlimit(RLIMIT_AS, &limit);
+}
+
+void throwOnBlock(int bad) {
+  if (blockIdx.x == static_cast<unsigned>(bad) && threadIdx.x == 0)
+    throw std::runtime_error("block " + std::to_string(bad));
+}
+
+[[noreturn]] void exitWhenCaught(const std::function<void()>& run) {
+  try {
+    run();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "caught %s\n", e.what());
+    std::exit(0);
+  }
+  std::exit(1);
+}
+
+// What the work of a parallel region throws reaches the thread that started it, whatever the number of
+// threads: an exception that leaves the region ends the process. Each case runs in a child process.
+TEST(ParallelRegionDeathTest, ExceptionsReachTheCallerInsteadOfEndingTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // 400 000 points on a plane keep about 36 neighbours each within d_max: their lists need some 60 MB,
+  // the tree and heap before them less than 30.
+  const auto flatPoints = [](int n) {
+    Points p = randomPoints(n, 5);
+    for (Vector3d& x : p) x.z() = 0;
+    return p;
+  };
+  const struct {
+    const char* name;
+    std::function<void()> run;
+    const char* caught;
+  } cases[] = {
+      {"a kernel that throws on one block",
+       [] {
+         dz::device::setHostThreads(4);
+         DZ_LAUNCH(throwOnBlock, dim3(64), dim3(32), 37);
+       },
+       "block 37"},
+      {"neighbour lists beyond the address space",
+       [&] {
+         const Points in = flatPoints(400000);
+         std::vector<int> kept(40000);
+         limitAddressSpace(40 << 20);
+         weightedSampleElimination(in.data(), 400000, kept.data(), 40000, false, 0);
+       },
+       "std::bad_alloc"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EXIT(exitWhenCaught(c.run), ::testing::ExitedWithCode(0), std::string("caught ") + c.caught) << c.name;
 }
 
 }  // namespace
