@@ -154,6 +154,34 @@ TEST(skSystemRuntime, DeviceAndHostRoadsAgreeOnAMovingFish) {
   EXPECT_EQ(body->markers->data_cpu.pos, moved);
 }
 
+// A moving body resampled where it stands: as many new points as asked, at its pose and with its velocity,
+// as the same points on the body built in place of the model.
+TEST(skSystemRuntime, ResampledPointsStandAndMoveWithTheBody) {
+  const Vector3d t(0.3, -0.2, 0.1), v(0.5, -0.25, 1);
+  const auto model = build(fishDescription(jointType::floating), 150),
+             body = build(fishDescription(jointType::floating), 300, t);
+  Eigen::VectorXd velocities = Eigen::VectorXd::Zero(body->skeleton->getNumDofs());
+  velocities.segment<3>(3) = v;  // the free root's translation, in world axes here
+  body->skeleton->setVelocities(velocities);
+  body->update();
+  body->sample(150);
+  ASSERT_EQ(body->sampler->boundary->count, 150);
+  ASSERT_EQ(body->sampler->sampleLinkIdx.size(), 150u);
+  const auto devicePoints = [](const skSystem& s) {
+    const IBBoundaryMemMgr& m = s.sampler->memMgr;
+    std::vector<std::vector<float>> a;
+    for (const float* dev : {m.coordx_dev, m.coordy_dev, m.coordz_dev, m.ux_dev, m.uy_dev, m.uz_dev})
+      a.push_back(deviceArray(dev, s.sampler->samples.size()));
+    return a;
+  };
+  const auto still = devicePoints(*model), moved = devicePoints(*body);
+  for (int i = 0; i < 150; ++i) {
+    expectNear(Vector3d(moved[0][i], moved[1][i], moved[2][i]), Vector3d(still[0][i], still[1][i], still[2][i]) + t,
+               1e-6);
+    expectNear(Vector3d(moved[3][i], moved[4][i], moved[5][i]), v, 1e-6);
+  }
+}
+
 TEST(skSystemRuntime, FishPointsFollowTheSkinWhenTheTailTurns) {
   const auto body = build(std::make_shared<SkeletonSystem>(kModels + "/fish.fbx", 0), 400);
   const auto pointsNow = [&] {

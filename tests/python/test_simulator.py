@@ -258,3 +258,24 @@ def test_a_refused_step_changes_neither_time_nor_count_nor_state(spoil, error):
     mend()
     sim.step(dz.COUPLE_MODE.TWO_WAY)
     assert sim.getIterNum() == 2
+
+
+def test_a_body_resampled_in_a_run_feels_the_stream_at_the_next_step():
+    """A free fish placed 5 m from where its model stands, in a stream of lattice velocity 0.05 along x on every
+    node around it: without points a two-way step leaves it at rest; resampled, the next step pushes it downstream."""
+    skeleton = fish()
+    skeleton.joints[0].type = dz.jointType.floating
+    body = dz.SkeletonDynamics(skeleton, 100, 0, np.array([5.0, 0, 0]), np.zeros(3))
+    world = dz.DartWorld()
+    world.addSkeleton(body)
+    sim = dz.simulator3D(box(x0=5.0), 0)
+    sim.attachWorld(world)
+    sim.commitInit()
+    nodes = np.stack(np.meshgrid(4.125 + 0.25 * np.arange(8), -0.625 + 0.25 * np.arange(6),
+                                 -0.375 + 0.25 * np.arange(4), indexing="ij"), axis=-1).reshape(-1, 3)
+    sim.set_velocity_all(nodes, np.tile([0.05, 0.0, 0.0], (len(nodes), 1)))
+    for count, pushed in ((0, False), (300, True)):
+        body.sample(count)
+        before = body.getCOMLinearVelocity()
+        sim.step(dz.COUPLE_MODE.TWO_WAY)
+        assert (body.getCOMLinearVelocity()[0] > before[0] + 1e-3) == pushed, count
