@@ -63,6 +63,8 @@ TEST(nodeMgr, WorldTransformsInTheRootFrameEditedAnglesAndIntermediateNodes) {
             std::vector<int>({2, 1, 0}));
   EXPECT_EQ(m.getParentName(0), "");
   EXPECT_EQ(m.getParentName(3), "A");
+  EXPECT_EQ(std::vector<int>({m.getParentIdx(0), m.getParentIdx(1), m.getParentIdx(2), m.getParentIdx(3)}),
+            std::vector<int>({-1, 0, 0, 1}));
   // Depth first, children in index order. The sign of a zero angle depends on rounding in the
   // decomposition; it is not part of the format.
   std::string out = captureStdout([&] { m.printTree(); });
@@ -95,6 +97,7 @@ TEST(nodeMgr, WorldTransformsInTheRootFrameEditedAnglesAndIntermediateNodes) {
   EXPECT_EQ(m.nodes[5]->name, "root_intermediate_1");
   EXPECT_EQ(m.nameToIndex.at("root_intermediate_0"), 4);
   EXPECT_EQ(m.parentIdx, (std::vector<int>{-1, 4, 5, 1, 0, 0}));
+  EXPECT_EQ(m.getParentIdx(m.getParentIdx(2)), 0);  // B below its own identity node, below the root
   EXPECT_EQ(m.childBegin, (std::vector<int>{4, 3, -1, -1, 1, 2}));
   EXPECT_EQ(m.childEnd, (std::vector<int>{6, 4, -1, -1, 2, 3}));
   m.updateGlobalTransforms();

@@ -35,6 +35,12 @@ TEST(UniformCubicBSpline, DerivativesMatchThePowerBasisFormAndExtendTheEndSegmen
   for (const auto& [u, i] : std::vector<std::pair<float, std::size_t>>{
            {-3, 0}, {0, 0}, {0.999f, 0}, {1, 1}, {2.5f, 2}, {4, 3}, {100, 3}, {INFINITY, 3}})
     EXPECT_EQ(s.segmentIndex(u), i) << u;
+  // Segment i starts at parameter i, where the curve is at (P_i + 4 P_i+1 + P_i+2) / 6.
+  const Spline<Vec, float>& curve = s;
+  for (std::size_t i = 0; i < s.maxParam(); ++i) {
+    EXPECT_EQ(curve.segmentStart(i), static_cast<float>(i));
+    expectNear(curve.evaluate(curve.segmentStart(i)), (kSeven[i] + 4 * kSeven[i + 1] + kSeven[i + 2]) / 6, 1e-12);
+  }
   EXPECT_EQ(BSpline(kFour).maxParam(), 1u);
   EXPECT_THROW(BSpline(std::vector<Vec>(kFour.begin(), kFour.begin() + 3)), std::invalid_argument);
   EXPECT_THROW(s.segmentLength(4, 0, 1), std::out_of_range);
