@@ -6,6 +6,8 @@
 #include <limits>
 
 #include "SkeletonDynamics/skJointProperties.h"
+#include "SkeletonDynamics/skWorld.h"
+#include "duriz/mlsolver/couplingMode.h"
 #include "skFixture.h"
 
 namespace {
@@ -173,6 +175,39 @@ TEST(skSystemBuild, JointKindsAndActuatedDofs) {
   EXPECT_EQ(welded->getPositions(false).size(), 2);
   EXPECT_EQ(welded->getJoint("side")->joint->getMimicJoint(), nullptr);
   EXPECT_EQ(welded->actuatedDofs, (std::vector<std::size_t>{1}));
+}
+
+// A ball joint (side, below a welded root) on acceleration commands, started inside its limits. With the
+// commanded acceleration along the start every turn is about one axis, and the world's integration gives
+// v_n = n a dt and q_n = q_0 + n (n + 1) / 2 a dt^2; the body turns about the joint by q_n.
+TEST(skSystemBuild, BallJointTurnsItsThreeDofsAsCommanded) {
+  const auto d = handBuilt();
+  d->rootJoint->setJointType(jointType::fixed);
+  d->jointMap["bone1"]->actuator = actuatorType::passive;
+  SkeletonJoint& side = *d->jointMap["side"];
+  side.setJointType(jointType::ball);
+  side.actuator = actuatorType::acceleration;
+  side.limit = {{0.1, 0.2, -0.9}, {0.3, 0.6, -0.3}, {100, 100, 100}, {10, 10, 10}};  // zero outside every range
+  const Vector3d start(0.2, 0.4, -0.6), a = 10 * start;
+  skWorld world(Vector3d::Zero());
+  const auto body = build(d, 50);
+  world.addSkeleton(body);
+  const auto joint = body->getJoint("side");
+  ASSERT_TRUE(joint);
+  EXPECT_EQ(joint->joint->getType(), BallJoint::getStaticType());
+  expectNear(joint->getPositions(), start, 1e-15);
+  const float dt = 0.01f;
+  const double h = dt;  // the world's time step
+  const int n = 10;
+  for (int k = 0; k < n; ++k) {
+    body->setCommands(a);  // each step clears the commands
+    world.step(NO_FLUID, dt, 1);
+  }
+  expectNear(joint->getVelocities(), n * a * h, 1e-12);
+  const Vector3d q = start + n * (n + 1) / 2.0 * a * h * h;
+  expectNear(joint->getPositions(), q, 1e-9);  // the rotation's exponential and logarithm round
+  const Isometry3d expected = Eigen::Translation3d(0, 0, 1) * Eigen::AngleAxisd(q.norm(), q.normalized());
+  EXPECT_TRUE(body->getLink("[link]side::side_end")->body->getWorldTransform().isApprox(expected, 1e-9));
 }
 
 TEST(skSystemBuild, UnsupportedKindMakesNothingAndItsChildrenBecomeRoots) {

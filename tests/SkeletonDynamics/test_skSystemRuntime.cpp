@@ -66,6 +66,66 @@ TEST(skSystemRuntime, FacesGoToTheNearestLinkOfTheirDominantBone) {
   check(3, 3);
 }
 
+// Samples take their faces' links again; the device copy follows at the next update, while the point order
+// and the link index array that the jobs read stay as sampled.
+TEST(skSystemRuntime, RefreshedSamplesTakeTheirFacesLinks) {
+  const auto d = handBuilt();
+  const auto body = build(d);
+  IBSamplerMesh& sampler = *body->sampler;
+  for (std::size_t f = 0; f < d->mesh->meshes[0]->data_cpu.faces.size(); ++f)
+    d->mesh->meshes[0]->data_cpu.faces[f].linkIdx = f % 2 ? 3 : 1;
+  const std::vector<int> sorted = sampler.sampleLinkIdx;
+  body->refreshSampleLinks();
+  for (const MeshSample& s : sampler.samples) EXPECT_EQ(s.linkIdx, s.faceIdx % 2 ? 3 : 1);
+  EXPECT_TRUE(sampler.hostDirty);
+  EXPECT_FALSE(sampler.deviceDirty);
+  EXPECT_EQ(sampler.sampleLinkIdx, sorted);
+  body->update();
+  for (const MeshSample& s : deviceArray(sampler.samples_gpu, sampler.samples.size()))
+    EXPECT_EQ(s.linkIdx, s.faceIdx % 2 ? 3 : 1);
+}
+
+// The bar with a free root off the origin and links of masses 1 (root), 2 (bone1) and 3 (side), in zero
+// gravity.
+TEST(skSystemRuntime, GeneralisedForcesMassWeightedPoseAndCentreOfMassAcceleration) {
+  const auto d = handBuilt();
+  d->rootJoint->setJointType(jointType::floating);
+  const std::pair<const char*, double> masses[] = {{"bone0", 1}, {"bone1", 2}, {"side", 3}};
+  for (const auto& [joint, mass] : masses)
+    d->jointLinkMap.at(joint)->mass = mass, d->jointMap.at(joint)->useLimits = false;
+  d->jointMap.at("side")->actuator = actuatorType::passive;  // its force is no command
+  const Vector3d t(0.5, -1, 2);
+  const auto body = build(d, 50, t);
+  body->skeleton->setGravity(Vector3d::Zero());
+
+  // Body origins at t, t + (1, 0, 0) and t + (0, 0, 1), bone1 turned by 0.6 about its axis.
+  body->getJoint("bone1")->setPosition(0, 0.6);
+  const Eigen::AngleAxisd turn(0.6, d->jointMap.at("bone1")->axis[0].normalized());
+  Eigen::Matrix4d mean = Eigen::Matrix4d::Identity();
+  mean.topLeftCorner<3, 3>() = (4 * Eigen::Matrix3d::Identity() + 2 * turn.toRotationMatrix()) / 6;
+  mean.topRightCorner<3, 1>() = t + Vector3d(2, 0, 3) / 6;
+  EXPECT_TRUE(body->getMassWeightedTransform().isApprox(mean, 1e-12)) << body->getMassWeightedTransform();
+
+  // A force f on the free root's translations (world axes here), torques elsewhere, the body spinning about
+  // z through its root: the centre of mass accelerates by f / M, and the linear part of its spatial
+  // acceleration is that less w x v of the centre.
+  Eigen::VectorXd forces = Eigen::VectorXd::Constant(body->skeleton->getNumDofs(), 0.3);
+  const Vector3d f(1.5, -3, 0.75), w(0, 0, 1.5);
+  forces.segment<3>(3) = f;
+  body->setForces(forces);
+  for (const Eigen::VectorXd& bad : {Eigen::VectorXd(Eigen::VectorXd::Zero(forces.size() - 1)),
+                                     Eigen::VectorXd(Eigen::VectorXd::Constant(forces.size(), NAN)),
+                                     Eigen::VectorXd(Eigen::VectorXd::Constant(forces.size(), INFINITY)),
+                                     Eigen::VectorXd(Eigen::VectorXd::Constant(forces.size(), -INFINITY))})
+    EXPECT_THROW(body->setForces(bad), std::invalid_argument) << bad.transpose();
+  EXPECT_EQ(body->getForces(), forces);
+  Eigen::VectorXd velocities = Eigen::VectorXd::Zero(forces.size());
+  velocities.head<3>() = w;
+  body->skeleton->setVelocities(velocities);
+  body->skeleton->computeForwardDynamics();
+  expectNear(body->getCOMSpatialAccelerationLinear(), f / 6 - w.cross(body->getCOMLinearVelocity()), 1e-12);
+}
+
 // The bar with a free root placed off the origin: its centre of mass motion when it spins, and the
 // empirical drag when it translates. Two faces on opposite sides go to the root link, every other face to
 // the world (no body, no drag); the body moves against the normal of face 0: only that face drags.

@@ -21,6 +21,15 @@ TEST(skWorld, OverlappingBodiesAreCollidedApartOrAloneNot) {
   world.addSkeleton(a);
   world.addSkeleton(b);
   single.addSkeleton(c);
+  // The hooks around each step, in turn; the post-collision hooks get the body with this step's flag, and dt.
+  std::vector<std::string> calls;
+  a->preStepHooks.push_back([&](skSystem*, float, float) { calls.push_back("pre"); });
+  a->postCollisionHooks.push_back([&](skSystem* s, float dt) {
+    EXPECT_EQ(s, a.get());
+    EXPECT_EQ(dt, 0.001f);
+    calls.push_back(s->beCollided ? "collided" : "apart");
+  });
+  a->postStepHooks.push_back([&](skSystem*, float, float) { calls.push_back("post"); });
   world.step(NO_FLUID, 0.001f, 1);
   EXPECT_TRUE(a->beCollided && b->beCollided);
   b->setHead(Vector3d(0, 10, 0), b->getBaseLinkFwd());
@@ -28,6 +37,7 @@ TEST(skWorld, OverlappingBodiesAreCollidedApartOrAloneNot) {
   world.step(NO_FLUID, 0.001f, 1);
   single.step(NO_FLUID, 0.001f, 1);
   EXPECT_FALSE(a->beCollided || b->beCollided || c->beCollided);
+  EXPECT_EQ(calls, (std::vector<std::string>{"pre", "collided", "post", "pre", "apart", "post"}));
 }
 
 // A free fish moving along x in zero gravity, with a force on every point along y (the force the fluid
@@ -62,6 +72,40 @@ TEST(skWorld, EachModeAppliesItsForcesAndUpdates) {
     EXPECT_EQ(deviceArray(body->sampler->memMgr.coordx_dev, points.count) != x0, c.pointsMove);
     EXPECT_TRUE(c.mode != EMPIRICAL || (surface - surface0).norm() > 1e-3);  // the drag reads the host surface
   }
+}
+
+// The host road of the two-way forces against the device road: the same moving fish, the same point forces
+// (on the device, where the fluid leaves them), the same link wrenches to rounding and the same motion after
+// the step.
+TEST(skWorld, TwoWayForcesAreTheSameOnTheHostRoad) {
+  std::vector<skLinkData> records[2];
+  Eigen::VectorXd velocities[2];
+  for (int road = 0; road < 2; ++road) {
+    skWorld world(Vector3d::Zero());
+    const auto body = fish(jointType::floating, 200);
+    world.addSkeleton(body);
+    body->skeleton->setVelocities(Eigen::VectorXd::LinSpaced(body->skeleton->getNumDofs(), -1.0, 2.0));
+    body->update();
+    body->sampler->download();
+    mlLagrangeBoundary& points = *body->sampler->boundary;
+    for (int i = 0; i < points.count; ++i)
+      points.forcex[i] = 800 * std::sin(i), points.forcey[i] = 500 * std::cos(3 * i), points.forcez[i] = 300;
+    body->sampler->memMgr.upload();
+    for (double* f : {points.forcex, points.forcey, points.forcez}) std::fill(f, f + points.count, 0.0);
+    for (auto& r : body->linkMgr->link_data_host) setWrench(r, 9.0);
+    body->useGpu = road == 0;
+    world.step(TWO_WAY, 0.002f, 0.5f);
+    records[road] = body->linkMgr->link_data_host;
+    velocities[road] = body->skeleton->getVelocities();
+  }
+  ASSERT_EQ(records[1].size(), 5u);
+  for (std::size_t l = 0; l < 5; ++l) {
+    const Eigen::Vector6d device = wrenchOf(records[0][l]);
+    EXPECT_EQ(device.isZero(0), l == 0 || l == 4) << l;  // the world and the reference frame have no points
+    expectNear(wrenchOf(records[1][l]), device, 1e-12 * device.norm());
+  }
+  EXPECT_GT((velocities[0] - Eigen::VectorXd::LinSpaced(velocities[0].size(), -1.0, 2.0)).norm(), 0.1);
+  expectNear(velocities[1], velocities[0], 1e-12 * velocities[0].norm());
 }
 
 // Time steps replace each other; reset gives time 0 and the bodies' initial state.

@@ -17,6 +17,8 @@ TEST(skLink, PoseIsTheEllipsoidsAndPointVelocityIsVPlusWCrossR) {
   const skLink& lower = *chain.links.links[kLower];
   const Isometry3d& T = chain.lower->getWorldTransform();
   expectNear(lower.getPosition(), T * Vector3d(0.3, 0, 0));  // the centre, not the joint at T's origin
+  EXPECT_TRUE(lower.getShapeTransform().isApprox(T * Eigen::Translation3d(0.3, 0, 0)));  // in the body's axes
+  EXPECT_EQ(static_cast<const mlObject&>(lower).getScale(), Vector3d::Ones());
   const Vector3d v = lower.getLinearVelocity(), w = lower.getAngularVelocity(), r(0.2, -0.4, 0.7);
   EXPECT_GT(w.norm(), 0.5);
   expectNear(lower.getPointVelocity(T.translation() + r), v + w.cross(r));
@@ -58,6 +60,7 @@ TEST(skLink, LinksWithoutBodyRaiseOnBodyOperations) {
     EXPECT_THROW(l.getMass(), std::logic_error);
     EXPECT_THROW(l.getPointVelocity(o), std::logic_error);
     EXPECT_THROW(l.addExtForce(o, o), std::logic_error);
+    EXPECT_THROW(l.getShapeTransform(), std::logic_error);
   }
   EXPECT_EQ(chain.links.links[kWorld]->getName(), "World");
   EXPECT_EQ(chain.links.links[kReference]->getName(), "simple_frame");
@@ -77,6 +80,9 @@ TEST(skJoint, WrapperManagersAndReferenceFrame) {
   auto joint = wrapJoint(chain.upper, "Elbow", jointType::continuous);
   auto later = wrapJoint(chain.lower, "Elbow", jointType::revolute);
   EXPECT_EQ(joint->getJointType(), "continuous");
+  EXPECT_EQ(joint->getType(), jointType::continuous);  // the description's kind; DART's joint is revolute
+  EXPECT_EQ(joint->getDartJoint().get(), chain.upper->getParentJoint());
+  EXPECT_EQ(joint->getDescription(), joint->description);
   chain.upper->getParentJoint()->setName("renamed");
   EXPECT_EQ(joint->getName(), "renamed");
   EXPECT_EQ(joint->name, "Elbow");
