@@ -280,6 +280,7 @@ void skSystem::setHead(const Eigen::Vector3d& position, const Eigen::Vector3d& t
 // The sampler places new points on the host skin, which the device road does not keep current, at rest:
 // the update brings them to the body's pose and motion before a fluid step reads them.
 void skSystem::sample(int sampleNum) {
+  requireNodes("sample");
   sampler->sample(sampleNum);
   update();
 }

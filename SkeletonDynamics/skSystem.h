@@ -98,7 +98,7 @@ class skSystem : public mlLifeCycle<skSystem>, public GpuCopyable {
   // target_orientation, then updates. Both within kDivergedState, else std::invalid_argument.
   void setHead(const Eigen::Vector3d& position, const Eigen::Vector3d& target_orientation);
   // New points over the surface, at the body's current pose and with its motion; the sampler's refusals
-  // keep the old ones.
+  // and requireNodes keep the old ones.
   void sample(int sampleNum);
   // The initial positions and velocities, no commands, forces or accelerations, then an update.
   void reset();

@@ -240,6 +240,10 @@ TEST(skSystemRuntime, ResampledPointsStandAndMoveWithTheBody) {
                1e-6);
     expectNear(Vector3d(moved[3][i], moved[4][i], moved[5][i]), v, 1e-6);
   }
+  // A body that cannot be posed refuses before its points change.
+  body->description->joints[1]->node = nullptr;
+  EXPECT_THROW(body->sample(60), std::logic_error);
+  EXPECT_EQ(body->sampler->boundary->count, 150);
 }
 
 TEST(skSystemRuntime, FishPointsFollowTheSkinWhenTheTailTurns) {
