@@ -142,7 +142,9 @@ TEST(SkeletonSystem, NamesAreGivenOnce) {
     captureStdout([&] { s.mesh->loadScene(scene.get()); });
     const std::size_t before = s.mesh->nodeManager->nodes.size();
     EXPECT_NE(thrownWhat<std::invalid_argument>([&] { s.buildJoints(); }).find(message), std::string::npos) << message;
-    if (message.find("intermediate") != std::string::npos) EXPECT_EQ(s.mesh->nodeManager->nodes.size(), before);
+    if (message.find("intermediate") != std::string::npos) {
+      EXPECT_EQ(s.mesh->nodeManager->nodes.size(), before);
+    }
   }
 }
 
