@@ -164,6 +164,7 @@ void coupledLBM_sim3D::reset() {
     checkCudaErrors(cudaMemcpy(solver->Sopt_dev_vec[i], l.Sopt, l.count * sizeof(float), cudaMemcpyHostToDevice));
   }
   world->reset();
+  solver->farField = mlFarField{};  // a rerun chooses its outflow plane afresh, as a fresh run does
   centreOnReferenceFrame();
   iterNum = 0;
   syncState = HOST_EDITED;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "mlFarField.h"
 #include "mlFlow.h"
 #include "simParams.h"
 
@@ -22,6 +23,9 @@ class mlSinglePhaseSolverNew {
   mlLatticeUnits units;                         // units of lattice 0; tp = l0p * u0k / (N * u0p)
   int ibDeltaWidth = 4;
   std::shared_ptr<mlBaseCouplingSolver> couplingSolver;
+  // The water around a box that follows a moving frame, as the last step saw it; its outflow plane
+  // carries over from step to step.
+  mlFarField farField;
 
   // Device addresses of each lattice's arrays; entry i belongs to lattice i.
   std::vector<float*> f_dev_vec;

@@ -21,6 +21,10 @@ namespace {
 
 using dart::dynamics::Frame;
 
+// How far (in units of the lattice velocity scale u0k) another plane's outward far-field velocity must lead
+// the outflow plane's before it takes over.
+constexpr float kOutflowHysteresis = 0.05f;
+
 mlVelocity3D<double> toVelocity3D(const Eigen::Vector3d& v) { return {v.x(), v.y(), v.z()}; }
 
 // The reference frame's motion relative to and in the axes of the world. Without a frame the domain is
@@ -69,6 +73,14 @@ void mlSinglePhaseSolverNew::solverStep(int couple_mode) {
     const float s_z = units.u0k / units.u0p[2];
     const float s = units.u0k / std::max({units.u0p[0], units.u0p[1], units.u0p[2]});
     const Eigen::Isometry3d T = worldTransform(frame);
+    if (!inertial) {
+      // Water at rest in the world crosses the box at the frame's velocity reversed, in the box's axes.
+      const Eigen::Vector3d v = T.rotation().transpose() * frame->getLinearVelocity(Frame::World(), Frame::World());
+      farField.u[0] = static_cast<float>(-s_x * v.x());
+      farField.u[1] = static_cast<float>(-s_y * v.y());
+      farField.u[2] = static_cast<float>(-s_z * v.z());
+      mlFollowOutflow(farField, kOutflowHysteresis * units.u0k);
+    }
 
     // An empty lattice (an extent of 0) has nothing to launch over; its world still steps.
     if (isFluidMode(couple_mode) && lbmvec[i]->count > 0) {
@@ -85,7 +97,7 @@ void mlSinglePhaseSolverNew::solverStep(int couple_mode) {
       mlAddForcetoUOptGpu(dev, param, accelScale, toVelocity3D(a_f), toVelocity3D(omega), toVelocity3D(alpha), tinv, s);
       mlCollideAddForceHighorderFiitingGpu(dev, param);
       mlCuStream3dOptGpu(dev, param);
-      mlBndCondNEEGpu(dev, param, inertial);
+      mlBndCondNEEGpu(dev, param, inertial, farField);
       mlCalOneOrderMomentOptGpu(dev, param);
 
       mlImmersedSolver::step(*this, static_cast<int>(i));

@@ -131,21 +131,47 @@ TEST_F(SolverStep, MissingOrReleasedPartsAreRefused) {
   EXPECT_TRUE(freed.coupling->calls.empty() && c.coupling->calls.empty());
 }
 
-// The frame's inertial flag reaches the open boundary: a uniform flow of 0.25 along x enters the box at
-// x = 0 faster than the inflow limit, so an inertial frame's step cuts the plane's first moment to 0, and
-// a non-inertial one copies its neighbour's.
-TEST_F(SolverStep, OpenBoundaryReceivesTheInertialFlag) {
+// The frame reaches the open boundary. A uniform flow of 0.25 along x enters a fixed box at x = 0 faster
+// than the inflow limit, so the plane's first moment is cut to 0. A box whose frame moves at 0.05 m/s along
+// -y (lattice 0.05: u0p = u0k) sees the water cross it at +0.05 along y: the low y plane takes it, the
+// high y plane becomes the outflow plane and keeps its neighbour's velocity (0.25 along x, nothing along
+// y) at density 1.
+TEST_F(SolverStep, OpenBoundaryReceivesTheFrameAndItsVelocity) {
+  auto p = std::make_shared<simParams>();
+  p->setup_mode = simParams::MANUAL;
+  p->width = 4;
+  p->height = p->depth = 2;
+  p->l0p = 1;
+  p->N = 4;  // dx = 0.25 m
+  p->u0k = p->u0p = 0.1f;
   for (bool inertial : {true, false}) {
-    CommittedSolver c({latticeBox(4, 2, 2, 0.25f)});
+    CommittedSolver c({p});
     c.coupling->inertial = inertial;
+    c.coupling->frame.setClassicDerivatives(Eigen::Vector3d(0, -0.05, 0));
     mlFlow& l = *c.lattices[0];
     for (std::size_t i = 0; i < l.count; ++i) setNodeVelocity(l, static_cast<std::int32_t>(i), 0.25f, 0.0f, 0.0f);
     FluidHelper::upload(c.solver, 0);
     c.solver.solverStep(TWO_WAY);
     FluidHelper::download(c.solver, 0);
-    double m = 0;
-    for (int q = 0; q < 27; ++q) m += d3q27::ex[q] * l.f[q * l.count];  // node (0, 0, 0)
-    EXPECT_NEAR(m, inertial ? 0.0 : 0.25, 0.01) << inertial;
+    const int nx = l.param->samples[0], ny = l.param->samples[1];
+    auto moment = [&](int x, int y, int z) {
+      const std::size_t i = (static_cast<std::size_t>(z) * ny + y) * nx + x;
+      Eigen::Vector3d m = Eigen::Vector3d::Zero();
+      for (int q = 0; q < 27; ++q)
+        m += l.f[q * l.count + i] * Eigen::Vector3d(d3q27::ex[q], d3q27::ey[q], d3q27::ez[q]);
+      return m;
+    };
+    if (inertial) {
+      EXPECT_NEAR(moment(0, 3, 3).x(), 0.0, 0.01);
+      EXPECT_NEAR(moment(0, 3, 3).y(), 0.0, 1e-6);
+      continue;
+    }
+    EXPECT_EQ(c.solver.farField.outflowAxis, 1);
+    EXPECT_EQ(c.solver.farField.outflowSide, 1);
+    EXPECT_NEAR(moment(5, 0, 3).y(), 0.05, 1e-3);
+    EXPECT_NEAR(moment(5, 0, 3).x(), 0.0, 1e-3);
+    EXPECT_NEAR(moment(5, ny - 1, 3).y(), 0.0, 1e-3);
+    EXPECT_NEAR(moment(5, ny - 1, 3).x(), 0.25, 1e-3);
   }
 }
 

@@ -59,6 +59,25 @@ __device__ __forceinline__ void mlWriteLimited(float* f, int count, int i, int n
   for (int q = 0; q < 27; ++q) mlDirection(f, q, count)[i] = feqLimited[q] + mlDirection(f, q, count)[nb] - feq[q];
 }
 
+// A box that follows a moving frame: the node takes its neighbour's non-equilibrium populations on the
+// far-field state, f = feq(rho_b, u_b) + g - feq(rho, u) with u = m / rho the neighbour's velocity. On the
+// outflow plane the state is the neighbour's velocity at the reference density, so the water leaves
+// freely and the box keeps its mass; on every other plane it is the far-field velocity at the neighbour's
+// density, so water at rest in the world enters and passes by. Returns rho_b.
+__device__ __forceinline__ float mlWriteFarField(float* f, int count, int i, int nb, float rho, const float m[3],
+                                                 const int o[3], const mlFarField& farField) {
+  const float inv = rho != 0.0f ? 1.0f / rho : 0.0f;
+  const float u[3] = {m[0] * inv, m[1] * inv, m[2] * inv};
+  const bool outflow = o[farField.outflowAxis] == -farField.outflowSide;
+  const float rhoB = outflow ? farField.rho : rho;
+  const float* uB = outflow ? u : farField.u;
+  float feqB[27], feq[27];
+  mlEquilibrium(rhoB, uB[0], uB[1], uB[2], feqB);
+  mlEquilibrium(rho, u[0], u[1], u[2], feq);
+  for (int q = 0; q < 27; ++q) mlDirection(f, q, count)[i] = feqB[q] + mlDirection(f, q, count)[nb] - feq[q];
+  return rhoB;
+}
+
 #ifndef DUZAVOD_CUDA
 constexpr int kMaxRuns = 64;  // runs batched per pass of the host's boundary rule
 
@@ -75,8 +94,9 @@ struct mlNeeRun {
 // neighbour, so the early copy is safe, and it stores each population right after loading it: the
 // direction arrays lie a power of two apart on common lattices, so the 27 lines of one node share a
 // cache set and would be gone again before a later store.
-__device__ __forceinline__ void mlNeeRuns(float* f, mlDensity<float>* rou, int count, bool inertial, int first,
-                                          const mlNeeRun* runs, int nRuns, float* acc, int stride) {
+__device__ __forceinline__ void mlNeeRuns(float* f, mlDensity<float>* rou, int count, bool inertial,
+                                          const mlFarField& farField, int first, const mlNeeRun* runs, int nRuns,
+                                          float* acc, int stride) {
   float* rho = acc;
   float* mx = acc + stride;
   float* my = acc + 2 * stride;
@@ -138,8 +158,12 @@ __device__ __forceinline__ void mlNeeRuns(float* f, mlDensity<float>* rou, int c
     for (int k = 0; k < run.len; ++k) {
       const int i = run.i + k, j = i - first;
       rou[i + run.shift] = rho[j];
-      rou[i] = rho[j];
       const float m[3] = {mx[j], my[j], mz[j]};
+      if (!inertial) {
+        rou[i] = mlWriteFarField(f, count, i, i + run.shift, rho[j], m, run.o, farField);
+        continue;
+      }
+      rou[i] = rho[j];
       float lim[3];
       if (run.shift != 0 && mlLimitInflow(m, run.o, inertial, lim))
         mlWriteLimited(f, count, i, i + run.shift, rho[j], m, lim);
@@ -148,7 +172,8 @@ __device__ __forceinline__ void mlNeeRuns(float* f, mlDensity<float>* rou, int c
 }
 #endif
 
-__global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int count, bool inertial) {
+__global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int count, bool inertial,
+                                     mlFarField farField) {
   float* f = flow->f;
   mlDensity<float>* rou = flow->rou;
   const MLLATTICENODE_FLAG* flag = flow->flag;
@@ -177,6 +202,10 @@ __global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int c
     m[2] += ez_cas1[q] * g[q];
   }
   rou[nb] = rho;
+  if (!inertial) {
+    rou[i] = mlWriteFarField(f, count, i, nb, rho, m, o, farField);
+    return;
+  }
   rou[i] = rho;
   // A node that is its own neighbour keeps its populations (nothing is limited without an offset).
   if (nb == i) return;
@@ -211,7 +240,7 @@ __global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int c
   int nRuns = 0;
   auto push = [&](int row, int x0, int x1, int oy, int oz) {
     if (nRuns == kMaxRuns) {
-      mlNeeRuns(f, rou, count, inertial, first, runs, nRuns, acc, kMaxBlock);
+      mlNeeRuns(f, rou, count, inertial, farField, first, runs, nRuns, acc, kMaxBlock);
       nRuns = 0;
     }
     const int ox = p.onPlane(0, x0) ? p.offset(0, x0) : 0;
@@ -245,7 +274,7 @@ __global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int c
       if (p.hi[0] != w && p.hi[0] >= xa && p.hi[0] <= xb) add(row, p.hi[0], p.hi[0], y, z);
     }
   }
-  if (nRuns > 0) mlNeeRuns(f, rou, count, inertial, first, runs, nRuns, acc, kMaxBlock);
+  if (nRuns > 0) mlNeeRuns(f, rou, count, inertial, farField, first, runs, nRuns, acc, kMaxBlock);
 #endif
 }
 
@@ -303,8 +332,8 @@ __global__ void mlCuBoundaryCondition_Back_KernelNEE(mlFlow* flow, int nx, int n
   mlNeeFace(flow, NODE_BACK, nx, ny, nz, count);
 }
 
-void mlBndCondNEEGpu(mlFlow* flow, const MLFluidParam& param, bool inertial) {
+void mlBndCondNEEGpu(mlFlow* flow, const MLFluidParam& param, bool inertial, const mlFarField& farField) {
   DZ_LAUNCH(mlBndCondNEE_Unified, mlLatticeGrid(param, 32, 16), dim3(32, 16, 1), flow, param.samples[0],
-            param.samples[1], param.samples[2], mlLatticeCount(param), inertial);
+            param.samples[1], param.samples[2], mlLatticeCount(param), inertial, farField);
   checkCudaLaunch();
 }
