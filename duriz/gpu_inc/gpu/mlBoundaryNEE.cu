@@ -59,23 +59,39 @@ __device__ __forceinline__ void mlWriteLimited(float* f, int count, int i, int n
   for (int q = 0; q < 27; ++q) mlDirection(f, q, count)[i] = feqLimited[q] + mlDirection(f, q, count)[nb] - feq[q];
 }
 
-// A box that follows a moving frame: the node takes its neighbour's non-equilibrium populations on the
+// A box that follows a moving frame: a plane node takes its neighbour's non-equilibrium populations on the
 // far-field state, f = feq(rho_b, u_b) + g - feq(rho, u) with u = m / rho the neighbour's velocity. On the
 // outflow plane the state is the neighbour's velocity at the reference density, so the water leaves
 // freely and the box keeps its mass; on every other plane it is the far-field velocity at the neighbour's
-// density, so water at rest in the world enters and passes by. Returns rho_b.
-__device__ __forceinline__ float mlWriteFarField(float* f, int count, int i, int nb, float rho, const float m[3],
-                                                 const int o[3], const mlFarField& farField) {
+// density, so water at rest in the world enters and passes by. As the equilibrium is rho times that of
+// unit density, E, the rule reads f = g + wFar E(u_far) + wNb E(u), with (wFar, wNb) = (0, rho_ref - rho)
+// on the outflow plane and (rho, -rho) elsewhere.
+struct mlFarFieldNode {
+  float wFar, wNb;
+  float rho;         // the node's density, rho_b
+  float line[3][3];  // E(u) = line[0][cx + 1] * line[1][cy + 1] * line[2][cz + 1]
+};
+
+// Which of an axis's three equilibrium line values direction q takes: 0, 1, 2 for c = -1, 0, +1.
+__device__ __forceinline__ int mlLineIndex(float c) { return static_cast<int>(c) + 1; }
+
+__device__ __forceinline__ mlFarFieldNode mlFarFieldOf(float rho, const float m[3], const int o[3],
+                                                       const mlFarField& farField) {
+  mlFarFieldNode n;
   const float inv = rho != 0.0f ? 1.0f / rho : 0.0f;
-  const float u[3] = {m[0] * inv, m[1] * inv, m[2] * inv};
+  for (int a = 0; a < 3; ++a) mlEquilibriumLine(m[a] * inv, n.line[a]);
   const bool outflow = o[farField.outflowAxis] == -farField.outflowSide;
-  const float rhoB = outflow ? farField.rho : rho;
-  const float* uB = outflow ? u : farField.u;
-  float feqB[27], feq[27];
-  mlEquilibrium(rhoB, uB[0], uB[1], uB[2], feqB);
-  mlEquilibrium(rho, u[0], u[1], u[2], feq);
-  for (int q = 0; q < 27; ++q) mlDirection(f, q, count)[i] = feqB[q] + mlDirection(f, q, count)[nb] - feq[q];
-  return rhoB;
+  n.wFar = outflow ? 0.0f : rho;
+  n.wNb = outflow ? farField.rho - rho : -rho;
+  n.rho = outflow ? farField.rho : rho;
+  return n;
+}
+
+// One population of the rule: g the neighbour's, eFar = E(u_far) and lx, ly, lz the lines of E(u) in its
+// direction.
+__device__ __forceinline__ float mlFarFieldPopulation(float g, float eFar, float wFar, float wNb, float lx, float ly,
+                                                      float lz) {
+  return g + (wFar * eFar + wNb * (lx * ly * lz));
 }
 
 #ifndef DUZAVOD_CUDA
@@ -94,9 +110,8 @@ struct mlNeeRun {
 // neighbour, so the early copy is safe, and it stores each population right after loading it: the
 // direction arrays lie a power of two apart on common lattices, so the 27 lines of one node share a
 // cache set and would be gone again before a later store.
-__device__ __forceinline__ void mlNeeRuns(float* f, mlDensity<float>* rou, int count, bool inertial,
-                                          const mlFarField& farField, int first, const mlNeeRun* runs, int nRuns,
-                                          float* acc, int stride) {
+__device__ __forceinline__ void mlNeeRuns(float* f, mlDensity<float>* rou, int count, bool inertial, int first,
+                                          const mlNeeRun* runs, int nRuns, float* acc, int stride) {
   float* rho = acc;
   float* mx = acc + stride;
   float* my = acc + 2 * stride;
@@ -158,15 +173,103 @@ __device__ __forceinline__ void mlNeeRuns(float* f, mlDensity<float>* rou, int c
     for (int k = 0; k < run.len; ++k) {
       const int i = run.i + k, j = i - first;
       rou[i + run.shift] = rho[j];
-      const float m[3] = {mx[j], my[j], mz[j]};
-      if (!inertial) {
-        rou[i] = mlWriteFarField(f, count, i, i + run.shift, rho[j], m, run.o, farField);
-        continue;
-      }
       rou[i] = rho[j];
+      const float m[3] = {mx[j], my[j], mz[j]};
       float lim[3];
       if (run.shift != 0 && mlLimitInflow(m, run.o, inertial, lim))
         mlWriteLimited(f, count, i, i + run.shift, rho[j], m, lim);
+    }
+  }
+}
+
+// The host's far-field rule of a moving box over a batch of runs (the fixed box's is mlNeeRuns). A single
+// node completes in one pass over its directions, holding its neighbour's populations. Longer runs sum
+// their neighbours direction by direction, and then take the rule direction by direction as vector loops,
+// with each node's weights and equilibrium lines in acc (13 arrays of stride floats).
+__device__ __forceinline__ void mlFarFieldRuns(float* f, mlDensity<float>* rou, int count, const mlFarField& farField,
+                                               int first, const mlNeeRun* runs, int nRuns, float* acc, int stride) {
+  float eFar[27];
+  mlEquilibrium(1.0f, farField.u[0], farField.u[1], farField.u[2], eFar);
+  float* rho = acc;          // then wFar
+  float* mx = acc + stride;  // then wNb
+  float* my = acc + 2 * stride;
+  float* mz = acc + 3 * stride;
+  float* lines = acc + 4 * stride;  // line[a][c] of node j at lines[(3 a + c) stride + j]
+  int longRun[kMaxRuns];
+  int nLong = 0;
+  for (int r = 0; r < nRuns; ++r) {
+    const mlNeeRun& run = runs[r];
+    if (run.len > 1) {
+      longRun[nLong++] = r;
+      for (int k = 0; k < run.len; ++k) {
+        const int j = run.i + k - first;
+        rho[j] = mx[j] = my[j] = mz[j] = 0.0f;
+      }
+      continue;
+    }
+    float g[27], r0 = 0.0f, m[3] = {0.0f, 0.0f, 0.0f};
+    for (int q = 0; q < 27; ++q) {
+      g[q] = mlDirection(f, q, count)[run.i + run.shift];
+      r0 += g[q];
+      m[0] += ex_cas1[q] * g[q];
+      m[1] += ey_cas1[q] * g[q];
+      m[2] += ez_cas1[q] * g[q];
+    }
+    const mlFarFieldNode n = mlFarFieldOf(r0, m, run.o, farField);
+    for (int q = 0; q < 27; ++q)
+      mlDirection(f, q, count)[run.i] =
+          mlFarFieldPopulation(g[q], eFar[q], n.wFar, n.wNb, n.line[0][mlLineIndex(ex_cas1[q])],
+                               n.line[1][mlLineIndex(ey_cas1[q])], n.line[2][mlLineIndex(ez_cas1[q])]);
+    rou[run.i + run.shift] = r0;
+    rou[run.i] = n.rho;
+  }
+  if (nLong == 0) return;
+  for (int q = 0; q < 27; ++q) {
+    const float cx = ex_cas1[q], cy = ey_cas1[q], cz = ez_cas1[q];
+    const float* fq = mlDirection(f, q, count);
+    for (int l = 0; l < nLong; ++l) {
+      const mlNeeRun& run = runs[longRun[l]];
+      const int j0 = run.i - first;
+      const float* g = fq + run.i + run.shift;
+#pragma omp simd
+      for (int k = 0; k < run.len; ++k) {
+        rho[j0 + k] += g[k];
+        mx[j0 + k] += cx * g[k];
+        my[j0 + k] += cy * g[k];
+        mz[j0 + k] += cz * g[k];
+      }
+    }
+  }
+  for (int l = 0; l < nLong; ++l) {
+    const mlNeeRun& run = runs[longRun[l]];
+    for (int k = 0; k < run.len; ++k) {
+      const int i = run.i + k, j = i - first;
+      const float m[3] = {mx[j], my[j], mz[j]};
+      const mlFarFieldNode n = mlFarFieldOf(rho[j], m, run.o, farField);
+      rou[i + run.shift] = rho[j];
+      rou[i] = n.rho;
+      rho[j] = n.wFar;
+      mx[j] = n.wNb;
+      for (int a = 0; a < 3; ++a)
+        for (int c = 0; c < 3; ++c) lines[(3 * a + c) * stride + j] = n.line[a][c];
+    }
+  }
+  for (int q = 0; q < 27; ++q) {
+    float* fq = mlDirection(f, q, count);
+    const float e = eFar[q];
+    const float* lx = lines + mlLineIndex(ex_cas1[q]) * stride;
+    const float* ly = lines + (3 + mlLineIndex(ey_cas1[q])) * stride;
+    const float* lz = lines + (6 + mlLineIndex(ez_cas1[q])) * stride;
+    for (int l = 0; l < nLong; ++l) {
+      const mlNeeRun& run = runs[longRun[l]];
+      const int j0 = run.i - first;
+      float* dst = fq + run.i;
+      const float* g = fq + run.i + run.shift;
+#pragma omp simd
+      for (int k = 0; k < run.len; ++k) {
+        const int j = j0 + k;
+        dst[k] = mlFarFieldPopulation(g[k], e, rho[j], mx[j], lx[j], ly[j], lz[j]);
+      }
     }
   }
 }
@@ -203,7 +306,14 @@ __global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int c
   }
   rou[nb] = rho;
   if (!inertial) {
-    rou[i] = mlWriteFarField(f, count, i, nb, rho, m, o, farField);
+    const mlFarFieldNode w = mlFarFieldOf(rho, m, o, farField);
+    float eFar[27];
+    mlEquilibrium(1.0f, farField.u[0], farField.u[1], farField.u[2], eFar);
+    for (int q = 0; q < 27; ++q)
+      mlDirection(f, q, count)[i] =
+          mlFarFieldPopulation(g[q], eFar[q], w.wFar, w.wNb, w.line[0][mlLineIndex(ex_cas1[q])],
+                               w.line[1][mlLineIndex(ey_cas1[q])], w.line[2][mlLineIndex(ez_cas1[q])]);
+    rou[i] = w.rho;
     return;
   }
   rou[i] = rho;
@@ -236,13 +346,17 @@ __global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int c
     }
   }
   mlNeeRun runs[kMaxRuns];
-  float acc[4 * kMaxBlock];  // density and first moment of each node of the block
+  float acc[13 * kMaxBlock];  // per node of the block: density and first moment (a moving box: and more)
   int nRuns = 0;
+  auto flush = [&] {
+    if (inertial)
+      mlNeeRuns(f, rou, count, inertial, first, runs, nRuns, acc, kMaxBlock);
+    else
+      mlFarFieldRuns(f, rou, count, farField, first, runs, nRuns, acc, kMaxBlock);
+    nRuns = 0;
+  };
   auto push = [&](int row, int x0, int x1, int oy, int oz) {
-    if (nRuns == kMaxRuns) {
-      mlNeeRuns(f, rou, count, inertial, farField, first, runs, nRuns, acc, kMaxBlock);
-      nRuns = 0;
-    }
+    if (nRuns == kMaxRuns) flush();
     const int ox = p.onPlane(0, x0) ? p.offset(0, x0) : 0;
     runs[nRuns++] = mlNeeRun{row + x0, x1 - x0 + 1, ox + nx * (oy + ny * oz), {ox, oy, oz}};
   };
@@ -274,7 +388,7 @@ __global__ void mlBndCondNEE_Unified(mlFlow* flow, int nx, int ny, int nz, int c
       if (p.hi[0] != w && p.hi[0] >= xa && p.hi[0] <= xb) add(row, p.hi[0], p.hi[0], y, z);
     }
   }
-  if (nRuns > 0) mlNeeRuns(f, rou, count, inertial, farField, first, runs, nRuns, acc, kMaxBlock);
+  if (nRuns > 0) flush();
 #endif
 }
 
