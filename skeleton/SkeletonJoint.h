@@ -19,7 +19,7 @@ class SkeletonJoint {
 
   // Sets the kind, resets the axes to the kind's defaults (even for the same kind) and resizes the limit
   // vectors to its degree-of-freedom count, keeping leading entries and filling new ones with 0.
-  // A value outside the enumeration throws std::out_of_range and changes nothing.
+  // A value outside the enumeration throws std::invalid_argument and changes nothing.
   void setJointType(jointType t);
   // The local transform of the joint's node; std::logic_error without a node.
   Eigen::Isometry3d getLocalTrans() const;

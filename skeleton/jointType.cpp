@@ -38,8 +38,8 @@ namespace {
 
 std::size_t checkedIndex(std::int32_t value, std::size_t count, const char* what) {
   if (value < 0 || static_cast<std::size_t>(value) >= count)
-    throw std::out_of_range(std::string(what) + " value " + std::to_string(value) + " is outside 0.." +
-                            std::to_string(count - 1));
+    throw std::invalid_argument(std::string(what) + " value " + std::to_string(value) + " is outside 0.." +
+                                std::to_string(count - 1));
   return static_cast<std::size_t>(value);
 }
 

@@ -49,7 +49,8 @@ const std::vector<std::vector<Eigen::Vector3d>>& jointTypeDefaultAxes();
 const std::vector<std::string>& actuatorTypeNames();
 
 // Checked access to the tables. A value outside the enumeration (a script can build one from any
-// integer) throws std::out_of_range naming the value, rather than reading past a table.
+// integer) is a bad value, not an index: it throws std::invalid_argument naming it, rather than reading
+// past a table.
 const std::string& jointTypeName(jointType type);
 int jointTypeDofs(jointType type);
 std::vector<Eigen::Vector3d> jointTypeAxes(jointType type);  // a copy the caller may edit

@@ -39,10 +39,10 @@ TEST(jointType, TablesByValueAndByName) {
   EXPECT_EQ(jointTypeAxes(jointType::prismatic), Axes{Vector3d(1, 0, 0)});
   EXPECT_TRUE(jointTypeAxes(jointType::ball).empty());
 
-  EXPECT_THROW(jointTypeAxes(static_cast<jointType>(-1)), std::out_of_range);
-  EXPECT_THROW(jointTypeDofs(static_cast<jointType>(9)), std::out_of_range);
-  EXPECT_THROW(actuatorTypeName(static_cast<actuatorType>(7)), std::out_of_range);
-  EXPECT_EQ(testsupport::thrownWhat<std::out_of_range>([] { jointTypeName(static_cast<jointType>(12)); }),
+  EXPECT_THROW(jointTypeAxes(static_cast<jointType>(-1)), std::invalid_argument);
+  EXPECT_THROW(jointTypeDofs(static_cast<jointType>(9)), std::invalid_argument);
+  EXPECT_THROW(actuatorTypeName(static_cast<actuatorType>(7)), std::invalid_argument);
+  EXPECT_EQ(testsupport::thrownWhat<std::invalid_argument>([] { jointTypeName(static_cast<jointType>(12)); }),
             "jointType value 12 is outside 0..8");
   for (const char* name : {"Revolute", "revolute ", "1", ""}) EXPECT_FALSE(jointTypeFromName(name)) << name;
 }
@@ -75,7 +75,7 @@ TEST(SkeletonJoint, SetJointTypeResetsAxesAndResizesLimits) {
   EXPECT_EQ(j.axis.size(), 2u);
   j.setJointType(jointType::universal);
   EXPECT_EQ(j.limit.lower, (Doubles{-1.5, 0}));
-  EXPECT_THROW(j.setJointType(static_cast<jointType>(9)), std::out_of_range);
+  EXPECT_THROW(j.setJointType(static_cast<jointType>(9)), std::invalid_argument);
   EXPECT_EQ(j.type, jointType::universal);
 }
 
