@@ -1,0 +1,200 @@
+"""Each refusal of a script's values walked at its edges: every check for a finite value with NaN and both
+infinities (or those of them it refuses), every enum taken from a script with a value below its first member
+and one past its last."""
+import re
+
+import numpy as np
+import pytest
+
+import duzavod as dz
+
+from conftest import body, box, fish
+from test_module import edited, line, tail, trajectory
+
+NAN, INF = float("nan"), float("inf")
+EDGES = (NAN, INF, -INF)
+
+
+def at1(v):
+    """(0, v, 0): the bad value in the middle of a vector."""
+    return np.array([0.0, v, 0.0])
+
+
+def record(field, **others):
+    return lambda v, tmp: dz.simulator3D(box(**{field: v}, **others), 0)
+
+
+def link(index, field, value):
+    return edited(lambda s: setattr(s.links[index], field, value))
+
+
+def committed(tmp):
+    sim = dz.simulator3D(box(), 0)
+    sim.attachWorld(dz.DartWorld())
+    sim.commitInit()
+    sim.mainDataFolderPath = str(tmp) + "/"
+    return sim
+
+
+def sampled():
+    t = trajectory([(i, 0, 0) for i in range(6)])
+    t.fit()
+    t.sample(8)
+    return t
+
+
+def to_json(skeleton, tmp):
+    dz.SkeletonToJson(str(tmp / "x.json"), skeleton)
+
+
+TAIL_SETTERS = ["setCommand", "setForce", "setPosition", "setVelocity", "setAcceleration"]
+NODE_EDITS = ["set_force", "set_velocity"]
+
+# Name, call with the bad value, the message ("{}" stands for the value's text), the values refused.
+FINITE = [
+    *[(f, record(f), f + " = {} must be finite", EDGES) for f in ("x0", "y0", "z0")],
+    *[(f, record(f), f + " = {} must be positive and finite", EDGES)
+      for f in ("width", "height", "depth", "l0p", "N", "visp", "rou0p", "u0p")],
+    ("dx", record("dx"), r"dx = {} differs from l0p / N", EDGES),
+    ("GRAVITY dx", record("dx", setup_mode=dz.SETUP_MODE.GRAVITY), "dx = {} must be positive and finite", EDGES),
+    ("u0k", record("u0k"), "u0k = {} must lie between 0 and", EDGES),
+    ("slip_ratio", record("slip_ratio"), "slip_ratio = {} must not be negative", EDGES),
+
+    ("mass", lambda v, tmp: body(link(0, "mass", v)), r'link "\[link\]body::tail": mass must be finite, not {}', EDGES),
+    ("size", lambda v, tmp: body(link(1, "size", at1(v))),
+     r'link "\[link\]tail::caudal": size must be finite, not \(0, {}, 0\)', EDGES),
+    *[(f, lambda v, tmp, f=f: body(tail(f, v)), '"tail": %s must be finite, not {}' % f, EDGES)
+      for f in ("springStiffness", "dynamics.damping", "dynamics.friction")],
+    *[(f, lambda v, tmp, f=f: body(tail("limit." + f, [v])), r'"tail": limit.%s\[0\] is NaN' % f, (NAN,))
+      for f in ("lower", "upper", "velocity", "effort")],
+    *[(f, lambda v, tmp, f=f: body(tail("limit." + f, [v])), r'"tail": limit.%s\[0\] must not be negative, not -inf' % f,
+       (-INF,)) for f in ("velocity", "effort")],
+    ("lower", lambda v, tmp: body(tail("limit.lower", [v])), r"limit.lower\[0\] = inf is above limit.upper\[0\] = 0",
+     (INF,)),
+    ("upper", lambda v, tmp: body(tail("limit.upper", [v])), r"limit.lower\[0\] = 0 is above limit.upper\[0\] = -inf",
+     (-INF,)),
+    ("axis", lambda v, tmp: body(tail("axis", [at1(v)])), r'"tail": axis 0 must be finite, not \(0, {}, 0\)', EDGES),
+    *[("node rotation", lambda v, tmp, j=j: body(edited(lambda s: setattr(s.joints[j].node, "rotation", at1(v)))),
+       '"%s": the node transform must be finite' % name, EDGES) for j, name in ((0, "body"), (1, "tail"))],
+    ("translation", lambda v, tmp: dz.SkeletonDynamics(fish(), 100, 0, at1(v), np.zeros(3)),
+     r"skSystem: the translation must be finite, not \(0, {}, 0\)", EDGES),
+    ("rotation", lambda v, tmp: dz.SkeletonDynamics(fish(), 100, 0, np.zeros(3), at1(v)),
+     r"skSystem: the rotation must be finite, not \(0, {}, 0\)", EDGES),
+
+    ("setHead", lambda v, tmp: body().setHead(at1(v), np.ones(3)), r"setHead: the position must be finite, not \(0, {}",
+     EDGES),
+    ("setHead", lambda v, tmp: body().setHead(np.zeros(3), at1(v)), "setHead: the target orientation must be finite",
+     EDGES),
+    ("setCommands", lambda v, tmp: body().setCommands(at1(v)), r"setCommands: the commands must be finite, not \(0, {}",
+     EDGES),
+    *[(f, lambda v, tmp, f=f: getattr(body().getJoint("tail"), f)(0, v),
+       'skJoint::%s: the value for "tail" must be finite, not {}' % f, EDGES) for f in TAIL_SETTERS],
+    ("setPositions", lambda v, tmp: body().getJoint("tail").setPositions(np.array([v])),
+     r'setPositions: the positions of "tail" must be finite, not \({}\)', EDGES),
+    ("applyForce", lambda v, tmp: body().getLinks()[1].applyForce(at1(v)),
+     r'applyForce: the force on "\[link\]body::tail" must be finite, not \(0, {}, 0\)', EDGES),
+    ("amplifier", lambda v, tmp: setattr(body(), "empirical_force_amplifier", v),
+     "empirical_force_amplifier must be finite, not {}", EDGES),
+
+    ("gravity", lambda v, tmp: dz.DartWorld(at1(v)), r"DartWorld: the gravity must be finite, not \(0, {}, 0\)", EDGES),
+    ("setGravity", lambda v, tmp: dz.DartWorld().setGravity(at1(v)), r"setGravity: the gravity must be finite", EDGES),
+    ("setTimestep", lambda v, tmp: dz.DartWorld().setTimestep(v), "setTimestep: the time step must be finite, not {}",
+     EDGES),
+    *[(f, lambda v, tmp, f=f: getattr(committed(tmp), f)(0, v, 0, 0, 0, 0),
+       r"%s: the point must be finite, not \(0, {}, 0\)" % f, EDGES) for f in NODE_EDITS],
+    *[(f, lambda v, tmp, f=f: getattr(committed(tmp), f)(0, 0, 0, 0, v, 0),
+       r"%s: the value must be finite, not \(0, {}, 0\)" % f, EDGES) for f in NODE_EDITS],
+    *[(f, lambda v, tmp, f=f: getattr(committed(tmp), f + "_all")(np.array([at1(v)]), np.zeros((1, 3))),
+       r"%s_all: positions row 0 must be finite, not \(0, {}, 0\)" % f, EDGES) for f in NODE_EDITS],
+    *[(f, lambda v, tmp, f=f: getattr(committed(tmp), f + "_all")(np.zeros((1, 3)), np.array([at1(v)])),
+       r"%s_all: %s row 0 must be finite, not \(0, {}, 0\)" % (f, what), EDGES)
+      for f, what in zip(NODE_EDITS, ("forces", "velocities"))],
+
+    ("fit", lambda v, tmp: trajectory([(0, 0, 0), (0, v, 0), (1, 1, 1), (2, 2, 2)]).fit(),
+     r"fit: way point 1 \(0, {}, 0\) is not finite", EDGES),
+    ("getPose", lambda v, tmp: sampled().getPose(v), "getPose: t must be a number, not nan", (NAN,)),
+    ("getCurvature", lambda v, tmp: sampled().getCurvature(v), "getCurvature: t must be a number, not nan", (NAN,)),
+    ("getReferencePose", lambda v, tmp: sampled().getReferencePose(at1(v)),
+     r"getReferencePose: the position must be finite, not \(0, {}, 0\)", EDGES),
+    ("getReferencePose", lambda v, tmp: sampled().getReferencePose(at1(v), 0),
+     r"getReferencePose: the position must be finite, not \(0, {}, 0\)", EDGES),
+    ("getTargetPose", lambda v, tmp: sampled().getTargetPose(at1(v), 0, 5),
+     r"getTargetPose: the position must be finite, not \(0, {}, 0\)", EDGES),
+    ("PDControl1D", lambda v, tmp: dz.PDControl1D(1.0, 1.0, v), "PDControl1D: timestep {} is not finite and positive",
+     EDGES),
+    ("feedback", lambda v, tmp: dz.PDControl1D(1.0, 1.0, 0.1).feedback(1.0, v),
+     "PDControl1D.feedback: timestep {} is not finite and positive", EDGES),
+    ("writeLines", lambda v, tmp: dz.VTKWriter.writeLines([line((0, 0, 0), (0, v, 0))], str(tmp / "l.vtk")),
+     r"writeLines: vertex 1 of line 0 \(0, {}, 0\) is not finite", EDGES),
+
+    # JSON has no NaN or infinity: the writer would put null where the reader wants a number.
+    ("json mass", lambda v, tmp: to_json(link(0, "mass", v), tmp),
+     r"/links/\[link\]body::tail/mass is {}, not a finite number", EDGES),
+    ("json size", lambda v, tmp: to_json(link(1, "size", at1(v)), tmp),
+     r"/links/\[link\]tail::caudal/size/1 is {}, not a finite number", EDGES),
+    *[("json " + f, lambda v, tmp, f=f: to_json(tail(f, v), tmp), "/joints/tail/%s is {}, not a finite number" % path,
+       EDGES) for f, path in (("springStiffness", "springStiffness"), ("dynamics.damping", "dynamics/damping"),
+                              ("dynamics.friction", "dynamics/friction"))],
+    *[("json " + f, lambda v, tmp, f=f: to_json(tail("limit." + f, [v]), tmp),
+       "/joints/tail/limit/%s/0 is {}, not a finite number" % f, EDGES) for f in ("lower", "upper", "velocity", "effort")],
+    ("json axis", lambda v, tmp: to_json(tail("axis", [at1(v)]), tmp),
+     "/joints/tail/axis/0/1 is {}, not a finite number", EDGES),
+]
+
+
+def cases(table):
+    return [pytest.param(call, match.replace("{}", re.escape(str(v))), v, id="%s-%s" % (name, v))
+            for name, call, match, values in table for v in values]
+
+
+@pytest.mark.parametrize("call, match, value", cases(FINITE))
+def test_each_finite_value_check_refuses_nan_and_the_infinities(call, match, value, tmp_path, capfd):
+    with pytest.raises(ValueError, match=match):
+        call(value, tmp_path)
+    assert list(tmp_path.iterdir()) == [] and "success" not in capfd.readouterr().out
+
+
+def root_kind(kind):
+    return edited(lambda s: setattr(s.joints[0], "type", kind))
+
+
+def tail_actuator(kind):
+    return edited(lambda s: setattr(s.joints[1], "actuator", kind))
+
+
+def kind_of_a_built_joint(kind):
+    skeleton = fish()
+    built = body(skeleton)
+    skeleton.joints[1].type = kind  # the description edited under the living body
+    return built.getJoint("tail").getJointType()
+
+
+# Enums as a script can make them from any integer, each walked below its first member and past its last
+# (jointType 0 and actuatorType 5 have no Python member but are native values).
+ENUMS = [
+    ("SETUP_MODE", lambda v, tmp: dz.simulator3D(box(setup_mode=dz.SETUP_MODE(v)), 0),
+     r"setup_mode = {} names no set-up mode \(MANUAL 0, GRAVITY 1\)", (-1, 2)),
+    ("SETUP_MODE", lambda v, tmp: box(setup_mode=dz.SETUP_MODE(v)).get_tp(), "setup_mode = {} names no set-up mode",
+     (-1, 2)),
+    ("COUPLE_MODE", lambda v, tmp: committed(tmp).step(dz.COUPLE_MODE(v)),
+     r"couple_mode {} names no coupling mode \(TWO_WAY 0, ONE_WAY 1, NO_FLUID 2, EMPIRICAL 3\)", (-1, 4)),
+    ("SAVE_FLAG", lambda v, tmp: committed(tmp).saveScene(0, dz.SAVE_FLAG(v)),
+     r"save_flags {} is no combination of SAVE_FLAG members \(BODY 1, FLUID 2\)", (-1, 4)),
+    ("jointType", lambda v, tmp: body(root_kind(dz.jointType(v))),
+     'the root joint "body" makes no DART joint', (-1, 0, 9)),
+    ("jointType", lambda v, tmp: to_json(root_kind(dz.jointType(v)), tmp), r"jointType value {} is outside 0\.\.8",
+     (-1, 9)),
+    ("jointType", lambda v, tmp: kind_of_a_built_joint(dz.jointType(v)), r"jointType value {} is outside 0\.\.8",
+     (-1, 9)),
+    ("actuatorType", lambda v, tmp: body(tail_actuator(dz.actuatorType(v))),
+     r'"tail": actuator {} names no actuator kind \(force 0 to locked 6\)', (-1, 7)),
+    ("actuatorType", lambda v, tmp: to_json(tail_actuator(dz.actuatorType(v)), tmp),
+     r"actuatorType value {} is outside 0\.\.6", (-1, 7)),
+]
+
+
+@pytest.mark.parametrize("call, match, value", cases(ENUMS))
+def test_each_enum_refuses_values_outside_its_members(call, match, value, tmp_path, capfd):
+    with pytest.raises(ValueError, match=match):
+        call(value, tmp_path)
+    assert list(tmp_path.iterdir()) == [] and "success" not in capfd.readouterr().out
