@@ -117,22 +117,30 @@ TEST(WriteFluidVTK, VelocitiesAreWrittenInTheWorldWithTheFramesMotion) {
   }
 }
 
-// No reader could load NaN or infinity: the file is refused, naming the node, and nothing is written.
+// No reader could load NaN or infinity: the file is refused, naming the field (and the node), and nothing
+// is written.
 TEST(WriteFluidVTK, NonFiniteFieldsAreRefused) {
   const std::string path = tempPath("refused.vtk");
   const struct {
-    std::function<void(mlFlow&)> spoil;
+    std::function<void(mlFlow&, float)> spoil;
     const char* what;
-  } cases[] = {{[](mlFlow& f) { f.uz[7] = -INFINITY; }, "the velocity of node 7 (3, 1, 0)"},
-               {[](mlFlow& f) { f.rou[13] = NAN; }, "the density of node 13 (1, 0, 1)"},
-               {[](mlFlow& f) { f.start[1] = NAN; }, "the origin"}};
-  for (const auto& c : cases) {
-    Lattice l;
-    c.spoil(*l.flow);
-    EXPECT_EQ(testsupport::thrownWhat<std::invalid_argument>([&] { writeFluidVTK(*l.flow, l.units, path, nullptr); }),
-              std::string("writeFluidVTK: ") + c.what + " is not finite; \"" + path + "\" not written");
-    EXPECT_FALSE(testsupport::exists(path));
-  }
+  } cases[] = {{[](mlFlow& f, float v) { f.ux[7] = v; }, "the velocity of node 7 (3, 1, 0)"},
+               {[](mlFlow& f, float v) { f.uy[7] = v; }, "the velocity of node 7 (3, 1, 0)"},
+               {[](mlFlow& f, float v) { f.uz[23] = v; }, "the velocity of node 23 (3, 2, 1)"},
+               {[](mlFlow& f, float v) { f.rou[13] = v; }, "the density of node 13 (1, 0, 1)"},
+               {[](mlFlow& f, float v) { f.start[0] = v; }, "the origin"},
+               {[](mlFlow& f, float v) { f.start[1] = v; }, "the origin"},
+               {[](mlFlow& f, float v) { f.start[2] = v; }, "the origin"},
+               {[](mlFlow& f, float v) { f.param->dx = v; }, "the spacing"}};
+  for (const auto& c : cases)
+    for (const float bad : {NAN, INFINITY, -INFINITY}) {
+      Lattice l;
+      c.spoil(*l.flow, bad);
+      EXPECT_EQ(testsupport::thrownWhat<std::invalid_argument>([&] { writeFluidVTK(*l.flow, l.units, path, nullptr); }),
+                std::string("writeFluidVTK: ") + c.what + " is not finite; \"" + path + "\" not written")
+          << bad;
+      EXPECT_FALSE(testsupport::exists(path));
+    }
 }
 
 TEST(WriteFluidVTK, AFailedWriteLeavesNoFile) {
