@@ -4,7 +4,9 @@
 
 #include <functional>
 #include <limits>
+#include <tuple>
 
+#include "MeshLoad/Sampler/IBSamplerMesh.h"
 #include "SkeletonDynamics/skJointProperties.h"
 #include "SkeletonDynamics/skWorld.h"
 #include "duriz/mlsolver/couplingMode.h"
@@ -244,6 +246,61 @@ TEST(skSystemBuild, DescriptionsThatCannotBeBuiltAreRejectedByName) {
     const std::string what = thrownWhat<std::invalid_argument>([&] { build(d); });
     testing::internal::GetCapturedStderr();
     EXPECT_PRED_FORMAT2(testing::IsSubstring, std::string("\"") + c.name + "\"", what);
+  }
+}
+
+// Sets a field and returns what sets it back.
+template <class T>
+std::function<void()> spoilt(T& field, T value) {
+  const T old = field;
+  field = value;
+  return [&field, old] { field = old; };
+}
+
+// A refusal at any stage of the build leaves the description free and as it was: mended, it builds the
+// body that a freshly loaded description gives.
+TEST(skSystemBuild, ADescriptionBuildsAgainAfterARefusedBuild) {
+  struct Args {
+    int gpuId = 0, sampleNum = 100;
+    Vector3d translation = Vector3d(0, 0.5, 0);
+  };
+  using Built = std::tuple<Names, Eigen::VectorXd, std::vector<float>, std::vector<Vector3d>>;
+  const auto built = [](const std::shared_ptr<SkeletonSystem>& d, const Args& a = {}) {
+    const auto body =
+        std::make_shared<skSystem>(d, a.sampleNum, a.gpuId, a.translation, Vector3d(0, 0, 30), Vector3d::Ones());
+    const mlLagrangeBoundary& b = *body->sampler->boundary;
+    std::vector<float> points;
+    for (int i = 0; i < b.count; ++i) points.insert(points.end(), {b.coordx[i], b.coordy[i], b.coordz[i]});
+    return Built{namesOf(body->linkMgr->links), body->getPositions(true), points, body->markers->getMarkersPos()};
+  };
+  const Built fresh = built(fishDescription(jointType::revolute));
+  ASSERT_EQ(std::get<3>(fresh).size(), 2u);
+  const double nan = std::nan("");
+  const struct {
+    const char* refusal;
+    std::function<std::function<void()>(SkeletonSystem&, Args&)> spoil;
+  } cases[] = {
+      {"link \"[link]tail::caudal\": mass = 0", [](SkeletonSystem& d, Args&) { return spoilt(d.links[1]->mass, 0.0); }},
+      {"gpuId 1", [](SkeletonSystem&, Args& a) { return spoilt(a.gpuId, 1); }},
+      {"marker placement 0",
+       [](SkeletonSystem& d, Args&) { return spoilt(d.markerPlacements, {Vector3d(1e9, 0, 0)}); }},
+      {"\"tail\": limit.lower[0] = 1",
+       [](SkeletonSystem& d, Args&) { return spoilt(d.jointMap["tail"]->limit.lower[0], 1.0); }},
+      {"base frame name \"nowhere\"",
+       [](SkeletonSystem& d, Args&) { return spoilt(d.baseFrameName, std::string("nowhere")); }},
+      {"base link name \"nowhere\"",
+       [](SkeletonSystem& d, Args&) { return spoilt(d.baseLinkName, std::string("nowhere")); }},
+      {"sampleNum -1", [](SkeletonSystem&, Args& a) { return spoilt(a.sampleNum, -1); }},
+      {"the translation", [&](SkeletonSystem&, Args& a) { return spoilt(a.translation, Vector3d(nan, 0, 0)); }},
+  };
+  for (const auto& c : cases) {
+    const auto d = fishDescription(jointType::revolute);
+    Args args;
+    const std::function<void()> mend = c.spoil(*d, args);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, c.refusal, thrownWhat<std::invalid_argument>([&] { built(d, args); }));
+    mend();
+    EXPECT_FALSE(d->usedByBody);
+    EXPECT_EQ(built(d), fresh);
   }
 }
 
