@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <set>
 
 #include "MeshLoad/Sampler/IBSamplerMesh.h"
+#include "MeshLoad/Sampler/weightedSampleElimination.h"
 #include "MeshLoad/meshTestUtil.h"
 #include "duriz/mlsolver/OutOfMemory.h"
 
@@ -136,6 +139,51 @@ TEST(IBSamplerMesh, MeshesWithAreaGetTheCountAskedFor) {
     sampler.update(false, false);
     sampler.update(true, true);
     for (const Vector3d& n : points(b, true)) EXPECT_EQ(n, Vector3d::Zero()) << c.name;
+  }
+}
+
+// Two faces of equal area make five candidates per point each, drawn by the sampling rule: the generator
+// seeded with 12345, two draws per candidate, faces in order. The elimination keeps some of them; each
+// record's face and weights give back the point kept, in the kept order, stably sorted by link.
+TEST(IBSamplerMesh, EachRecordsWeightsGiveBackThePointTheEliminationKept) {
+  const int n = 40;
+  auto scene = sceneOf({{"root", -1, {}}, {"n0", 0, {0}}}, {square()});
+  SkeletalMesh model;
+  captureStdout([&] { model.loadScene(scene.get()); });
+  host_MeshData& mesh = model.meshes[0]->data_cpu;
+  ASSERT_EQ(mesh.faces.size(), 2u);
+  mesh.faces[0].linkIdx = 2;
+  mesh.faces[1].linkIdx = 1;
+  IBSamplerMesh sampler(&model, 0);
+  sampler.sample(n);
+
+  const auto at = [&](int face, double w, double u, double v) {
+    const MeshFace& f = mesh.faces[face];
+    const auto& P = mesh.init_positions;
+    return Vector3d(w * P[f.vert0] + u * P[f.vert1] + v * P[f.vert2]);
+  };
+  std::srand(12345);
+  std::vector<Vector3d> candidates;
+  for (int face = 0; face < 2; ++face)
+    for (int k = 0; k < 5 * n; ++k) {
+      double u = (std::rand() % 100) / 101.0;
+      double v = (std::rand() % 100) / 101.0;
+      if (u + v > 1) u = 1 - u, v = 1 - v;
+      candidates.push_back(at(face, 1 - u - v, u, v));
+    }
+  std::vector<int> kept(n);
+  weightedSampleElimination(candidates.data(), 10 * n, kept.data(), n, true,
+                            2 * std::sqrt(1.0 / n / 3.4641016151377544));
+  std::stable_sort(kept.begin(), kept.end(), [&](int a, int b) { return a / (5 * n) > b / (5 * n); });  // face 1 first
+
+  ASSERT_EQ(sampler.samples.size(), static_cast<std::size_t>(n));
+  const mlLagrangeBoundary& b = *sampler.boundary;
+  for (int i = 0; i < n; ++i) {
+    const MeshSample& s = sampler.samples[i];
+    EXPECT_EQ(s.faceIdx, kept[i] / (5 * n)) << i;
+    const Vector3d p = at(s.faceIdx, s.bary[0], s.bary[1], s.bary[2]);
+    EXPECT_EQ(p, candidates[kept[i]]) << i;
+    EXPECT_EQ(Eigen::Vector3f(b.coordx[i], b.coordy[i], b.coordz[i]), p.cast<float>()) << i;
   }
 }
 
