@@ -173,7 +173,8 @@ void weightedSampleElimination(const Eigen::Vector3d* input, int n_in, int* kept
   if (n_out <= 0 || n_out > n_in || n_in > PointKdTree::kMaxPoints)
     throw std::invalid_argument("weightedSampleElimination: cannot keep " + std::to_string(n_out) + " of " +
                                 std::to_string(n_in) + " points (needs 0 < n_out <= n_in <= 2^30)");
-  if (std::isinf(d_max)) throw std::invalid_argument("weightedSampleElimination: d_max is infinite");
+  // Every point would be a neighbour of every other; -inf, not being positive, falls back below.
+  if (d_max == HUGE_VAL) throw std::invalid_argument("weightedSampleElimination: d_max is infinite");
 
   if (!(d_max > 0)) d_max = 2.0 * std::sqrt(1.0 / n_out / 3.4641016151377544);
   const double d_min = settings.weightLimiting

@@ -20,7 +20,8 @@ struct EliminationSettings {
 // Without `progressive` the kept points come in the heap order of the last elimination. With it they
 // are reordered so that every prefix of length n_out / 2, n_out / 4, ... (down to the first below 3)
 // is what eliminating the next longer prefix down to that length keeps (d_max grows by sqrt 2 a level).
-// A d_max that is not positive becomes 2 sqrt(1 / n_out / (2 sqrt 3)), the spacing of n_out points on a
-// unit area. Throws std::invalid_argument unless 0 < n_out <= n_in <= 2^30, and for an infinite d_max.
+// A d_max that is not positive (NaN and -inf included) becomes 2 sqrt(1 / n_out / (2 sqrt 3)), the spacing
+// of n_out points on a unit area. Throws std::invalid_argument unless 0 < n_out <= n_in <= 2^30, and for a
+// d_max of +inf.
 void weightedSampleElimination(const Eigen::Vector3d* input, int n_in, int* kept, int n_out, bool progressive,
                                double d_max, const EliminationSettings& settings = {});

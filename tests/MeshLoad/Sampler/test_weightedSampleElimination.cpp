@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -143,6 +144,16 @@ TEST(WeightedSampleElimination, ProgressivePrefixesAreEliminationsOfTheNextLonge
     const Points prefix(out.begin(), out.begin() + n / 2);
     EXPECT_EQ(sorted(prefix), sorted(eliminate(out, n, n / 2, false, d_max, plain))) << n;
   }
+}
+
+// A d_max that is not positive, NaN and -inf among them, is the unit-area spacing; +inf, which would make
+// every point a neighbour of every other, is refused.
+TEST(WeightedSampleElimination, DmaxNotPositiveFallsBackAndInfiniteIsRefused) {
+  const Points in = randomPoints(200, 5);
+  const Points fallback = eliminate(in, 200, 20, true, 2 * std::sqrt(1.0 / 20 / 3.4641016151377544));
+  for (const double d_max : {0.0, -1.0, -0.0, -HUGE_VAL, std::nan("")})
+    EXPECT_EQ(eliminate(in, 200, 20, true, d_max), fallback) << d_max;
+  EXPECT_THROW(eliminate(in, 200, 20, true, HUGE_VAL), std::invalid_argument);
 }
 
 // Limits the address space to `room` bytes above what the process holds, its host threads started first
