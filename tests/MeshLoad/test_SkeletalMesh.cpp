@@ -88,20 +88,24 @@ TEST(SkeletalMesh, BadFilesAndScenesAreRejectedLeavingNoModel) {
     expectNoModel(*model);
   }
   // A node transform or a bone offset holding a NaN or an infinity.
-  auto farNode = sceneOf(tree, triangles(2));
-  farNode->mRootNode->mChildren[1]->mTransformation = translation(INFINITY, 0, 0);
-  auto nanOffset = sceneOf(tree, triangles(2));
-  delete nanOffset->mMeshes[1];
-  nanOffset->mMeshes[1] =
-      makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}}, {{"A", translation(0, NAN, 0), {{0, 1.0f}}}})
-          .release();
-  for (const auto& [scene, message] :
-       {std::pair{farNode.get(), "node 'B': the transform must be finite, not (1, 0, 0, 0, 1, 0, 0, 0, 1, inf, 0, 0)"},
-        {nanOffset.get(),
-         "mesh 'm': bone 'A': the offset transform must be finite, not (1, 0, 0, 0, 1, 0, 0, 0, 1, 0, nan, 0)"}}) {
-    model = loadModel(kModels + "/bar.fbx");
-    EXPECT_EQ(thrownWhat<std::invalid_argument>([&] { captureStdout([&] { model->loadScene(scene); }); }), message);
-    expectNoModel(*model);
+  for (const auto& [bad, text] : {std::pair{NAN, "nan"}, {INFINITY, "inf"}, {-INFINITY, "-inf"}}) {
+    auto farNode = sceneOf(tree, triangles(2));
+    farNode->mRootNode->mChildren[1]->mTransformation = translation(bad, 0, 0);
+    auto farOffset = sceneOf(tree, triangles(2));
+    delete farOffset->mMeshes[1];
+    farOffset->mMeshes[1] =
+        makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}}, {{"A", translation(0, bad, 0), {{0, 1.0f}}}})
+            .release();
+    for (const auto& [scene, message] :
+         {std::pair{farNode.get(), "node 'B': the transform must be finite, not (1, 0, 0, 0, 1, 0, 0, 0, 1, " +
+                                       std::string(text) + ", 0, 0)"},
+          {farOffset.get(),
+           "mesh 'm': bone 'A': the offset transform must be finite, not (1, 0, 0, 0, 1, 0, 0, 0, 1, 0, " +
+               std::string(text) + ", 0)"}}) {
+      model = loadModel(kModels + "/bar.fbx");
+      EXPECT_EQ(thrownWhat<std::invalid_argument>([&] { captureStdout([&] { model->loadScene(scene); }); }), message);
+      expectNoModel(*model);
+    }
   }
 }
 

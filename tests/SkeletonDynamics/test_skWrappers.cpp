@@ -2,8 +2,10 @@
 #include <dart/simulation/World.hpp>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <utility>
+#include <vector>
 
 #include "SkeletonDynamics/requireFinite.h"
 #include "skFixture.h"
@@ -46,6 +48,24 @@ TEST(skLink, LoadsActInWorldAxesForOneStep) {
   world->step();
   expectNear(link.getLinearVelocity(), dt * (F + G) / kMass);
   expectNear(link.getAngularVelocity(), dt * (Vector3d::UnitX().cross(G) + T) / kInertia);
+}
+
+// A load or generalised force that is not finite or beyond the bound is refused and nothing reaches the body.
+TEST(skLink, LoadsThatAreNotFiniteOrBeyondTheBoundAreRefused) {
+  MovingChain chain;
+  skLink& base = *chain.links.links[kBase];
+  const auto body = fish(jointType::revolute, 50);
+  const Vector3d o = Vector3d::Zero();
+  const std::function<void(const Vector3d&)> loads[] = {
+      [&](const Vector3d& v) { base.applyForce(v); }, [&](const Vector3d& v) { base.addExtForce(v, o); },
+      [&](const Vector3d& v) { base.addExtForce(o, v); }, [&](const Vector3d& v) { base.addExtTorque(v); },
+      [&](const Vector3d& v) { body->setForces(v); }};
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const auto& load : loads)
+    for (const double bad : {std::nan(""), inf, -inf, std::nextafter(kDivergedState, inf), -1e308})
+      EXPECT_THROW(load(Vector3d(0, bad, 0)), std::invalid_argument) << bad;
+  EXPECT_EQ(chain.base->getExternalForceLocal(), Eigen::Vector6d::Zero());
+  EXPECT_TRUE(body->skeleton->getForces().isZero());
 }
 
 TEST(skLink, LinksWithoutBodyRaiseOnBodyOperations) {
@@ -131,7 +151,15 @@ TEST(skJoint, ServoTargetCommandsTheVelocityThatReachesItInOneStep) {
 
   const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
   EXPECT_THROW(joint->setServoTarget(1, 0.4, 0.5), std::out_of_range);
-  for (auto [target, dt] : {std::pair{nan, 0.5}, {0.4, inf}, {0.4, 1e-320}})  // and a velocity that overflows
+  for (auto [target, dt] : {std::pair{nan, 0.5},
+                            {inf, 0.5},
+                            {-inf, 0.5},
+                            {0.4, nan},
+                            {0.4, inf},
+                            {0.4, -inf},
+                            {-1e308, 0.5},
+                            {0.4, 1e-9},     // a velocity of 1e9, beyond the bound
+                            {0.4, 1e-320}})  // and a velocity that overflows
     EXPECT_THROW(joint->setServoTarget(0, target, dt), std::invalid_argument) << target << ", " << dt;
   EXPECT_DOUBLE_EQ(dart.getCommand(0), 2.0);
   EXPECT_EQ(testsupport::thrownWhat<std::invalid_argument>([&] { joint->setServoTarget(0, 0.4, -1e-7); }),
@@ -207,19 +235,21 @@ TEST(skLinkMgr, ApplyLinkForcesGivesBodyLinksTheirWrenchInBodyCoordinates) {
 // own, the good wrench of the link before it too; the bound itself passes.
 TEST(skLinkMgr, ApplyLinkForcesRefusesAHugeWrenchAndAddsNone) {
   const double above = std::nextafter(kDivergedState, INFINITY);
-  const struct {
+  struct Case {
     int component;  // of the lower link's wrench: torque 0-2, force 3-5
     double value;
     const char* error;  // none: applied
-  } cases[] = {{3, above, "reaches 100000000.00000001, beyond 1e+08"},
-               {2, -above, "reaches 100000000.00000001, beyond 1e+08"},
-               {4, -1e308, "reaches 1e+308"},
-               {5, NAN, "is not finite"},
-               {0, -INFINITY, "is not finite"},
-               {3, kDivergedState, nullptr},
-               {2, -kDivergedState, nullptr}};
+  };
+  std::vector<Case> cases = {{3, above, "reaches 100000000.00000001, beyond 1e+08"},
+                             {2, -above, "reaches 100000000.00000001, beyond 1e+08"},
+                             {4, -1e308, "reaches 1e+308"},
+                             {3, kDivergedState, nullptr},
+                             {2, -kDivergedState, nullptr}};
+  for (int component = 0; component < 6; ++component)
+    for (const double bad : {double(NAN), double(INFINITY), double(-INFINITY)})
+      cases.push_back({component, bad, "is not finite"});
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
+    SCOPED_TRACE(testing::Message() << c.value << " in component " << c.component);
     MovingChain chain;
     for (int i = 0; i < kLinkCount; ++i) setWrench(chain.links.link_data_host[i], i + 1);
     Eigen::Vector6d lower = wrenchOf(chain.links.link_data_host[kLower]);

@@ -57,11 +57,16 @@ TEST(InitFlow, RefusesBoxesItCannotLayOut) {
   const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
   // The default record is GRAVITY mode with no spacing.
   EXPECT_NE(refusal(std::make_shared<simParams>()).find("dx = -1 cannot lay out"), std::string::npos);
-  for (float dx : {0.0f, nan, inf, 1e-7f})  // 1e-7 would stall the float sum
+  for (float dx : {0.0f, -0.5f, nan, inf, -inf, 1e-7f})  // 1e-7 would stall the float sum
     EXPECT_NE(refusal(latticeBox(10, 4, 4, dx)).find("cannot lay out the box"), std::string::npos) << dx;
-  EXPECT_EQ(refusal(latticeBox(nan, 4, 4, 0.5f)), "initFlow: width = nan is not a finite extent");
-  EXPECT_EQ(refusal(latticeBox(10, -inf, 4, 0.5f)), "initFlow: height = -inf is not a finite extent");
-  EXPECT_EQ(refusal(latticeBox(10, 4, inf, 0.5f)), "initFlow: depth = inf is not a finite extent");
+  for (const auto& [bad, text] : {std::pair{nan, "nan"}, {inf, "inf"}, {-inf, "-inf"}}) {
+    EXPECT_EQ(refusal(latticeBox(bad, 4, 4, 0.5f)),
+              std::string("initFlow: width = ") + text + " is not a finite extent");
+    EXPECT_EQ(refusal(latticeBox(10, bad, 4, 0.5f)),
+              std::string("initFlow: height = ") + text + " is not a finite extent");
+    EXPECT_EQ(refusal(latticeBox(10, 4, bad, 0.5f)),
+              std::string("initFlow: depth = ") + text + " is not a finite extent");
+  }
   // 2^66 nodes, and exactly 2^31: more than the kernels' 32-bit indices reach.
   EXPECT_NE(refusal(latticeBox(4194304.0f, 4194304.0f, 4194304.0f, 1.0f)).find("4194304 x 4194304 x 4194304"),
             std::string::npos);

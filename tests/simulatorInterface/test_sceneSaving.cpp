@@ -37,8 +37,8 @@ TEST(writeBodyVTK, WritesTheAsciiPolydataFileAndRefusesValuesNoFloatHolds) {
   fs::remove(path);
   // Doubles from halfway between the largest float and the next power of two on round to infinity.
   const double largest = std::numeric_limits<float>::max(), halfway = largest + 0x1p103;
-  for (const double value :
-       {double(INFINITY), double(NAN), 1e39, halfway, -halfway, std::nextafter(halfway, 0.0), -largest})
+  for (const double value : {double(INFINITY), double(-INFINITY), double(NAN), 1e39, halfway, -halfway,
+                             std::nextafter(halfway, 0.0), -largest})
     for (int field = 0; field < 3; ++field) {
       SCOPED_TRACE(testing::Message() << value << " in field " << field);
       host_MeshData mesh = twoVertexMesh();
@@ -49,7 +49,13 @@ TEST(writeBodyVTK, WritesTheAsciiPolydataFileAndRefusesValuesNoFloatHolds) {
         fs::remove(path);
         continue;
       }
-      EXPECT_THROW(writeBodyVTK(mesh, path), std::invalid_argument);
+      const std::string what = testsupport::thrownWhat<std::invalid_argument>([&] { writeBodyVTK(mesh, path); });
+      EXPECT_PRED_FORMAT2(testing::IsSubstring,
+                          std::string(field == 0   ? "position 1 ("
+                                      : field == 1 ? "normal 0 ("
+                                                   : "texture coordinate 1 ("),
+                          what);
+      EXPECT_PRED_FORMAT2(testing::IsSubstring, ") is not a finite float", what);
       EXPECT_FALSE(fs::exists(path));
     }
 }

@@ -187,7 +187,8 @@ TEST(SkeletonSystem, MarkersTakeTheNearestVertexTiesToTheLowerVertexThenTheEarli
   EXPECT_EQ(dz::device::counters().bytesHostToDevice, 2 * 3 * (2 * sizeof(float) + 3 * sizeof(Vector3d)));
 
   const auto made = s.markers;
-  for (const Vector3d& far : {Vector3d(std::nan(""), 0, 0), Vector3d(2e8, 0, 0)}) {
+  for (const Vector3d& far :
+       {Vector3d(std::nan(""), 0, 0), Vector3d(0, INFINITY, 0), Vector3d(0, 0, -INFINITY), Vector3d(2e8, 0, 0)}) {
     s.markerPlacements = {{0, 0, 0}, far};
     EXPECT_THROW(s.createMarkers(), std::invalid_argument);
     EXPECT_EQ(s.markers, made);
