@@ -1,18 +1,17 @@
 #include "tools/mlSimplePDControl_1D.h"
 
 #include <cmath>
-#include <sstream>
 #include <stdexcept>
+#include <string>
+
+#include "duriz/mlsolver/valueText.h"
 
 namespace {
 
 // feedback divides by the step length it is given.
 void requireStep(const char* who, double timestep) {
-  if (!(std::isfinite(timestep) && timestep > 0)) {
-    std::ostringstream msg;
-    msg << who << ": timestep " << timestep << " is not finite and positive";
-    throw std::invalid_argument(msg.str());
-  }
+  if (!(std::isfinite(timestep) && timestep > 0))
+    throw std::invalid_argument(std::string(who) + ": timestep " + valueText(timestep) + " is not finite and positive");
 }
 
 }  // namespace
