@@ -142,8 +142,13 @@ FINITE = [
 ]
 
 
+def text(value):
+    """A value as the messages print it: the shortest text that reads back as the same number."""
+    return "0" if value == 0 else str(value)
+
+
 def cases(table):
-    return [pytest.param(call, match.replace("{}", re.escape(str(v))), v, id="%s-%s" % (name, v))
+    return [pytest.param(call, match.replace("{}", re.escape(text(v))), v, id="%s-%s" % (name, v))
             for name, call, match, values in table for v in values]
 
 
@@ -152,6 +157,48 @@ def test_each_finite_value_check_refuses_nan_and_the_infinities(call, match, val
     with pytest.raises(ValueError, match=match):
         call(value, tmp_path)
     assert list(tmp_path.iterdir()) == [] and "success" not in capfd.readouterr().out
+
+
+TINY, TINY32 = 5e-324, 1e-45  # the smallest doubles and floats above zero
+
+# Signed checks walked at zero: the negative value nearest it, and zero itself where zero is refused too
+# (so that a check slipped to "below -1" or "not above -1" shows). Float fields take TINY32.
+SIGNED = [
+    *[(f, record(f), f + " = {} must be positive and finite", (0.0, -TINY32))
+      for f in ("width", "height", "depth", "l0p", "N", "visp", "rou0p", "u0p")],
+    ("GRAVITY dx", record("dx", setup_mode=dz.SETUP_MODE.GRAVITY), "dx = {} must be positive and finite",
+     (0.0, -TINY32)),
+    ("u0k", record("u0k"), "u0k = {} must lie between 0 and", (0.0, -TINY32)),
+    ("slip_ratio", record("slip_ratio"), "slip_ratio = {} must not be negative", (-TINY32,)),
+    ("mass", lambda v, tmp: body(link(0, "mass", v)), r'link "\[link\]body::tail": mass = {}, below 1e-08',
+     (0.0, -TINY)),
+    ("size", lambda v, tmp: body(link(1, "size", at1(v))),
+     r'link "\[link\]tail::caudal": size = \(0, {}, 0\), a negative size', (-TINY,)),
+    *[(f, lambda v, tmp, f=f: body(tail(f, v)), '"tail": %s must not be negative, not {}' % f, (-TINY,))
+      for f in ("springStiffness", "dynamics.damping", "dynamics.friction")],
+    *[(f, lambda v, tmp, f=f: body(tail("limit." + f, [v])), r'"tail": limit.%s\[0\] must not be negative, not {}' % f,
+       (-TINY,)) for f in ("velocity", "effort")],
+    ("lower", lambda v, tmp: body(tail("limit.lower", [v])), r"limit.lower\[0\] = {} is above limit.upper\[0\] = 0",
+     (TINY,)),
+    ("amplifier", lambda v, tmp: setattr(body(), "empirical_force_amplifier", v),
+     "empirical_force_amplifier must not be negative, not {}", (-TINY,)),
+    ("setTimestep", lambda v, tmp: dz.DartWorld().setTimestep(v), "setTimestep: the time step {} is not positive",
+     (0.0, -TINY32)),
+    ("PDControl1D", lambda v, tmp: dz.PDControl1D(1.0, 1.0, v), "PDControl1D: timestep {} is not finite and positive",
+     (0.0, -TINY)),
+    ("feedback", lambda v, tmp: dz.PDControl1D(1.0, 1.0, 0.1).feedback(1.0, v),
+     "PDControl1D.feedback: timestep {} is not finite and positive", (0.0, -TINY)),
+    ("sampleNum", lambda v, tmp: dz.SkeletonDynamics(fish(), v), r"sampleNum {} outside \[0, ", (-1,)),
+    ("sample", lambda v, tmp: body().sample(v), r"sampleNum {} outside \[0, ", (-1,)),
+    ("frame_rate", lambda v, tmp: committed(tmp).getIterPerSave(v), "frame_rate must be positive, got {}", (0, -1)),
+    ("pml_width", record("pml_width"), "pml_width = {} must not be negative", (-1,)),
+]
+
+
+@pytest.mark.parametrize("call, match, value", cases(SIGNED))
+def test_each_signed_check_refuses_the_values_nearest_its_bound(call, match, value, tmp_path):
+    with pytest.raises(ValueError, match=match):
+        call(value, tmp_path)
 
 
 def root_kind(kind):
