@@ -1,6 +1,6 @@
 """Each refusal of a script's values walked at its edges: every check for a finite value with NaN and both
-infinities (or those of them it refuses), every enum taken from a script with a value below its first member
-and one past its last."""
+infinities (or those of them it refuses), every signed check with zero and the negative value nearest it, every
+enum taken from a script with a value below its first member and one past its last."""
 import re
 
 import numpy as np
@@ -18,6 +18,10 @@ EDGES = (NAN, INF, -INF)
 def at1(v):
     """(0, v, 0): the bad value in the middle of a vector."""
     return np.array([0.0, v, 0.0])
+
+
+def rows(v):
+    return np.array([at1(v)])
 
 
 def record(field, **others):
@@ -65,26 +69,26 @@ FINITE = [
      r'link "\[link\]tail::caudal": size must be finite, not \(0, {}, 0\)', EDGES),
     *[(f, lambda v, tmp, f=f: body(tail(f, v)), '"tail": %s must be finite, not {}' % f, EDGES)
       for f in ("springStiffness", "dynamics.damping", "dynamics.friction")],
-    *[(f, lambda v, tmp, f=f: body(tail("limit." + f, [v])), r'"tail": limit.%s\[0\] is NaN' % f, (NAN,))
+    *[("limit." + f, lambda v, tmp, f=f: body(tail("limit." + f, [v])), r'"tail": limit.%s\[0\] is NaN' % f, (NAN,))
       for f in ("lower", "upper", "velocity", "effort")],
-    *[(f, lambda v, tmp, f=f: body(tail("limit." + f, [v])), r'"tail": limit.%s\[0\] must not be negative, not -inf' % f,
-       (-INF,)) for f in ("velocity", "effort")],
-    ("lower", lambda v, tmp: body(tail("limit.lower", [v])), r"limit.lower\[0\] = inf is above limit.upper\[0\] = 0",
-     (INF,)),
-    ("upper", lambda v, tmp: body(tail("limit.upper", [v])), r"limit.lower\[0\] = 0 is above limit.upper\[0\] = -inf",
-     (-INF,)),
+    *[("limit." + f, lambda v, tmp, f=f: body(tail("limit." + f, [v])),
+       r'"tail": limit.%s\[0\] must not be negative, not {}' % f, (-INF,)) for f in ("velocity", "effort")],
+    ("limit.lower", lambda v, tmp: body(tail("limit.lower", [v])),
+     r"limit.lower\[0\] = {} is above limit.upper\[0\] = 0", (INF,)),
+    ("limit.upper", lambda v, tmp: body(tail("limit.upper", [v])),
+     r"limit.lower\[0\] = 0 is above limit.upper\[0\] = {}", (-INF,)),
     ("axis", lambda v, tmp: body(tail("axis", [at1(v)])), r'"tail": axis 0 must be finite, not \(0, {}, 0\)', EDGES),
-    *[("node rotation", lambda v, tmp, j=j: body(edited(lambda s: setattr(s.joints[j].node, "rotation", at1(v)))),
+    *[(name + " rotation", lambda v, tmp, j=j: body(edited(lambda s: setattr(s.joints[j].node, "rotation", at1(v)))),
        '"%s": the node transform must be finite' % name, EDGES) for j, name in ((0, "body"), (1, "tail"))],
     ("translation", lambda v, tmp: dz.SkeletonDynamics(fish(), 100, 0, at1(v), np.zeros(3)),
      r"skSystem: the translation must be finite, not \(0, {}, 0\)", EDGES),
     ("rotation", lambda v, tmp: dz.SkeletonDynamics(fish(), 100, 0, np.zeros(3), at1(v)),
      r"skSystem: the rotation must be finite, not \(0, {}, 0\)", EDGES),
 
-    ("setHead", lambda v, tmp: body().setHead(at1(v), np.ones(3)), r"setHead: the position must be finite, not \(0, {}",
-     EDGES),
-    ("setHead", lambda v, tmp: body().setHead(np.zeros(3), at1(v)), "setHead: the target orientation must be finite",
-     EDGES),
+    ("setHead position", lambda v, tmp: body().setHead(at1(v), np.ones(3)),
+     r"setHead: the position must be finite, not \(0, {}", EDGES),
+    ("setHead orientation", lambda v, tmp: body().setHead(np.zeros(3), at1(v)),
+     "setHead: the target orientation must be finite", EDGES),
     ("setCommands", lambda v, tmp: body().setCommands(at1(v)), r"setCommands: the commands must be finite, not \(0, {}",
      EDGES),
     *[(f, lambda v, tmp, f=f: getattr(body().getJoint("tail"), f)(0, v),
@@ -100,13 +104,13 @@ FINITE = [
     ("setGravity", lambda v, tmp: dz.DartWorld().setGravity(at1(v)), r"setGravity: the gravity must be finite", EDGES),
     ("setTimestep", lambda v, tmp: dz.DartWorld().setTimestep(v), "setTimestep: the time step must be finite, not {}",
      EDGES),
-    *[(f, lambda v, tmp, f=f: getattr(committed(tmp), f)(0, v, 0, 0, 0, 0),
+    *[(f + " point", lambda v, tmp, f=f: getattr(committed(tmp), f)(0, v, 0, 0, 0, 0),
        r"%s: the point must be finite, not \(0, {}, 0\)" % f, EDGES) for f in NODE_EDITS],
-    *[(f, lambda v, tmp, f=f: getattr(committed(tmp), f)(0, 0, 0, 0, v, 0),
+    *[(f + " value", lambda v, tmp, f=f: getattr(committed(tmp), f)(0, 0, 0, 0, v, 0),
        r"%s: the value must be finite, not \(0, {}, 0\)" % f, EDGES) for f in NODE_EDITS],
-    *[(f, lambda v, tmp, f=f: getattr(committed(tmp), f + "_all")(np.array([at1(v)]), np.zeros((1, 3))),
+    *[(f + "_all positions", lambda v, tmp, f=f: getattr(committed(tmp), f + "_all")(rows(v), rows(0.0)),
        r"%s_all: positions row 0 must be finite, not \(0, {}, 0\)" % f, EDGES) for f in NODE_EDITS],
-    *[(f, lambda v, tmp, f=f: getattr(committed(tmp), f + "_all")(np.zeros((1, 3)), np.array([at1(v)])),
+    *[(f + "_all " + what, lambda v, tmp, f=f: getattr(committed(tmp), f + "_all")(rows(0.0), rows(v)),
        r"%s_all: %s row 0 must be finite, not \(0, {}, 0\)" % (f, what), EDGES)
       for f, what in zip(NODE_EDITS, ("forces", "velocities"))],
 
@@ -114,9 +118,9 @@ FINITE = [
      r"fit: way point 1 \(0, {}, 0\) is not finite", EDGES),
     ("getPose", lambda v, tmp: sampled().getPose(v), "getPose: t must be a number, not nan", (NAN,)),
     ("getCurvature", lambda v, tmp: sampled().getCurvature(v), "getCurvature: t must be a number, not nan", (NAN,)),
-    ("getReferencePose", lambda v, tmp: sampled().getReferencePose(at1(v)),
+    ("getReferencePose spline", lambda v, tmp: sampled().getReferencePose(at1(v)),
      r"getReferencePose: the position must be finite, not \(0, {}, 0\)", EDGES),
-    ("getReferencePose", lambda v, tmp: sampled().getReferencePose(at1(v), 0),
+    ("getReferencePose window", lambda v, tmp: sampled().getReferencePose(at1(v), 0),
      r"getReferencePose: the position must be finite, not \(0, {}, 0\)", EDGES),
     ("getTargetPose", lambda v, tmp: sampled().getTargetPose(at1(v), 0, 5),
      r"getTargetPose: the position must be finite, not \(0, {}, 0\)", EDGES),
@@ -136,7 +140,8 @@ FINITE = [
        EDGES) for f, path in (("springStiffness", "springStiffness"), ("dynamics.damping", "dynamics/damping"),
                               ("dynamics.friction", "dynamics/friction"))],
     *[("json " + f, lambda v, tmp, f=f: to_json(tail("limit." + f, [v]), tmp),
-       "/joints/tail/limit/%s/0 is {}, not a finite number" % f, EDGES) for f in ("lower", "upper", "velocity", "effort")],
+       "/joints/tail/limit/%s/0 is {}, not a finite number" % f, EDGES)
+      for f in ("lower", "upper", "velocity", "effort")],
     ("json axis", lambda v, tmp: to_json(tail("axis", [at1(v)]), tmp),
      "/joints/tail/axis/0/1 is {}, not a finite number", EDGES),
 ]
@@ -178,8 +183,8 @@ SIGNED = [
       for f in ("springStiffness", "dynamics.damping", "dynamics.friction")],
     *[(f, lambda v, tmp, f=f: body(tail("limit." + f, [v])), r'"tail": limit.%s\[0\] must not be negative, not {}' % f,
        (-TINY,)) for f in ("velocity", "effort")],
-    ("lower", lambda v, tmp: body(tail("limit.lower", [v])), r"limit.lower\[0\] = {} is above limit.upper\[0\] = 0",
-     (TINY,)),
+    ("limit.lower", lambda v, tmp: body(tail("limit.lower", [v])),
+     r"limit.lower\[0\] = {} is above limit.upper\[0\] = 0", (TINY,)),
     ("amplifier", lambda v, tmp: setattr(body(), "empirical_force_amplifier", v),
      "empirical_force_amplifier must not be negative, not {}", (-TINY,)),
     ("setTimestep", lambda v, tmp: dz.DartWorld().setTimestep(v), "setTimestep: the time step {} is not positive",
@@ -219,23 +224,23 @@ def kind_of_a_built_joint(kind):
 # Enums as a script can make them from any integer, each walked below its first member and past its last
 # (jointType 0 and actuatorType 5 have no Python member but are native values).
 ENUMS = [
-    ("SETUP_MODE", lambda v, tmp: dz.simulator3D(box(setup_mode=dz.SETUP_MODE(v)), 0),
+    ("SETUP_MODE simulator3D", lambda v, tmp: dz.simulator3D(box(setup_mode=dz.SETUP_MODE(v)), 0),
      r"setup_mode = {} names no set-up mode \(MANUAL 0, GRAVITY 1\)", (-1, 2)),
-    ("SETUP_MODE", lambda v, tmp: box(setup_mode=dz.SETUP_MODE(v)).get_tp(), "setup_mode = {} names no set-up mode",
-     (-1, 2)),
+    ("SETUP_MODE get_tp", lambda v, tmp: box(setup_mode=dz.SETUP_MODE(v)).get_tp(),
+     "setup_mode = {} names no set-up mode", (-1, 2)),
     ("COUPLE_MODE", lambda v, tmp: committed(tmp).step(dz.COUPLE_MODE(v)),
      r"couple_mode {} names no coupling mode \(TWO_WAY 0, ONE_WAY 1, NO_FLUID 2, EMPIRICAL 3\)", (-1, 4)),
     ("SAVE_FLAG", lambda v, tmp: committed(tmp).saveScene(0, dz.SAVE_FLAG(v)),
      r"save_flags {} is no combination of SAVE_FLAG members \(BODY 1, FLUID 2\)", (-1, 4)),
-    ("jointType", lambda v, tmp: body(root_kind(dz.jointType(v))),
+    ("jointType root", lambda v, tmp: body(root_kind(dz.jointType(v))),
      'the root joint "body" makes no DART joint', (-1, 0, 9)),
-    ("jointType", lambda v, tmp: to_json(root_kind(dz.jointType(v)), tmp), r"jointType value {} is outside 0\.\.8",
-     (-1, 9)),
-    ("jointType", lambda v, tmp: kind_of_a_built_joint(dz.jointType(v)), r"jointType value {} is outside 0\.\.8",
-     (-1, 9)),
-    ("actuatorType", lambda v, tmp: body(tail_actuator(dz.actuatorType(v))),
+    ("jointType SkeletonToJson", lambda v, tmp: to_json(root_kind(dz.jointType(v)), tmp),
+     r"jointType value {} is outside 0\.\.8", (-1, 9)),
+    ("jointType getJointType", lambda v, tmp: kind_of_a_built_joint(dz.jointType(v)),
+     r"jointType value {} is outside 0\.\.8", (-1, 9)),
+    ("actuatorType build", lambda v, tmp: body(tail_actuator(dz.actuatorType(v))),
      r'"tail": actuator {} names no actuator kind \(force 0 to locked 6\)', (-1, 7)),
-    ("actuatorType", lambda v, tmp: to_json(tail_actuator(dz.actuatorType(v)), tmp),
+    ("actuatorType SkeletonToJson", lambda v, tmp: to_json(tail_actuator(dz.actuatorType(v)), tmp),
      r"actuatorType value {} is outside 0\.\.6", (-1, 7)),
 ]
 
