@@ -206,6 +206,31 @@ def test_each_signed_check_refuses_the_values_nearest_its_bound(call, match, val
         call(value, tmp_path)
 
 
+def world_of_one():
+    world = dz.DartWorld()
+    world.addSkeleton(body())
+    return world
+
+
+# Indices walked below the first and past the last (the module takes unsigned ones as such: -1 is a TypeError).
+INDICES = [
+    *[(f, lambda v, tmp, f=f: getattr(committed(tmp), f)(0, 0, 0, 0, 0, 0, v),
+       "%s: scale {} names no lattice; there are 1" % f, (-1, 1)) for f in NODE_EDITS],
+    *[(f + "_all", lambda v, tmp, f=f: getattr(committed(tmp), f + "_all")(rows(0.0), rows(0.0), v),
+       "%s_all: scale {} names no lattice; there are 1" % f, (-1, 1)) for f in NODE_EDITS],
+    ("dismissinlet", lambda v, tmp: committed(tmp).dismissinlet(v), "dismissinlet: scale {} names no lattice", (-1, 1)),
+    *[(f, lambda v, tmp, f=f: getattr(body().getJoint("tail"), f)(v, 0.0),
+       'skJoint::%s: index {} is not below the 1 degrees of freedom of "tail"' % f, (1,)) for f in TAIL_SETTERS],
+    ("getSkeleton", lambda v, tmp: world_of_one().getSkeleton(v), "getSkeleton: index {} is out of range", (1,)),
+]
+
+
+@pytest.mark.parametrize("call, match, value", cases(INDICES))
+def test_each_index_refuses_values_outside_its_range(call, match, value, tmp_path):
+    with pytest.raises(IndexError, match=match):
+        call(value, tmp_path)
+
+
 def root_kind(kind):
     return edited(lambda s: setattr(s.joints[0], "type", kind))
 
