@@ -87,8 +87,10 @@ TEST(SkeletalMesh, BadFilesAndScenesAreRejectedLeavingNoModel) {
     EXPECT_NE(error.find(message), std::string::npos) << error;
     expectNoModel(*model);
   }
-  // A node transform or a bone offset holding a NaN or an infinity.
+  // A root or node transform or a bone offset holding a NaN or an infinity.
   for (const auto& [bad, text] : {std::pair{NAN, "nan"}, {INFINITY, "inf"}, {-INFINITY, "-inf"}}) {
+    auto farRoot = sceneOf(tree, triangles(2));
+    farRoot->mRootNode->mTransformation = translation(0, 0, bad);
     auto farNode = sceneOf(tree, triangles(2));
     farNode->mRootNode->mChildren[1]->mTransformation = translation(bad, 0, 0);
     auto farOffset = sceneOf(tree, triangles(2));
@@ -97,8 +99,10 @@ TEST(SkeletalMesh, BadFilesAndScenesAreRejectedLeavingNoModel) {
         makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}}, {{"A", translation(0, bad, 0), {{0, 1.0f}}}})
             .release();
     for (const auto& [scene, message] :
-         {std::pair{farNode.get(), "node 'B': the transform must be finite, not (1, 0, 0, 0, 1, 0, 0, 0, 1, " +
-                                       std::string(text) + ", 0, 0)"},
+         {std::pair{farRoot.get(), "node 'root': the transform must be finite, not (1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, " +
+                                       std::string(text) + ")"},
+          {farNode.get(),
+           "node 'B': the transform must be finite, not (1, 0, 0, 0, 1, 0, 0, 0, 1, " + std::string(text) + ", 0, 0)"},
           {farOffset.get(),
            "mesh 'm': bone 'A': the offset transform must be finite, not (1, 0, 0, 0, 1, 0, 0, 0, 1, 0, " +
                std::string(text) + ", 0)"}}) {
