@@ -21,13 +21,15 @@ namespace {
 
 constexpr double kTwoSqrt3 = 3.4641016151377544;
 
+// A mesh whose area is zero, or no number (a vertex that is not finite), takes no points and no share of
+// the surface.
+bool hasArea(const std::shared_ptr<MeshData>& mesh) {
+  return mesh->data_cpu.area > 0 && std::isfinite(mesh->data_cpu.area);
+}
+
 // Points per mesh: each mesh takes the points up to its running share of the area, so that the shares
 // add up to the count asked for (rounding each share down on its own loses up to a point per mesh).
-// Meshes without area get none.
 std::vector<int> pointsPerMesh(const std::vector<std::shared_ptr<MeshData>>& meshes, int sampleNum) {
-  const auto hasArea = [](const std::shared_ptr<MeshData>& mesh) {
-    return mesh->data_cpu.area > 0 && std::isfinite(mesh->data_cpu.area);
-  };
   double total = 0;
   for (const auto& mesh : meshes)
     if (hasArea(mesh)) total += mesh->data_cpu.area;
@@ -122,7 +124,8 @@ void IBSamplerMesh::sample(int sampleNum) {
   requireSamplingMemory(sampleNum, largest);
 
   float A = 0;
-  for (const auto& mesh : meshes) A += static_cast<float>(mesh->data_cpu.area);
+  for (const auto& mesh : meshes)
+    if (hasArea(mesh)) A += static_cast<float>(mesh->data_cpu.area);
 
   std::srand(12345);
   std::vector<MeshSample> picked;

@@ -119,6 +119,11 @@ TEST(IBSamplerMesh, MeshesWithAreaGetTheCountAskedFor) {
       {"no mesh", {}, 100, 0, 0},
       {"zero area", {flat()}, 100, 0, 0},
       {"zero area beside a square", {flat(), square()}, 100, 100, 1},
+      {"no number for an area beside a square",
+       {mesh({{0, 0, 0}, {1, 0, 0}, {0, NAN, 0}}, {{0, 1, 2}}), square()},
+       100,
+       100,
+       1},
       // Rounded down, the faces' shares give no candidate, or fewer than points.
       {"faces too small for a candidate", {fan(0.01f)}, 5, 5, 0},
       {"fewer candidates than points", {fan(0.085f)}, 10, 10, 0},
