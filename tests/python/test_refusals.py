@@ -196,6 +196,9 @@ SIGNED = [
     ("sampleNum", lambda v, tmp: dz.SkeletonDynamics(fish(), v), r"sampleNum {} outside \[0, ", (-1,)),
     ("sample", lambda v, tmp: body().sample(v), r"sampleNum {} outside \[0, ", (-1,)),
     ("frame_rate", lambda v, tmp: committed(tmp).getIterPerSave(v), "frame_rate must be positive, got {}", (0, -1)),
+    # The smallest u0k a record takes makes a lattice step so short that a frame holds no int of them.
+    ("steps per frame", lambda v, tmp: dz.simulator3D(box(u0k=v), 0).getIterPerSave(30),
+     r"getIterPerSave: the units give no finite number of steps per frame \(N = 4", (TINY32,)),
     ("pml_width", record("pml_width"), "pml_width = {} must not be negative", (-1,)),
 ]
 
