@@ -1,6 +1,8 @@
 """Each refusal of a script's values walked at its edges: every check for a finite value with NaN and both
-infinities (or those of them it refuses), every signed check with zero and the negative value nearest it, every
-enum taken from a script with a value below its first member and one past its last."""
+infinities (or those of them it refuses), every value that enters the dynamics at its bound and just beyond it
+too, every signed check with zero and the negative value nearest it, every index below its first and past its
+last, every enum taken from a script with a value below its first member and one past its last."""
+import json
 import re
 
 import numpy as np
@@ -9,7 +11,7 @@ import pytest
 import duzavod as dz
 
 from conftest import body, box, fish
-from test_module import edited, line, tail, trajectory
+from test_module import edited, line, tail, trajectory, written_json
 
 NAN, INF = float("nan"), float("inf")
 EDGES = (NAN, INF, -INF)
@@ -64,11 +66,6 @@ FINITE = [
     ("u0k", record("u0k"), "u0k = {} must lie between 0 and", EDGES),
     ("slip_ratio", record("slip_ratio"), "slip_ratio = {} must not be negative", EDGES),
 
-    ("mass", lambda v, tmp: body(link(0, "mass", v)), r'link "\[link\]body::tail": mass must be finite, not {}', EDGES),
-    ("size", lambda v, tmp: body(link(1, "size", at1(v))),
-     r'link "\[link\]tail::caudal": size must be finite, not \(0, {}, 0\)', EDGES),
-    *[(f, lambda v, tmp, f=f: body(tail(f, v)), '"tail": %s must be finite, not {}' % f, EDGES)
-      for f in ("springStiffness", "dynamics.damping", "dynamics.friction")],
     *[("limit." + f, lambda v, tmp, f=f: body(tail("limit." + f, [v])), r'"tail": limit.%s\[0\] is NaN' % f, (NAN,))
       for f in ("lower", "upper", "velocity", "effort")],
     *[("limit." + f, lambda v, tmp, f=f: body(tail("limit." + f, [v])),
@@ -78,32 +75,6 @@ FINITE = [
     ("limit.upper", lambda v, tmp: body(tail("limit.upper", [v])),
      r"limit.lower\[0\] = 0 is above limit.upper\[0\] = {}", (-INF,)),
     ("axis", lambda v, tmp: body(tail("axis", [at1(v)])), r'"tail": axis 0 must be finite, not \(0, {}, 0\)', EDGES),
-    *[(name + " rotation", lambda v, tmp, j=j: body(edited(lambda s: setattr(s.joints[j].node, "rotation", at1(v)))),
-       '"%s": the node transform must be finite' % name, EDGES) for j, name in ((0, "body"), (1, "tail"))],
-    ("translation", lambda v, tmp: dz.SkeletonDynamics(fish(), 100, 0, at1(v), np.zeros(3)),
-     r"skSystem: the translation must be finite, not \(0, {}, 0\)", EDGES),
-    ("rotation", lambda v, tmp: dz.SkeletonDynamics(fish(), 100, 0, np.zeros(3), at1(v)),
-     r"skSystem: the rotation must be finite, not \(0, {}, 0\)", EDGES),
-
-    ("setHead position", lambda v, tmp: body().setHead(at1(v), np.ones(3)),
-     r"setHead: the position must be finite, not \(0, {}", EDGES),
-    ("setHead orientation", lambda v, tmp: body().setHead(np.zeros(3), at1(v)),
-     "setHead: the target orientation must be finite", EDGES),
-    ("setCommands", lambda v, tmp: body().setCommands(at1(v)), r"setCommands: the commands must be finite, not \(0, {}",
-     EDGES),
-    *[(f, lambda v, tmp, f=f: getattr(body().getJoint("tail"), f)(0, v),
-       'skJoint::%s: the value for "tail" must be finite, not {}' % f, EDGES) for f in TAIL_SETTERS],
-    ("setPositions", lambda v, tmp: body().getJoint("tail").setPositions(np.array([v])),
-     r'setPositions: the positions of "tail" must be finite, not \({}\)', EDGES),
-    ("applyForce", lambda v, tmp: body().getLinks()[1].applyForce(at1(v)),
-     r'applyForce: the force on "\[link\]body::tail" must be finite, not \(0, {}, 0\)', EDGES),
-    ("amplifier", lambda v, tmp: setattr(body(), "empirical_force_amplifier", v),
-     "empirical_force_amplifier must be finite, not {}", EDGES),
-
-    ("gravity", lambda v, tmp: dz.DartWorld(at1(v)), r"DartWorld: the gravity must be finite, not \(0, {}, 0\)", EDGES),
-    ("setGravity", lambda v, tmp: dz.DartWorld().setGravity(at1(v)), r"setGravity: the gravity must be finite", EDGES),
-    ("setTimestep", lambda v, tmp: dz.DartWorld().setTimestep(v), "setTimestep: the time step must be finite, not {}",
-     EDGES),
     *[(f + " point", lambda v, tmp, f=f: getattr(committed(tmp), f)(0, v, 0, 0, 0, 0),
        r"%s: the point must be finite, not \(0, {}, 0\)" % f, EDGES) for f in NODE_EDITS],
     *[(f + " value", lambda v, tmp, f=f: getattr(committed(tmp), f)(0, 0, 0, 0, v, 0),
@@ -114,8 +85,6 @@ FINITE = [
        r"%s_all: %s row 0 must be finite, not \(0, {}, 0\)" % (f, what), EDGES)
       for f, what in zip(NODE_EDITS, ("forces", "velocities"))],
 
-    ("fit", lambda v, tmp: trajectory([(0, 0, 0), (0, v, 0), (1, 1, 1), (2, 2, 2)]).fit(),
-     r"fit: way point 1 \(0, {}, 0\) is not finite", EDGES),
     ("getPose", lambda v, tmp: sampled().getPose(v), "getPose: t must be a number, not nan", (NAN,)),
     ("getCurvature", lambda v, tmp: sampled().getCurvature(v), "getCurvature: t must be a number, not nan", (NAN,)),
     ("getReferencePose spline", lambda v, tmp: sampled().getReferencePose(at1(v)),
@@ -149,7 +118,7 @@ FINITE = [
 
 def text(value):
     """A value as the messages print it: the shortest text that reads back as the same number."""
-    return "0" if value == 0 else str(value)
+    return str(value).removesuffix(".0")
 
 
 def cases(table):
@@ -164,6 +133,130 @@ def test_each_finite_value_check_refuses_nan_and_the_infinities(call, match, val
     assert list(tmp_path.iterdir()) == [] and "success" not in capfd.readouterr().out
 
 
+def from_file(tmp, edit):
+    """A fish body from its skeleton file, edited as a dict by edit."""
+    path = written_json(tmp)
+    with open(path) as f:
+        data = json.load(f)
+    edit(data)
+    with open(path, "w") as f:
+        json.dump(data, f)
+    return body(dz.skeletonFromJson(path, 0))
+
+
+def mimicking(tmp, multiplier=1.0, offset=0.0):
+    """The fish from its skeleton file, its tail mimicking the body joint."""
+    return from_file(tmp, lambda data: data["joints"]["tail"].update(
+        actuator="mimic", mimic=dict(joint="body", multiplier=multiplier, offset=offset)))
+
+
+def node_rotation(j, v):
+    return body(edited(lambda s: setattr(s.joints[j].node, "rotation", at1(v))))
+
+
+BOUND = 1e8  # on the magnitude of every value that enters the dynamics
+BEYOND = (np.nextafter(BOUND, np.inf), -1e308, 1e308)
+FLOAT_BEYOND = (100000008.0, 2.0 ** 100)  # 100000008 is the first float beyond the bound
+
+# Every road by which a script's value enters the dynamics: name, call with the value, the message for NaN and
+# the infinities ("{}" stands for the value's text; none where the road carries no such value), the name the
+# refusal beyond the bound gives the value (none where no value beyond it can be made), the values beyond it.
+BOUNDED = [
+    *[(f, lambda v, tmp, f=f: getattr(body().getJoint("tail"), f)(0, v),
+       'skJoint::%s: the value for "tail" must be finite, not {}' % f, 'skJoint::%s: the value for "tail"' % f, BEYOND)
+      for f in TAIL_SETTERS],
+    ("setPositions", lambda v, tmp: body().getJoint("tail").setPositions(np.array([v])),
+     r'setPositions: the positions of "tail" must be finite, not \({}\)', 'setPositions: the positions of "tail"',
+     BEYOND),
+    ("applyForce", lambda v, tmp: body().getLinks()[1].applyForce(at1(v)),
+     r'applyForce: the force on "\[link\]body::tail" must be finite, not \(0, {}, 0\)',
+     'applyForce: the force on "[link]body::tail"', BEYOND),
+    ("setCommands", lambda v, tmp: body().setCommands(at1(v)), r"setCommands: the commands must be finite, not \(0, {}",
+     "setCommands: the commands", BEYOND),
+    ("setHead position", lambda v, tmp: body().setHead(at1(v), np.ones(3)),
+     r"setHead: the position must be finite, not \(0, {}", "setHead: the position", BEYOND),
+    ("setHead orientation", lambda v, tmp: body().setHead(np.zeros(3), at1(v)),
+     "setHead: the target orientation must be finite", "setHead: the target orientation", BEYOND),
+    ("translation", lambda v, tmp: dz.SkeletonDynamics(fish(), 100, 0, at1(v), np.zeros(3)),
+     r"skSystem: the translation must be finite, not \(0, {}, 0\)", "skSystem: the translation", BEYOND),
+    ("rotation", lambda v, tmp: dz.SkeletonDynamics(fish(), 100, 0, np.zeros(3), at1(v)),
+     r"skSystem: the rotation must be finite, not \(0, {}, 0\)", "skSystem: the rotation", BEYOND),
+    ("scaling", lambda v, tmp: dz.SkeletonDynamics(fish(), 100, 0, np.zeros(3), np.zeros(3), at1(v)),
+     r"skSystem: the scaling must be finite, not \(0, {}, 0\)", "skSystem: the scaling", BEYOND),
+    # A rotation that is not finite spoils the root's node transform first; one beyond the bound, in degrees,
+    # is still a rotation there, refused where the root is placed.
+    ("body rotation", lambda v, tmp: node_rotation(0, v), '"body": the node transform must be finite',
+     'the rotation of the root joint "body"', BEYOND),
+    ("tail rotation", lambda v, tmp: node_rotation(1, v), '"tail": the node transform must be finite', None, ()),
+    *[(f, lambda v, tmp, f=f: body(tail(f, v)), '"tail": %s must be finite, not {}' % f, '"tail": ' + f, BEYOND)
+      for f in ("springStiffness", "dynamics.damping", "dynamics.friction")],
+    # JSON has no NaN or infinity.
+    ("mimic multiplier", lambda v, tmp: mimicking(tmp, multiplier=v), None, '"tail": the mimic multiplier', BEYOND),
+    ("mimic offset", lambda v, tmp: mimicking(tmp, offset=v), None, '"tail": the mimic offset', BEYOND),
+    ("amplifier", lambda v, tmp: setattr(body(), "empirical_force_amplifier", v),
+     "empirical_force_amplifier must be finite, not {}", "empirical_force_amplifier", BEYOND),
+    ("gravity", lambda v, tmp: dz.DartWorld(at1(v)), r"DartWorld: the gravity must be finite, not \(0, {}, 0\)",
+     "DartWorld: the gravity", BEYOND),
+    ("setGravity", lambda v, tmp: dz.DartWorld().setGravity(at1(v)), r"setGravity: the gravity must be finite",
+     "setGravity: the gravity", BEYOND),
+    ("setTimestep", lambda v, tmp: dz.DartWorld().setTimestep(v), "setTimestep: the time step must be finite, not {}",
+     "setTimestep: the time step", FLOAT_BEYOND),
+    ("fit", lambda v, tmp: trajectory([(0, 0, 0), (0, v, 0), (1, 1, 1), (2, 2, 2)]).fit(),
+     r"fit: way point 1 \(0, {}, 0\) is not finite", "fit: way point 1", BEYOND),
+]
+
+
+def bounded_cases():
+    params = []
+    for name, call, finite, named, beyond in BOUNDED:
+        def param(match, v):
+            return pytest.param(call, match, v, id="%s-%s" % (name, v))
+        params.append(param(None, BOUND))
+        params += [param(finite.replace("{}", re.escape(text(v))), v) for v in (EDGES if finite else ())]
+        params += [param(r"%s.*[ (]%s[,)].* beyond 1e\+08 in magnitude" % (re.escape(named), re.escape(text(v))), v)
+                   for v in beyond]
+    return params
+
+
+@pytest.mark.parametrize("call, match, value", bounded_cases())
+def test_each_value_entering_the_dynamics_is_finite_and_keeps_to_one_bound(call, match, value, tmp_path):
+    if match is None:
+        call(value, tmp_path)
+        return
+    with pytest.raises(ValueError, match=match):
+        call(value, tmp_path)
+
+
+FIN, LEAST_MASS = "[link]caudal::caudal_end", 1 / BOUND
+# A link's mass keeps between the inverse of the bound and the bound, its size within the bound: a force within
+# the bound would accelerate a lighter link beyond 1e16 (near 1e-300 DART's step ends the process), and a gravity
+# within it would pull a heavier one beyond 1e16. Values, and whether a body takes them.
+LINK_VALUES = [("mass", v, v in (LEAST_MASS, BOUND)) for v in (
+    np.nan, np.inf, -np.inf, -1.0, -5e-324, 0.0, 5e-324, 1e-300, np.nextafter(LEAST_MASS, 0), LEAST_MASS, BOUND,
+    np.nextafter(BOUND, np.inf), 1e300)] + [("size", v, 0 <= v <= BOUND) for v in (
+    np.nan, np.inf, -np.inf, -1.0, -5e-324, 0.0, 5e-324, BOUND, np.nextafter(BOUND, np.inf), 1e300)]
+# The roads by which they reach a body: the description's link, and its skeleton file (which holds no NaN).
+LINK_ROADS = {
+    "link": lambda tmp, field, v: body(edited(lambda s: setattr(
+        next(link for link in s.links if link.name == FIN), field, v))),
+    "file": lambda tmp, field, v: from_file(tmp, lambda data: data["links"][FIN].update({field: v})),
+}
+
+
+@pytest.mark.parametrize("road, field, v, accepted", [
+    pytest.param(road, field, v, accepted, id=f"{road}-{field}-{v!r}") for road in LINK_ROADS
+    for field, v, accepted in LINK_VALUES if road == "link" or np.isfinite(v)])
+def test_a_link_mass_and_size_keep_within_the_bound(road, field, v, accepted, tmp_path):
+    value = v if field == "mass" else [0.09, v, 0.02]
+    if not accepted:
+        text = re.escape(", ".join(repr(float(x)).removesuffix(".0") for x in np.atleast_1d(value)))
+        with pytest.raises(ValueError, match=rf'link "{re.escape(FIN)}": {field}\b.*[ (]{text}([,)]|$)'):
+            LINK_ROADS[road](tmp_path, field, value)
+        return
+    fin = next(link for link in LINK_ROADS[road](tmp_path, field, value).getLinks() if link.getName() == FIN)
+    assert field == "size" or fin.getMass() == v
+
+
 TINY, TINY32 = 5e-324, 1e-45  # the smallest doubles and floats above zero
 
 # Signed checks walked at zero: the negative value nearest it, and zero itself where zero is refused too
@@ -175,10 +268,6 @@ SIGNED = [
      (0.0, -TINY32)),
     ("u0k", record("u0k"), "u0k = {} must lie between 0 and", (0.0, -TINY32)),
     ("slip_ratio", record("slip_ratio"), "slip_ratio = {} must not be negative", (-TINY32,)),
-    ("mass", lambda v, tmp: body(link(0, "mass", v)), r'link "\[link\]body::tail": mass = {}, below 1e-08',
-     (0.0, -TINY)),
-    ("size", lambda v, tmp: body(link(1, "size", at1(v))),
-     r'link "\[link\]tail::caudal": size = \(0, {}, 0\), a negative size', (-TINY,)),
     *[(f, lambda v, tmp, f=f: body(tail(f, v)), '"tail": %s must not be negative, not {}' % f, (-TINY,))
       for f in ("springStiffness", "dynamics.damping", "dynamics.friction")],
     *[(f, lambda v, tmp, f=f: body(tail("limit." + f, [v])), r'"tail": limit.%s\[0\] must not be negative, not {}' % f,
