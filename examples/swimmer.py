@@ -119,7 +119,10 @@ def fluid_box(dz, length, nodes_per_length):
     p.l0p, p.N = length, float(nodes_per_length)
     p.u0p, p.u0k = TAIL_SPEED, 0.1
     p.rou0p, p.visp = WATER_DENSITY, VISCOSITY
-    p.width, p.height, p.depth = 2.6 * length, 0.7 * length, 0.9 * length
+    # The box follows the fish and its faces hold the water around it at rest, so they also hold back the
+    # water the fish pushes aside: with sides of 0.7 x 0.9 lengths the fish swam 13 % slower than with
+    # these, which a box twice as wide again changes by 1 %.
+    p.width, p.height, p.depth = 2.6 * length, 1.4 * length, 1.8 * length
     return p
 
 
