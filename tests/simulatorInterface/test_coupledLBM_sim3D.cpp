@@ -105,7 +105,8 @@ TEST(coupledLBM_sim3D, HostEditsReachTheDeviceWithTheNextFluidStep) {
 
 // The box follows a frame the test moves: centred on it at commit, then moved on the device by every
 // step, on the host by the next download. A step without fluid kernels makes a fresh host copy stale;
-// pending host edits keep their data and take the moved origin, and reset its start.
+// pending host edits keep their data and take the moved origin, and reset its start and the outflow
+// plane that the frame's travel chose.
 TEST(coupledLBM_sim3D, BoxFollowsANonInertialFrameOnDeviceThenHost) {
   auto world = std::make_shared<FrameWorld>();
   world->frame.setTranslation(Vector3d(1, 2, 3));
@@ -129,7 +130,9 @@ TEST(coupledLBM_sim3D, BoxFollowsANonInertialFrameOnDeviceThenHost) {
 
   sim->set_force(1.5f, 2, 3, 1e-3f, 0, 0);
   world->frame.setTranslation(Vector3d(2, 2, 3));
+  world->frame.setClassicDerivatives(Vector3d(0, 0, -1));  // the water leaves by the high z face
   sim->step(EMPIRICAL);
+  EXPECT_EQ(sim->solver->farField.outflowAxis, 2);
   EXPECT_EQ(sim->syncState, Sim::HOST_EDITED);
   EXPECT_EQ(hostOrigin(*sim), Vector3f(1, 1.25f, 2.5f));
   EXPECT_EQ(sim->lattices[0]->forcex[node(4, 3, 2)], 1e-3f);
@@ -138,6 +141,8 @@ TEST(coupledLBM_sim3D, BoxFollowsANonInertialFrameOnDeviceThenHost) {
   world->frame.setTranslation(Vector3d(1, 2, 3));
   sim->reset();
   EXPECT_EQ(hostOrigin(*sim), Vector3f(0, 1.25f, 2.5f));
+  EXPECT_EQ(sim->solver->farField.outflowAxis, 0);
+  EXPECT_EQ(sim->solver->farField.outflowSide, -1);
 }
 
 long launchCount(const std::vector<std::string>& launches, const std::string& kernel) {
