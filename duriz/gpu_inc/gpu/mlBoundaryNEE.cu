@@ -104,6 +104,54 @@ struct mlNeeRun {
   int o[3];
 };
 
+// Density and first moment of the neighbour of each node of a batch, by the node's place in its block.
+struct mlNeeSums {
+  float *rho, *mx, *my, *mz;
+};
+
+// Lists in longRun the runs of a batch longer than one node, with their sums zeroed; returns how many.
+__device__ __forceinline__ int mlLongRuns(const mlNeeRun* runs, int nRuns, int first, const mlNeeSums& s,
+                                          int* longRun) {
+  int nLong = 0;
+  for (int r = 0; r < nRuns; ++r) {
+    const mlNeeRun& run = runs[r];
+    if (run.len == 1) continue;
+    longRun[nLong++] = r;
+    for (int k = 0; k < run.len; ++k) {
+      const int j = run.i + k - first;
+      s.rho[j] = s.mx[j] = s.my[j] = s.mz[j] = 0.0f;
+    }
+  }
+  return nLong;
+}
+
+// Sums the neighbours of the long runs direction by direction as vector loops; with copy, the run's own
+// nodes first take the neighbours' populations.
+__device__ __forceinline__ void mlSumLongRuns(float* f, int count, const mlNeeRun* runs, const int* longRun, int nLong,
+                                              int first, const mlNeeSums& s, bool copy) {
+  for (int q = 0; q < 27; ++q) {
+    const float cx = ex_cas1[q], cy = ey_cas1[q], cz = ez_cas1[q];
+    float* fq = mlDirection(f, q, count);
+    for (int l = 0; l < nLong; ++l) {
+      const mlNeeRun& run = runs[longRun[l]];
+      const int j0 = run.i - first;
+      const float* g = fq + run.i + run.shift;
+      if (copy && run.shift != 0) {
+        float* dst = fq + run.i;
+#pragma omp simd
+        for (int k = 0; k < run.len; ++k) dst[k] = g[k];
+      }
+#pragma omp simd
+      for (int k = 0; k < run.len; ++k) {
+        s.rho[j0 + k] += g[k];
+        s.mx[j0 + k] += cx * g[k];
+        s.my[j0 + k] += cy * g[k];
+        s.mz[j0 + k] += cz * g[k];
+      }
+    }
+  }
+}
+
 // The host's rule over a batch of runs. Every node first takes a copy of its neighbour's populations and
 // sums them into density and first moment (in direction order, as on the device); then it stores the
 // densities and, where inflow is limited, overwrites its copy. No node written here is another node's
@@ -112,25 +160,16 @@ struct mlNeeRun {
 // cache set and would be gone again before a later store.
 __device__ __forceinline__ void mlNeeRuns(float* f, mlDensity<float>* rou, int count, bool inertial, int first,
                                           const mlNeeRun* runs, int nRuns, float* acc, int stride) {
-  float* rho = acc;
-  float* mx = acc + stride;
-  float* my = acc + 2 * stride;
-  float* mz = acc + 3 * stride;
+  const mlNeeSums s{acc, acc + stride, acc + 2 * stride, acc + 3 * stride};
+  float *rho = s.rho, *mx = s.mx, *my = s.my, *mz = s.mz;
   // Single nodes (the ends of rows) touch one cache line in each direction array: each is copied node by
   // node, every population stored right after it is loaded, so each line is fetched once and many
   // fetches are under way at a time. Longer runs go one direction at a time as vector loops.
   int longRun[kMaxRuns];
-  int nLong = 0;
+  const int nLong = mlLongRuns(runs, nRuns, first, s, longRun);
   for (int r = 0; r < nRuns; ++r) {
     const mlNeeRun& run = runs[r];
-    if (run.len > 1) {
-      longRun[nLong++] = r;
-      for (int k = 0; k < run.len; ++k) {
-        const int j = run.i + k - first;
-        rho[j] = mx[j] = my[j] = mz[j] = 0.0f;
-      }
-      continue;
-    }
+    if (run.len > 1) continue;
     const int j = run.i - first;
     float r0 = 0.0f, m0 = 0.0f, m1 = 0.0f, m2 = 0.0f;
     for (int q = 0; q < 27; ++q) {
@@ -147,27 +186,7 @@ __device__ __forceinline__ void mlNeeRuns(float* f, mlDensity<float>* rou, int c
     my[j] = m1;
     mz[j] = m2;
   }
-  for (int q = 0; q < 27; ++q) {
-    const float cx = ex_cas1[q], cy = ey_cas1[q], cz = ez_cas1[q];
-    float* fq = mlDirection(f, q, count);
-    for (int l = 0; l < nLong; ++l) {
-      const mlNeeRun& run = runs[longRun[l]];
-      const int j0 = run.i - first;
-      const float* g = fq + run.i + run.shift;
-      if (run.shift != 0) {
-        float* dst = fq + run.i;
-#pragma omp simd
-        for (int k = 0; k < run.len; ++k) dst[k] = g[k];
-      }
-#pragma omp simd
-      for (int k = 0; k < run.len; ++k) {
-        rho[j0 + k] += g[k];
-        mx[j0 + k] += cx * g[k];
-        my[j0 + k] += cy * g[k];
-        mz[j0 + k] += cz * g[k];
-      }
-    }
-  }
+  mlSumLongRuns(f, count, runs, longRun, nLong, first, s, true);
   for (int r = 0; r < nRuns; ++r) {
     const mlNeeRun& run = runs[r];
     for (int k = 0; k < run.len; ++k) {
@@ -190,23 +209,15 @@ __device__ __forceinline__ void mlFarFieldRuns(float* f, mlDensity<float>* rou, 
                                                int first, const mlNeeRun* runs, int nRuns, float* acc, int stride) {
   float eFar[27];
   mlEquilibrium(1.0f, farField.u[0], farField.u[1], farField.u[2], eFar);
-  float* rho = acc;          // then wFar
-  float* mx = acc + stride;  // then wNb
-  float* my = acc + 2 * stride;
-  float* mz = acc + 3 * stride;
+  const mlNeeSums s{acc, acc + stride, acc + 2 * stride, acc + 3 * stride};
+  float* wFar = s.rho;  // once the sums are read
+  float* wNb = s.mx;
   float* lines = acc + 4 * stride;  // line[a][c] of node j at lines[(3 a + c) stride + j]
   int longRun[kMaxRuns];
-  int nLong = 0;
+  const int nLong = mlLongRuns(runs, nRuns, first, s, longRun);
   for (int r = 0; r < nRuns; ++r) {
     const mlNeeRun& run = runs[r];
-    if (run.len > 1) {
-      longRun[nLong++] = r;
-      for (int k = 0; k < run.len; ++k) {
-        const int j = run.i + k - first;
-        rho[j] = mx[j] = my[j] = mz[j] = 0.0f;
-      }
-      continue;
-    }
+    if (run.len > 1) continue;
     float g[27], r0 = 0.0f, m[3] = {0.0f, 0.0f, 0.0f};
     for (int q = 0; q < 27; ++q) {
       g[q] = mlDirection(f, q, count)[run.i + run.shift];
@@ -224,32 +235,17 @@ __device__ __forceinline__ void mlFarFieldRuns(float* f, mlDensity<float>* rou, 
     rou[run.i] = n.rho;
   }
   if (nLong == 0) return;
-  for (int q = 0; q < 27; ++q) {
-    const float cx = ex_cas1[q], cy = ey_cas1[q], cz = ez_cas1[q];
-    const float* fq = mlDirection(f, q, count);
-    for (int l = 0; l < nLong; ++l) {
-      const mlNeeRun& run = runs[longRun[l]];
-      const int j0 = run.i - first;
-      const float* g = fq + run.i + run.shift;
-#pragma omp simd
-      for (int k = 0; k < run.len; ++k) {
-        rho[j0 + k] += g[k];
-        mx[j0 + k] += cx * g[k];
-        my[j0 + k] += cy * g[k];
-        mz[j0 + k] += cz * g[k];
-      }
-    }
-  }
+  mlSumLongRuns(f, count, runs, longRun, nLong, first, s, false);
   for (int l = 0; l < nLong; ++l) {
     const mlNeeRun& run = runs[longRun[l]];
     for (int k = 0; k < run.len; ++k) {
       const int i = run.i + k, j = i - first;
-      const float m[3] = {mx[j], my[j], mz[j]};
-      const mlFarFieldNode n = mlFarFieldOf(rho[j], m, run.o, farField);
-      rou[i + run.shift] = rho[j];
+      const float m[3] = {s.mx[j], s.my[j], s.mz[j]};
+      const mlFarFieldNode n = mlFarFieldOf(s.rho[j], m, run.o, farField);
+      rou[i + run.shift] = s.rho[j];
       rou[i] = n.rho;
-      rho[j] = n.wFar;
-      mx[j] = n.wNb;
+      wFar[j] = n.wFar;
+      wNb[j] = n.wNb;
       for (int a = 0; a < 3; ++a)
         for (int c = 0; c < 3; ++c) lines[(3 * a + c) * stride + j] = n.line[a][c];
     }
@@ -268,7 +264,7 @@ __device__ __forceinline__ void mlFarFieldRuns(float* f, mlDensity<float>* rou, 
 #pragma omp simd
       for (int k = 0; k < run.len; ++k) {
         const int j = j0 + k;
-        dst[k] = mlFarFieldPopulation(g[k], e, rho[j], mx[j], lx[j], ly[j], lz[j]);
+        dst[k] = mlFarFieldPopulation(g[k], e, wFar[j], wNb[j], lx[j], ly[j], lz[j]);
       }
     }
   }
