@@ -1,4 +1,5 @@
-// Helpers every test program may use: captured output, temporary files, a limit on file sizes.
+// Helpers every test program may use: captured output, temporary files, limits on file sizes and address
+// space.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -61,6 +62,25 @@ void withFileSizeLimit(rlim_t bytes, F&& f) {
   f();
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, handler);
+}
+
+// Limits the address space to `room` bytes above what the process holds, its OpenMP threads started first
+// (before any of them has an allocation arena of its own, whose reserve would give it room of its own).
+inline void limitAddressSpace(rlim_t room) {
+#ifdef _OPENMP
+  int started = 0;  // a region with no work would not start the threads
+#pragma omp parallel reduction(+ : started)
+  started += 1;
+#endif
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  rlim_t kilobytes = 0;
+  while (status >> key && key != "VmSize:") status.ignore(256, '\n');
+  status >> kilobytes;
+  rlimit limit{};
+  getrlimit(RLIMIT_AS, &limit);
+  limit.rlim_cur = kilobytes * 1024 + room;
+  setrlimit(RLIMIT_AS, &limit);
 }
 
 }  // namespace testsupport

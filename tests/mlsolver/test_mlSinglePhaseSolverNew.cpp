@@ -1,13 +1,11 @@
 // The device mirror of the lattices: what allocAndUpload builds, byte-exact round trips, what an upload
 // sends, and freeing.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +16,7 @@
 #include "mlsolver/latticeBox.h"
 #include "simulatorInterface/FluidHelper.h"
 #include "supplement/IBBoundaryMemMgr.h"
+#include "testSupport.h"
 
 namespace {
 
@@ -123,25 +122,12 @@ TEST_F(LatticeMirror, UploadSendsTheNineEditableArraysButNotTheDensity) {
   EXPECT_EQ(static_cast<float>(host.rou[2]), deviceDensity);
 }
 
-// Limits the address space to `room` bytes above what the process holds.
-void limitAddressSpace(rlim_t room) {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  rlim_t kilobytes = 0;
-  while (status >> key && key != "VmSize:") status.ignore(256, '\n');
-  status >> kilobytes;
-  rlimit limit{};
-  getrlimit(RLIMIT_AS, &limit);
-  limit.rlim_cur = kilobytes * 1024 + room;
-  setrlimit(RLIMIT_AS, &limit);
-}
-
 // Runs `allocate` under the limit; exits 0 when it threw OutOfMemory naming `what`, keeping no device memory
 // and leaving no error for the next check, and when `kept` then holds.
 [[noreturn]] void exitWhenNothingKept(rlim_t room, const std::function<void()>& allocate, const std::string& what,
                                       const std::function<bool()>& kept) {
   const dz::device::Counters before = dz::device::counters();
-  limitAddressSpace(room);
+  testsupport::limitAddressSpace(room);
   try {
     allocate();
     std::fprintf(stderr, "allocated\n");

@@ -1,13 +1,11 @@
 // Weighted sample elimination: the kd-tree's radius search, the weights, the heap order and the
 // progressive reordering.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <stdexcept>
@@ -17,6 +15,7 @@
 #include "MeshLoad/Sampler/PointKdTree.h"
 #include "MeshLoad/Sampler/weightedSampleElimination.h"
 #include "device/device.h"
+#include "testSupport.h"
 
 namespace {
 
@@ -156,23 +155,6 @@ TEST(WeightedSampleElimination, DmaxNotPositiveFallsBackAndInfiniteIsRefused) {
   EXPECT_THROW(eliminate(in, 200, 20, true, HUGE_VAL), std::invalid_argument);
 }
 
-// Limits the address space to `room` bytes above what the process holds, its host threads started first
-// (before any of them has an allocation arena of its own, whose reserve would give it room of its own).
-void limitAddressSpace(rlim_t room) {
-  int started = 0;  // a region with no work would not start the threads
-#pragma omp parallel reduction(+ : started)
-  started += 1;
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  rlim_t kilobytes = 0;
-  while (status >> key && key != "VmSize:") status.ignore(256, '\n');
-  status >> kilobytes;
-  rlimit limit{};
-  getrlimit(RLIMIT_AS, &limit);
-  limit.rlim_cur = kilobytes * 1024 + room;
-  setrlimit(RLIMIT_AS, &limit);
-}
-
 void throwOnBlock(int bad) {
   if (blockIdx.x == static_cast<unsigned>(bad) && threadIdx.x == 0)
     throw std::runtime_error("block " + std::to_string(bad));
@@ -214,7 +196,7 @@ TEST(ParallelRegionDeathTest, ExceptionsReachTheCallerInsteadOfEndingTheProcess)
        [&] {
          const Points in = flatPoints(400000);
          std::vector<int> kept(40000);
-         limitAddressSpace(40 << 20);
+         testsupport::limitAddressSpace(40 << 20);
          weightedSampleElimination(in.data(), 400000, kept.data(), 40000, false, 0);
        },
        "std::bad_alloc"},
