@@ -24,7 +24,7 @@ class Tow : public step_test::RecordingCouplingSolver {
   double drag = 0;  // N, along x
   mlLagrangeBoundary* points = nullptr;
   IBBoundaryMemMgr* mirror = nullptr;
-  std::vector<float> offset;  // point positions relative to the frame, x y z interleaved
+  std::vector<float> offsetX;  // of each point from the frame along x
 
   void step(int mode, float dt, float forceScale) override {
     RecordingCouplingSolver::step(mode, dt, forceScale);
@@ -37,7 +37,7 @@ class Tow : public step_test::RecordingCouplingSolver {
     frame.setTranslation(Eigen::Vector3d(x, 0, 0));
     frame.setClassicDerivatives(Eigen::Vector3d(velocity(), 0, 0), Eigen::Vector3d::Zero(),
                                 Eigen::Vector3d(t < ramp ? speed / ramp : 0.0, 0, 0));
-    for (int k = 0; k < points->count; ++k) points->coordx[k] = static_cast<float>(x) + offset[3 * k];
+    for (int k = 0; k < points->count; ++k) points->coordx[k] = static_cast<float>(x) + offsetX[k];
     mirror->upload();
   }
   double velocity() const { return speed * std::min(1.0, t / ramp); }
@@ -79,14 +79,15 @@ TEST(FarField, TowedSphereLeavesTheWaterAtRestInTheWorld) {
   auto sphere = std::make_unique<mlLagrangeBoundary>(n, static_cast<float>(4 * kPi * R * R / n));
   for (int k = 0; k < n; ++k) {
     const double z = 1 - (2 * k + 1.0) / n, r = std::sqrt(1 - z * z), phi = k * kPi * (3 - std::sqrt(5.0));
-    const double xyz[3] = {r * std::cos(phi), r * std::sin(phi), z};
-    for (int a = 0; a < 3; ++a) tow->offset.push_back(static_cast<float>(R * xyz[a]));
-    sphere->coordx[k] = tow->offset[3 * k];
-    sphere->coordy[k] = tow->offset[3 * k + 1];
-    sphere->coordz[k] = tow->offset[3 * k + 2];
-    sphere->normalx[k] = static_cast<float>(xyz[0]);
-    sphere->normaly[k] = static_cast<float>(xyz[1]);
-    sphere->normalz[k] = static_cast<float>(xyz[2]);
+    const float xyz[3] = {static_cast<float>(r * std::cos(phi)), static_cast<float>(r * std::sin(phi)),
+                          static_cast<float>(z)};
+    tow->offsetX.push_back(static_cast<float>(R) * xyz[0]);
+    sphere->coordx[k] = tow->offsetX[k];
+    sphere->coordy[k] = static_cast<float>(R) * xyz[1];
+    sphere->coordz[k] = static_cast<float>(R) * xyz[2];
+    sphere->normalx[k] = xyz[0];
+    sphere->normaly[k] = xyz[1];
+    sphere->normalz[k] = xyz[2];
   }
   tow->points = sphere.get();
   tow->mirror = &c.addPoints(std::move(sphere));
