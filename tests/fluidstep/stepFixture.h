@@ -36,7 +36,10 @@ class RecordingCouplingSolver : public mlBaseCouplingSolver {
   void setGravity(const Eigen::Vector3d&) override {}
   void setTimestep(float) override {}
   void reset() override {}
-  dart::dynamics::Frame* getRefFrame() override { return hasFrame ? &frame : nullptr; }
+  dart::dynamics::Frame* getRefFrame() override {
+    if (!hasFrame) return nullptr;
+    return &frame;
+  }
   bool isInertialFrame() override { return inertial; }
 };
 
