@@ -30,6 +30,7 @@ struct DeviceState {
   std::map<std::uintptr_t, std::size_t> allocations;  // base address -> size in bytes
   dz::device::Counters counters;
   cudaError_t lastError = cudaSuccess;
+  std::size_t memoryLimit = SIZE_MAX;  // bytes the device holds at once
   int currentDevice = 0;
   std::atomic<int> hostThreads{0};
   bool recordLaunches = false;
@@ -114,7 +115,8 @@ cudaError_t cudaMalloc(void** devPtr, std::size_t size) {
   if (devPtr == nullptr) return fail(s, cudaErrorInvalidValue);
   *devPtr = nullptr;
   if (size == 0) return cudaSuccess;
-  if (size > SIZE_MAX - kAlignment) return fail(s, cudaErrorMemoryAllocation);
+  const bool full = s.counters.liveBytes > s.memoryLimit || size > s.memoryLimit - s.counters.liveBytes;
+  if (size > SIZE_MAX - kAlignment || full) return fail(s, cudaErrorMemoryAllocation);
   void* p = std::aligned_alloc(kAlignment, roundedSize(size));
   if (p == nullptr) return fail(s, cudaErrorMemoryAllocation);
   poisonTail(p, size);
@@ -213,6 +215,12 @@ void resetCounters() {
   s.counters.bytesDeviceToHost = 0;
   s.counters.bytesDeviceToDevice = 0;
   s.counters.launches = 0;
+}
+
+void limitMemory(std::size_t bytes) {
+  auto& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.memoryLimit = bytes;
 }
 
 void recordLaunches(bool on) {

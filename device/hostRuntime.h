@@ -64,6 +64,10 @@ struct LaunchRecord {
 Counters counters();
 void resetCounters();
 
+// The device's memory: an allocation that would take the live bytes past `bytes` fails as on a full
+// device (cudaErrorMemoryAllocation). SIZE_MAX, the default, sets no limit beyond the host's.
+void limitMemory(std::size_t bytes);
+
 // Launch log for tests: off by default, so a long run keeps no history.
 void recordLaunches(bool on);
 const std::vector<LaunchRecord>& launchLog();

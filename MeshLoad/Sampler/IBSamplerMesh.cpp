@@ -176,19 +176,36 @@ void IBSamplerMesh::sample(int sampleNum) {
   auto pointSet = std::make_unique<mlLagrangeBoundary>(count, pointArea);
 
   // Only now, with the new points in hand, do the old ones go: memory that cannot be had loses nothing.
-  if (boundary) {
+  // Their device copies make room for the new ones; a device that has no room for those all the same
+  // takes the old points back, brought up to date first.
+  const bool hadPoints = boundary != nullptr;
+  if (hadPoints) {
+    if (deviceDirty) download();
     memMgr.attach(nullptr);
     freeGpu();
   }
-  boundary = std::move(pointSet);
-  samples.swap(picked);
-  sampleLinkIdx.swap(links);
-  sampleWrenches.swap(wrenches);
+  const float oldArea = totalArea;
+  auto takeTurns = [&] {
+    boundary.swap(pointSet);
+    samples.swap(picked);
+    sampleLinkIdx.swap(links);
+    sampleWrenches.swap(wrenches);
+  };
+  takeTurns();
   totalArea = A;
-
-  updateSamplesCpu();
-  allocGpu();
-  upload();
+  try {
+    updateSamplesCpu();
+    allocGpu();
+    upload();
+  } catch (...) {
+    takeTurns();
+    totalArea = oldArea;
+    if (hadPoints) {
+      allocGpu();
+      upload();
+    }
+    throw;
+  }
 }
 
 void IBSamplerMesh::update(bool useGpu, bool download) {

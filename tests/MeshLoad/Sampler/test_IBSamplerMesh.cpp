@@ -208,16 +208,33 @@ TEST(IBSamplerMesh, CoarseModelsGetOneRecordPerPointOnAnyNumberOfThreads) {
   EXPECT_EQ(runs[0], runs[1]);
 }
 
-TEST(IBSamplerMesh, RefusesACountBeyondTheMachinesMemoryBeforeDroppingItsPoints) {
+// A count beyond the machine's memory is refused before anything changes; a device that has no room for
+// the new points all the same gives the body its old points back, with their device copies.
+TEST(IBSamplerMesh, PointsThatCannotBeHadLeaveTheOldOnes) {
   auto model = loadModel(kModels + "/bar.fbx");
-  IBSamplerMesh sampler(model.get(), 0);
-  sampler.sample(100);
-  // Ten candidates per point, a few hundred bytes each: some 350 GB.
-  const std::string what = thrownWhat<OutOfMemory>([&] { sampler.sample(IBSamplerMesh::kMaxSampleNum); });
-  EXPECT_EQ(what.find("IBSamplerMesh::sample: 100000000 points ("), 0u) << what;
-  EXPECT_NE(what.find(" candidates on the largest mesh) needs "), std::string::npos) << what;
-  EXPECT_EQ(sampler.boundary->count, 100);
-  EXPECT_EQ(sampler.samples.size(), 100u);
+  const struct {
+    const char* name;
+    int count;
+    bool fullDevice;
+    const char* what;
+  } cases[] = {
+      // Ten candidates per point, a few hundred bytes each: some 350 GB.
+      {"machine", IBSamplerMesh::kMaxSampleNum, false, "IBSamplerMesh::sample: 100000000 points ("},
+      {"device", 1000, true, "the device has no room for"},
+  };
+  for (const auto& c : cases) {
+    IBSamplerMesh sampler(model.get(), 0);
+    sampler.sample(100);
+    const std::vector<Vector3d> before = points(*sampler.boundary);
+    if (c.fullDevice) dz::device::limitMemory(dz::device::counters().liveBytes + 4096);
+    const std::string what = thrownWhat<OutOfMemory>([&] { sampler.sample(c.count); });
+    dz::device::limitMemory(SIZE_MAX);
+    EXPECT_NE(what.find(c.what), std::string::npos) << c.name << ": " << what;
+    EXPECT_EQ(sampler.samples.size(), 100u) << c.name;
+    EXPECT_EQ(points(*sampler.boundary), before) << c.name;
+    sampler.update(true, true);  // the device copies are there and hold the same points
+    EXPECT_EQ(points(*sampler.boundary), before) << c.name;
+  }
 }
 
 }  // namespace
