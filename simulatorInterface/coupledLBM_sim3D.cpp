@@ -68,7 +68,7 @@ void coupledLBM_sim3D::commitInit() {
   p.complete();
   requireUnchangedShape();
   p.requireRunnable();
-  for (auto& l : lattices) requireOpenBoundaryFits(p, *l);
+  for (std::size_t k = 0; k < lattices.size(); ++k) requireOpenBoundaryFits(*params[k], *lattices[k]);
   requireDeviceRoom();
   // The replaced solver's device lattices would otherwise stay allocated for the life of the process. Until
   // the new one has mirrored every lattice the simulator is not committed.
@@ -93,7 +93,7 @@ void coupledLBM_sim3D::commitInit() {
       for (int q = 0; q < d3q27::Q; ++q)
         l.f[q * l.count + i] = l.fPost[q * l.count + i] = d3q27::equilibrium(q, 1.0f, 0.0f, 0.0f, 0.0f);
     }
-    l.viscosity = (record.N * record.u0k * record.visp) / (record.u0p * record.l0p);
+    l.viscosity = next->units_vec[k].v0k;
     l.param->slip_ratio = record.slip_ratio;
     l.param->pml_width = record.pml_width;
   }
