@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <new>
 #include <stdexcept>
 #include <system_error>
 
@@ -30,6 +31,7 @@ void raise(PyObject* type, const char* text) {
 
 // The kind pybind11 gives each standard error.
 PyObject* pythonType(const std::exception& e) {
+  if (dynamic_cast<const std::bad_alloc*>(&e)) return PyExc_MemoryError;
   if (dynamic_cast<const std::invalid_argument*>(&e) || dynamic_cast<const std::domain_error*>(&e) ||
       dynamic_cast<const std::length_error*>(&e) || dynamic_cast<const std::range_error*>(&e))
     return PyExc_ValueError;

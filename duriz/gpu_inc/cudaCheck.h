@@ -28,7 +28,8 @@ const char* cudaResultName(unsigned int code);
 #define checkCudaAllocation(call)                                                      \
   do {                                                                                 \
     const unsigned int dzCudaResult_ = static_cast<unsigned int>(call);                \
-    if (dzCudaResult_ == 2u) throwCudaOutOfMemory(#call, __FILE__, __LINE__);          \
+    if (dzCudaResult_ == static_cast<unsigned int>(cudaErrorMemoryAllocation))         \
+      throwCudaOutOfMemory(#call, __FILE__, __LINE__);                                 \
     if (dzCudaResult_ != 0) checkCudaResult(dzCudaResult_, #call, __FILE__, __LINE__); \
   } while (0)
 
