@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -58,8 +59,10 @@ std::uint64_t threadStacks() {
   if (const char* text = std::getenv("OMP_STACKSIZE")) {
     char* end = nullptr;
     const unsigned long long size = std::strtoull(text, &end, 10);
+    while (std::isspace(static_cast<unsigned char>(*end))) ++end;
     const char unit = static_cast<char>(std::toupper(static_cast<unsigned char>(*end)));
-    stack = size << (unit == 'B' ? 0 : unit == 'M' ? 20 : unit == 'G' ? 30 : 10);
+    const int shift = unit == 'B' ? 0 : unit == 'M' ? 20 : unit == 'G' ? 30 : 10;
+    stack = size > (UINT64_MAX >> shift) ? UINT64_MAX : size << shift;
   } else {
     pthread_attr_t attr;
     std::size_t size = 0;
@@ -74,7 +77,7 @@ std::uint64_t threadStacks() {
 #else
   const std::uint64_t threads = std::thread::hardware_concurrency();
 #endif
-  return threads * stack;
+  return threads > 0 && stack > UINT64_MAX / threads ? UINT64_MAX : threads * stack;
 }
 
 // Room under a resource limit that counts `used` (a /proc/self/status field) against it, less the thread
@@ -84,7 +87,8 @@ void lowerByRlimit(MemoryLimit& limit, int resource, const std::string& root, co
                    const std::string& bound) {
   rlimit r{};
   if (getrlimit(resource, &r) != 0 || r.rlim_cur == RLIM_INFINITY) return;
-  const std::uint64_t inUse = keyedValue(root + "/proc/self/status", used, 1024).value_or(0) + threadStacks();
+  const std::uint64_t held = keyedValue(root + "/proc/self/status", used, 1024).value_or(0), stacks = threadStacks();
+  const std::uint64_t inUse = held > UINT64_MAX - stacks ? UINT64_MAX : held + stacks;
   lower(limit, r.rlim_cur > inUse ? r.rlim_cur - inUse : 0, bound);
 }
 

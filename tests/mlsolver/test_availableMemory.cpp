@@ -1,7 +1,10 @@
 // The room a process has: the least of the memory available, the resource limits and the memory cgroups
 // from its own up to the root, read from a /proc and /sys laid out under a folder of the test's.
 #include <gtest/gtest.h>
+#include <omp.h>
+#include <sys/resource.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -91,6 +94,35 @@ TEST(HostMemoryAvailable, TakesTheLeastOfMemAvailableAndEveryMemoryCgroupUpToThe
     EXPECT_EQ(room.bound, c.bound) << c.name;
     fs::remove_all(root);
   }
+}
+
+// Under RLIMIT_AS the room is the limit less VmSize (1 GB here) and the stacks of the OpenMP threads (two),
+// each the size OMP_STACKSIZE names: kilobytes unless a unit follows, blanks allowed before it, and a size
+// too large to hold (2^64 bytes) leaves no room rather than wrapping around to none. Each row runs in a
+// child with its own limit.
+TEST(HostMemoryAvailableDeathTest, TheAddressSpaceLimitLeavesRoomForTheThreadStacks) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  constexpr std::uint64_t GB = 1ull << 30, limit = 64 * GB, vmSize = 1 * GB;
+  const struct {
+    const char* stack;
+    std::uint64_t bytes;
+  } cases[] = {{"512", 512 << 10}, {"4M", 4 * MB}, {"4 M", 4 * MB}, {"2 g", 2 * GB}, {"17179869184G", UINT64_MAX}};
+  const fs::path root = fakeRoot("room_stacks", {{"proc/meminfo", "MemAvailable: 1000000000 kB\n"},
+                                                 {"proc/self/status", "VmSize: 1048576 kB\nVmData: 0 kB\n"}});
+  // 0 when the room is the limit less VmSize and two stacks of `stack` bytes. The limit lies far above
+  // what the child really holds, whatever its allocator reserves.
+  auto check = [&](const char* text, std::uint64_t stack) {
+    omp_set_num_threads(2);
+    setenv("OMP_STACKSIZE", text, 1);
+    testsupport::limitAddressSpace(limit);
+    rlimit r{};
+    getrlimit(RLIMIT_AS, &r);
+    const std::uint64_t taken = stack > (UINT64_MAX - vmSize) / 2 ? UINT64_MAX : vmSize + 2 * stack;
+    return hostMemoryAvailable(root.string()).bytes == (r.rlim_cur > taken ? r.rlim_cur - taken : 0) ? 0 : 1;
+  };
+  for (const auto& c : cases)
+    EXPECT_EXIT(std::exit(check(c.stack, c.bytes)), ::testing::ExitedWithCode(0), "") << c.stack;
+  fs::remove_all(root);
 }
 
 }  // namespace
