@@ -54,10 +54,7 @@ inline double requireBounded(double value, const std::string& what) {
 template <class Derived>
 const Eigen::MatrixBase<Derived>& requireBounded(const Eigen::MatrixBase<Derived>& values, const std::string& what) {
   if (!(requireFinite(values, what).array().abs() <= kDivergedState).all()) {
-    std::string text = what + " = (";
-    for (Eigen::Index i = 0; i < values.size(); ++i)
-      text += (i ? ", " : "") + valueText(values(i % values.rows(), i / values.rows()));
-    throw std::invalid_argument(text + "), beyond " + valueText(kDivergedState) +
+    throw std::invalid_argument(what + " = (" + valuesText(values) + "), beyond " + valueText(kDivergedState) +
                                 " in magnitude, the bound on any value that enters the dynamics");
   }
   return values;

@@ -11,13 +11,6 @@
 
 namespace {
 
-template <class Vec>
-std::string vectorText(const Vec& v) {
-  std::string text;
-  for (Eigen::Index k = 0; k < v.size(); ++k) text += (k ? ", " : "") + valueText(v[k]);
-  return text;
-}
-
 // The file declares float: a VTK reader stops at "nan" or "inf", and a value beyond the largest float
 // loads as infinite, so such a file would look written but hold something else.
 template <class Vec>
@@ -25,7 +18,7 @@ void requireFloats(const std::vector<Vec>& values, const char* what, const std::
   for (std::size_t i = 0; i < values.size(); ++i)
     if (!values[i].template cast<float>().allFinite())
       throw std::invalid_argument("writeBodyVTK: " + std::string(what) + " " + std::to_string(i) + " (" +
-                                  vectorText(values[i]) + ") is not a finite float; \"" + path + "\" not written");
+                                  valuesText(values[i]) + ") is not a finite float; \"" + path + "\" not written");
 }
 
 }  // namespace
