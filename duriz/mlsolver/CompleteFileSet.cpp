@@ -41,7 +41,8 @@ int writeInPlace(const std::string& path, const char* data, std::size_t size) {
   return error;
 }
 
-// Six letters or digits that another writer cannot foresee; only asked for after a clash.
+// Six letters or digits that another writer cannot foresee: for a temporary after a clash, and for the
+// second name of each file a set replaces.
 std::string randomTag() {
   static const char symbols[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   std::random_device source;

@@ -102,7 +102,9 @@ TEST(skJoint, WrapperManagersAndReferenceFrame) {
   EXPECT_EQ(joint->getJointType(), "continuous");
   EXPECT_EQ(joint->getType(), jointType::continuous);  // the description's kind; DART's joint is revolute
   EXPECT_EQ(joint->getDartJoint().get(), chain.upper->getParentJoint());
-  EXPECT_EQ(joint->getDescription(), joint->description);
+  joint->getDescription()->type = jointType::prismatic;  // the joint's own description, not a copy
+  EXPECT_EQ(joint->getType(), jointType::prismatic);
+  joint->getDescription()->type = jointType::continuous;
   chain.upper->getParentJoint()->setName("renamed");
   EXPECT_EQ(joint->getName(), "renamed");
   EXPECT_EQ(joint->name, "Elbow");
