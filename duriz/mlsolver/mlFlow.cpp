@@ -130,11 +130,13 @@ std::unique_ptr<mlFlow> initFlow(const std::shared_ptr<simParams>& params) {
   param->pml_width = p.pml_width;
 
   const std::size_t n = flow->count;
-  // The distributions are left for the simulator to set to the equilibrium when it commits. The record
-  // releases what was allocated when a later array cannot be had.
+  // The distributions the simulator sets to the equilibrium when it commits are zeroed here, so that the
+  // memory counted for them is taken now: another lattice made before the commit sees it gone. The spare
+  // array is never written on the host. The record releases what was allocated when a later array cannot
+  // be had.
   try {
-    flow->f = new float[27 * n];
-    flow->fPost = new float[27 * n];
+    flow->f = new float[27 * n]();
+    flow->fPost = new float[27 * n]();
     flow->fStore = new float[27 * n];
     flow->flag = new MLLATTICENODE_FLAG[n];
     flow->ux = new float[n]();
